@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace vark {
+
+enum class MsgIcon { None, Critical, Question, Exclamation, Information };
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class MsgResult { Ok, Cancel, Yes, No };
+
+/// What the component asks of the windowing system: message boxes, the beep,
+/// the busy pointer and the file-open dialog. Implementations: Qt (windows),
+/// console (headless runs: writes to stderr, answers OK) and recording (tests).
+class UiServices {
+public:
+    virtual ~UiServices() = default;
+    /// Shows `prompt` with an icon, buttons and a title ("" = the
+    /// application's own title) and returns the button pressed.
+    virtual MsgResult MsgBox(const std::string& prompt, MsgIcon icon = MsgIcon::None,
+                             MsgButtons buttons = MsgButtons::Ok, const std::string& title = {}) = 0;
+    virtual void Beep() = 0;
+    /// Shows (true) or removes (false) the busy pointer. Calls nest: the
+    /// pointer is restored when every "true" has been matched by a "false".
+    virtual void SetBusyPointer(bool busy) = 0;
+    /// A file-open dialog for one file. `filter` is "desc|pattern|desc|pattern";
+    /// `filterIndex` (1-based) selects the entry shown first. nullopt on cancel.
+    virtual std::optional<std::string> AskOpenFile(const std::string& title,
+                                                   const std::string& filter,
+                                                   int filterIndex) = 0;
+};
+
+/// The UI services in use. Defaults to the console implementation.
+UiServices& Ui();
+/// Installs `services` (nullptr restores the console implementation).
+/// Returns the previous services so a caller (a test) can put them back.
+std::shared_ptr<UiServices> SetUi(std::shared_ptr<UiServices> services);
+
+/// Shows the busy pointer for the lifetime of the guard, and restores it on
+/// every way out of the scope, exceptions included.
+class BusyPointer {
+public:
+    BusyPointer() { Ui().SetBusyPointer(true); }
+    ~BusyPointer() { Ui().SetBusyPointer(false); }
+    BusyPointer(const BusyPointer&) = delete;
+    BusyPointer& operator=(const BusyPointer&) = delete;
+};
+
+}  // namespace vark
