@@ -39,16 +39,24 @@ constexpr std::int32_t kDeviceIoError = 57;
 constexpr std::int32_t kObjectVariableNotSet = 91;
 constexpr std::int32_t kTypeMismatch = 13;
 constexpr std::int32_t kInvalidProcedureCall = 5;
+constexpr std::int32_t kInvalidUseOfNull = 94;
 /// Base of object-defined failures; host adapters add their own offsets.
 constexpr std::int32_t kObjectError = -2147221504;
 /// Failures raised by a host adapter (GDAL, QGIS, ...): kObjectError + 2000.
 constexpr std::int32_t kHostFailure = kObjectError + 2000;
 /// A C++ exception that was not a Failure, caught at a boundary.
 constexpr std::int32_t kUnexpected = 440;
+/// Source of failures that have no more specific source (runtime-style
+/// failures such as kOverflow, and exceptions turned into failures).
+inline constexpr const char* kRuntimeSource = "VARK_fuzzy";
 }  // namespace err
 
 /// Turns whatever is in flight inside a catch block into a Failure, so that
-/// boundaries report any exception with a number, a description and a source.
+/// boundaries report any exception with a number, a description and a source:
+/// a Failure as it is; any other std::exception as kUnexpected with its
+/// what() ("Out of memory" for std::bad_alloc); anything else, or nothing in
+/// flight, as kUnexpected "Unknown error". The source of the last three is
+/// err::kRuntimeSource.
 Failure CurrentFailure();
 
 }  // namespace vark

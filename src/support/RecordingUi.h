@@ -1,0 +1,81 @@
+#pragma once
+
+// UI services for tests: records every call in order and answers from a
+// script. Compiled into the library so that every module's tests (and the
+// dialog's) can drive message boxes and the file dialog without a screen.
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/UiServices.h"
+
+namespace vark {
+
+enum class UiCallKind { MsgBox, Beep, BusyOn, BusyOff, AskOpenFile };
+
+/// One recorded call. MsgBox fills prompt, icon, buttons and title;
+/// AskOpenFile fills title, filter and filterIndex.
+struct UiCall {
+    UiCallKind kind = UiCallKind::MsgBox;
+    std::string prompt;
+    MsgIcon icon = MsgIcon::None;
+    MsgButtons buttons = MsgButtons::Ok;
+    std::string title;
+    std::string filter;
+    int filterIndex = 0;
+};
+
+class RecordingUi : public UiServices {
+public:
+    MsgResult MsgBox(const std::string& prompt, MsgIcon icon, MsgButtons buttons,
+                     const std::string& title) override;
+    void Beep() override;
+    void SetBusyPointer(bool busy) override;
+    std::optional<std::string> AskOpenFile(const std::string& title, const std::string& filter,
+                                           int filterIndex) override;
+
+    /// Every call, in order.
+    std::vector<UiCall> calls;
+    /// Answers for MsgBox, used front first; when empty the first button
+    /// answers (OK, or Yes for a Yes/No question).
+    std::deque<MsgResult> msgBoxAnswers;
+    /// Answers for AskOpenFile, used front first; when empty: cancelled.
+    std::deque<std::optional<std::string>> openFileAnswers;
+    /// Called for every MsgBox after it is recorded, before it answers (for
+    /// tests that act while a message is "on screen"). Its result, when set,
+    /// overrides the scripted answer.
+    std::function<std::optional<MsgResult>(const UiCall&)> onMsgBox;
+
+    /// Busy pointer: current depth, deepest depth reached, and the number of
+    /// "false" calls that had no matching "true" (a fault in the caller).
+    int busyDepth = 0;
+    int maxBusyDepth = 0;
+    int unmatchedBusyOff = 0;
+
+    /// The recorded message boxes only, in order.
+    std::vector<UiCall> messages() const;
+    int beepCount() const;
+    void clear();
+};
+
+/// Installs a fresh RecordingUi for the lifetime of the guard and puts the
+/// previous services back afterwards.
+class ScopedRecordingUi {
+public:
+    ScopedRecordingUi();
+    ~ScopedRecordingUi();
+    ScopedRecordingUi(const ScopedRecordingUi&) = delete;
+    ScopedRecordingUi& operator=(const ScopedRecordingUi&) = delete;
+    RecordingUi& operator*() const { return *m_ui; }
+    RecordingUi* operator->() const { return m_ui.get(); }
+
+private:
+    std::shared_ptr<RecordingUi> m_ui;
+    std::shared_ptr<UiServices> m_previous;
+};
+
+}  // namespace vark

@@ -1,0 +1,153 @@
+#include "text_store/clsResourceMDB.h"
+
+#include <QSettings>
+#include <QString>
+
+#include "support/FileFunctions.h"
+#include "support/LibraryInfo.h"
+#include "support/UiServices.h"
+
+namespace vark {
+
+namespace {
+
+constexpr const char* kSettingsOrganisation = "Kelmo_Trelvastin";
+constexpr const char* kLangKey = "params/lang";
+constexpr const char* kDefaultLanguage = "fr";
+
+Failure SubscriptOutOfRange() {
+    return Failure(err::kSubscriptOutOfRange, "Subscript out of range", err::kRuntimeSource);
+}
+
+QSettings LangSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganisation);
+}
+
+}  // namespace
+
+clsResourceMDB::clsResourceMDB() = default;
+clsResourceMDB::~clsResourceMDB() = default;
+
+std::string clsResourceMDB::ResourceString(std::int32_t id) const {
+    if (id < 0 || static_cast<std::size_t>(id) >= m_texts.size()) return {};
+    return m_texts[static_cast<std::size_t>(id)];
+}
+
+void clsResourceMDB::LoadResData() {
+    m_texts.clear();
+    Recordset rs;
+    try {
+        const DbValue max = DAO_GetMaxValue(m_db, m_tableName, "id", DbValue{0LL}, true);
+        const std::int16_t n = DbValueToInt16(max);
+        if (n == 0) return;
+        if (n < 0) throw SubscriptOutOfRange();
+        m_texts.assign(static_cast<std::size_t>(n) + 1, std::string());
+
+        DAO_OpenRs(m_db, rs, "", "SELECT id, " + m_languageCode + " FROM " + m_tableName);
+        for (; !rs.EOF_(); rs.MoveNext()) {
+            const std::int16_t id = DbValueToInt16(rs.value(0));
+            if (id < 0 || id > n) throw SubscriptOutOfRange();
+            m_texts[static_cast<std::size_t>(id)] = DbValueToText(rs.value(1));
+        }
+        SetFontFromDb(0);
+        rs.close();
+    } catch (...) {
+        const Failure failure = CurrentFailure();
+        rs.close();
+        try {
+            Ui().MsgBox(failure.description(), MsgIcon::Critical, MsgButtons::Ok,
+                        "clsResourceMDB-LoadREsData");
+        } catch (...) {
+        }
+    }
+}
+
+void clsResourceMDB::SetFontFromDb(std::int16_t iFontId) {
+    if (iFontId > 0) m_fontId = iFontId;
+    if (m_fontId < 1) {
+        m_fontName.clear();
+        return;
+    }
+    if (static_cast<std::size_t>(m_fontId) >= m_texts.size()) throw SubscriptOutOfRange();
+    m_fontName = m_texts[static_cast<std::size_t>(m_fontId)];
+}
+
+void clsResourceMDB::DbClose() noexcept {
+    m_db.close();
+}
+
+std::string clsResourceMDB::DbOpen(std::string& sDBName, [[maybe_unused]] bool bShowErrors) {
+    if (!sDBName.empty()) {
+        m_dbName = sDBName;
+    } else {
+        sDBName = m_dbName;
+    }
+    // Failures always go to the caller, which reports them itself.
+    return DAO_Open(m_db, sDBName, true);
+}
+
+void clsResourceMDB::SaveLangSetting() {
+    QSettings settings = LangSettings();
+    settings.setValue(kLangKey, QString::fromStdString(m_languageCode));
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        throw Failure(
+            err::kPermissionDenied,
+            "The language setting could not be saved: " + settings.fileName().toStdString(),
+            "clsResourceMDB");
+    }
+}
+
+std::string ReadLangSetting() {
+    const QString code = LangSettings().value(kLangKey).toString();
+    if (code.isEmpty()) return kDefaultLanguage;
+    return code.toStdString();
+}
+
+TextStoreState& textStoreState() {
+    static TextStoreState state;
+    return state;
+}
+
+void ResetTextStoreState() {
+    TextStoreState& state = textStoreState();
+    state.store = std::make_unique<clsResourceMDB>();
+    state.databasePathOverride.clear();
+}
+
+clsResourceMDB& gTextStore() {
+    TextStoreState& state = textStoreState();
+    if (!state.store) state.store = std::make_unique<clsResourceMDB>();
+    return *state.store;
+}
+
+std::string TextDatabasePath() {
+    return JoinPath(LibraryFolder(), "text.db");
+}
+
+void InitLanguage() {
+    TextStoreState& state = textStoreState();
+    try {
+        state.store = std::make_unique<clsResourceMDB>();
+        clsResourceMDB& store = *state.store;
+        const std::string language = ReadLangSetting();
+        store.setDbName(state.databasePathOverride.empty() ? TextDatabasePath()
+                                                           : state.databasePathOverride);
+        if (!FileExists(store.dbName(), true)) return;
+
+        store.setTableName("tblText");
+        store.setLanguageCode(language);
+        std::string name;
+        store.DbOpen(name, true);
+        store.setFontId(1);
+        store.LoadResData();
+    } catch (...) {
+        try {
+            Ui().MsgBox("The language initialisation failed. The program cannot be used.",
+                        MsgIcon::Critical, MsgButtons::Ok);
+        } catch (...) {
+        }
+    }
+}
+
+}  // namespace vark
