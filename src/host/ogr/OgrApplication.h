@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,5 +23,9 @@ std::shared_ptr<host::Application> CreateOgrApplication();
 /// Opens `spec` and appends its layer(s) to the focus map of `app` (which
 /// must come from CreateOgrApplication). Throws Failure when GDAL cannot open it.
 void AddDataSource(host::Application& app, const DataSourceSpec& spec);
+
+/// Sets the state GetEditState of the application's editor reports (for a
+/// host that edits the data while the component runs, and for tests).
+void SetEditState(host::Application& app, std::int32_t state);
 
 }  // namespace vark::ogr

@@ -1,0 +1,263 @@
+#pragma once
+
+// Internals of the GDAL/OGR host adapter: data sets, workspaces, feature
+// classes, cursors and statistics over OGR layers. Only the adapter's own
+// files include this header; everything else sees the host interface.
+//
+// One GDAL data set is opened once per path and shared by every layer,
+// feature class and workspace that refers to it (SourceCache), so that a
+// field added through one layer is seen through every other.
+//
+// An OGR layer has one reading position. A cursor claims the layer when it
+// starts reading; a later claim (another cursor, or a field being added)
+// invalidates the earlier cursor, whose next NextRow throws Failure rather
+// than return features of someone else's pass.
+
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "support/Failure.h"
+
+namespace vark::ogr {
+
+/// Name of the source of the adapter's failures.
+inline constexpr const char* kGdalSource = "GDAL";
+
+/// Collects the messages GDAL emits while it lives (and keeps them off
+/// stderr). Install one around every GDAL call that can fail.
+class GdalErrorScope {
+public:
+    GdalErrorScope();
+    ~GdalErrorScope();
+    GdalErrorScope(const GdalErrorScope&) = delete;
+    GdalErrorScope& operator=(const GdalErrorScope&) = delete;
+
+    /// The last failure message, else the last warning, else "".
+    std::string message() const;
+    bool hadFailure() const { return !m_failure.empty(); }
+    bool hadWarning() const { return !m_warning.empty(); }
+    const std::string& warning() const { return m_warning; }
+
+private:
+    static void CPL_STDCALL handler(CPLErr level, CPLErrorNum number, const char* message);
+    std::string m_failure;
+    std::string m_warning;
+};
+
+/// A Failure numbered err::kHostFailure: `what`, then GDAL's message if any.
+Failure gdalFailure(const std::string& what, const GdalErrorScope& scope);
+Failure gdalFailure(const std::string& what, const std::string& gdalMessage = {});
+
+struct FeatureDeleter {
+    void operator()(OGRFeature* f) const { OGRFeature::DestroyFeature(f); }
+};
+using FeaturePtr = std::unique_ptr<OGRFeature, FeatureDeleter>;
+
+class SourceCache;
+
+/// One opened GDAL vector data set.
+class OgrSource : public std::enable_shared_from_this<OgrSource> {
+public:
+    OgrSource(GDALDataset* dataset, std::string path, bool readOnly, std::string readOnlyReason,
+              std::shared_ptr<SourceCache> cache);
+    ~OgrSource();
+    OgrSource(const OgrSource&) = delete;
+    OgrSource& operator=(const OgrSource&) = delete;
+
+    GDALDataset& dataset() { return *m_dataset; }
+    /// The path or connection string the data set was opened with (file
+    /// paths made absolute).
+    const std::string& path() const { return m_path; }
+    const std::string& driverName() const { return m_driver; }
+    bool isShapefile() const { return m_isShapefile; }
+    bool readOnly() const { return m_readOnly; }
+    /// Why the data set could not be opened for update ("" when it could).
+    const std::string& readOnlyReason() const { return m_readOnlyReason; }
+    std::int32_t workspaceType() const { return m_workspaceType; }
+    /// Folder of a shapefile, file of a local database, connection string.
+    std::string workspacePath() const;
+    std::shared_ptr<SourceCache> cache() const { return m_cache; }
+
+    /// Claims the reading position of `layer`; returns the claim's number.
+    std::uint64_t claim(OGRLayer* layer) { return ++m_layerState[layer].claims; }
+    std::uint64_t currentClaim(OGRLayer* layer) { return m_layerState[layer].claims; }
+    /// Incremented each time the layer's fields change.
+    std::uint64_t schemaVersion(OGRLayer* layer) { return m_layerState[layer].schema; }
+    void schemaChanged(OGRLayer* layer) { ++m_layerState[layer].schema; }
+
+    /// Transactions: one update run at a time per data set.
+    bool inTransaction() const { return m_inTransaction; }
+    void setInTransaction(bool on) { m_inTransaction = on; }
+
+private:
+    struct LayerState {
+        std::uint64_t claims = 0;
+        std::uint64_t schema = 0;
+    };
+    GDALDataset* m_dataset;
+    std::string m_path;
+    std::string m_driver;
+    bool m_isShapefile;
+    bool m_readOnly;
+    std::string m_readOnlyReason;
+    std::int32_t m_workspaceType;
+    std::shared_ptr<SourceCache> m_cache;
+    std::map<OGRLayer*, LayerState> m_layerState;
+    bool m_inTransaction = false;
+};
+
+/// Opens each path once: a second open of the same path while the first
+/// data set is alive gives the same OgrSource.
+class SourceCache : public std::enable_shared_from_this<SourceCache> {
+public:
+    /// Opens `path` for update where possible, read-only otherwise. Throws
+    /// Failure when GDAL cannot open it as a vector data set.
+    std::shared_ptr<OgrSource> open(const std::string& path);
+
+private:
+    std::map<std::string, std::weak_ptr<OgrSource>> m_sources;
+};
+
+/// Makes a file path absolute; leaves connection strings and GDAL virtual
+/// paths alone.
+std::string NormalisePath(const std::string& path);
+
+class OgrFeatureClass;
+
+/// A folder of shapefiles (type 0).
+class OgrFolderWorkspace : public host::Workspace {
+public:
+    OgrFolderWorkspace(std::string folder, std::shared_ptr<SourceCache> cache)
+        : m_folder(std::move(folder)), m_cache(std::move(cache)) {}
+    std::string GetWorkspacePath() const override { return m_folder; }
+    std::int32_t GetWorkspaceType() const override { return host::kWorkspaceFileSystem; }
+    /// Opens <folder>/<name>.shp (or .SHP).
+    std::shared_ptr<host::FeatureClass> OpenFeatureClass(const std::string& name) override;
+
+private:
+    std::string m_folder;
+    std::shared_ptr<SourceCache> m_cache;
+};
+
+/// A data set holding several layers (types 1 and 2).
+class OgrDatasetWorkspace : public host::Workspace {
+public:
+    explicit OgrDatasetWorkspace(std::shared_ptr<OgrSource> source) : m_source(std::move(source)) {}
+    std::string GetWorkspacePath() const override { return m_source->workspacePath(); }
+    std::int32_t GetWorkspaceType() const override { return m_source->workspaceType(); }
+    /// The layer of that name in the data set.
+    std::shared_ptr<host::FeatureClass> OpenFeatureClass(const std::string& name) override;
+
+private:
+    std::shared_ptr<OgrSource> m_source;
+};
+
+/// Where a host field index points in an OGR feature.
+struct Column {
+    enum Kind { kOid, kGeometry, kAttribute } kind;
+    int index;  ///< geometry field or attribute field index; unused for the oid
+};
+
+class FeatureReader;
+
+/// A feature class over one OGR layer. Field order: the object id, the
+/// geometry field(s), then the attribute fields in OGR order.
+class OgrFeatureClass : public host::FeatureClass,
+                        public std::enable_shared_from_this<OgrFeatureClass> {
+public:
+    OgrFeatureClass(std::shared_ptr<OgrSource> source, OGRLayer* layer);
+
+    std::int32_t GetShapeType() const override;
+    std::string GetAliasName() const override { return m_layer->GetName(); }
+    std::shared_ptr<host::Workspace> GetWorkspace() override;
+    host::Fields GetFields() override;
+    void AddFieldToClass(const host::Field& field) override;
+    std::shared_ptr<host::UpdateCursor> OpenUpdateCursor(std::shared_ptr<host::QueryFilter> filter,
+                                                         bool recycling) override;
+    std::shared_ptr<host::Cursor> Search(std::shared_ptr<host::QueryFilter> filter,
+                                         bool recycling) override;
+    std::int64_t GetFeatureCount() override;
+
+    OgrSource& source() { return *m_source; }
+    OGRLayer* layer() const { return m_layer; }
+    /// Maps a host field index; throws Failure when out of range.
+    Column column(std::int32_t index) const;
+    /// The host type code of OGR attribute field `attr`.
+    std::int32_t attributeType(int attr) const;
+    /// The host type code of host field `index`.
+    std::int32_t fieldType(std::int32_t index) const;
+    /// A shapefile stores no null text: unset text reads as "".
+    bool textNullAsEmpty() const { return m_source->isShapefile(); }
+    /// "layer <name> of <path>", for messages.
+    std::string describe() const;
+    std::string fieldName(std::int32_t index) const;
+
+private:
+    void ensureWritable(const std::string& action) const;
+
+    std::shared_ptr<OgrSource> m_source;
+    OGRLayer* m_layer;
+};
+
+/// The host type code of an OGR field definition.
+std::int32_t HostFieldType(const OGRFieldDefn& defn);
+
+/// Converts between OGR date/time parts and days since 1899-12-30.
+double ToOleDate(int year, int month, int day, int hour, int minute, float second);
+void FromOleDate(double date, int& year, int& month, int& day, int& hour, int& minute,
+                 float& second);
+
+/// One pass over a layer's features (see the claim rules above).
+class FeatureReader {
+public:
+    enum class Mode {
+        kRead,    ///< every attribute, no geometry
+        kUpdate,  ///< everything: a stored feature must carry all it had
+    };
+    FeatureReader(std::shared_ptr<OgrFeatureClass> featureClass, std::string where, Mode mode);
+    ~FeatureReader();
+
+    /// Before the first next(): read only attribute `attr` (-1: none, the
+    /// object id only). Ignored once reading has started.
+    void restrictTo(int attr);
+    /// The next feature, or null at the end. Throws Failure when the layer
+    /// was claimed by someone else or GDAL fails.
+    FeaturePtr next();
+    bool started() const { return m_started; }
+    OgrFeatureClass& featureClass() { return *m_class; }
+    std::shared_ptr<OgrFeatureClass> featureClassPtr() const { return m_class; }
+    /// Features in the pass, or -1 when it would cost a pass to know.
+    std::int64_t expectedCount();
+
+private:
+    void start();
+    void release();
+
+    std::shared_ptr<OgrFeatureClass> m_class;
+    std::string m_where;
+    Mode m_mode;
+    int m_only = -2;  ///< -2: no restriction
+    bool m_started = false;
+    bool m_finished = false;
+    std::uint64_t m_claim = 0;
+};
+
+/// A cursor of this adapter, which the statistics read natively.
+class NativeCursor {
+public:
+    virtual ~NativeCursor() = default;
+    virtual FeatureReader& reader() = 0;
+};
+
+/// Statistics over a cursor of this adapter: one pass reading only the
+/// field concerned.
+std::shared_ptr<host::Statistics> CreateOgrStatistics();
+
+}  // namespace vark::ogr

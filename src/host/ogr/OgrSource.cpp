@@ -1,0 +1,252 @@
+#include <cmath>
+#include <filesystem>
+#include <regex>
+
+#include "host/ogr/OgrData.h"
+
+namespace vark::ogr {
+
+namespace fs = std::filesystem;
+
+// ---------------------------------------------------------------------------
+// Errors
+
+GdalErrorScope::GdalErrorScope() {
+    CPLErrorReset();
+    CPLPushErrorHandlerEx(&GdalErrorScope::handler, this);
+}
+
+GdalErrorScope::~GdalErrorScope() {
+    CPLPopErrorHandler();
+}
+
+void CPL_STDCALL GdalErrorScope::handler(CPLErr level, CPLErrorNum, const char* message) {
+    auto* self = static_cast<GdalErrorScope*>(CPLGetErrorHandlerUserData());
+    if (!self || !message) {
+        return;
+    }
+    if (level == CE_Failure || level == CE_Fatal) {
+        self->m_failure = message;
+    } else if (level == CE_Warning) {
+        self->m_warning = message;
+    }
+}
+
+std::string GdalErrorScope::message() const {
+    if (!m_failure.empty()) {
+        return m_failure;
+    }
+    return m_warning;
+}
+
+Failure gdalFailure(const std::string& what, const std::string& gdalMessage) {
+    std::string description = what;
+    if (!gdalMessage.empty()) {
+        description += ": " + gdalMessage;
+    }
+    return Failure(err::kHostFailure, std::move(description), kGdalSource);
+}
+
+Failure gdalFailure(const std::string& what, const GdalErrorScope& scope) {
+    return gdalFailure(what, scope.message());
+}
+
+// ---------------------------------------------------------------------------
+// Paths
+
+std::string NormalisePath(const std::string& path) {
+    // Connection strings ("PG:dbname=...") and GDAL virtual paths are not
+    // file-system paths. A single letter before ':' is a Windows drive.
+    static const std::regex kPrefix("^[A-Za-z][A-Za-z0-9_]+:.*");
+    if (path.empty() || path.rfind("/vsi", 0) == 0 || std::regex_match(path, kPrefix)) {
+        return path;
+    }
+    std::error_code ec;
+    fs::path absolute = fs::absolute(fs::path(path), ec);
+    if (ec) {
+        return path;
+    }
+    return absolute.lexically_normal().string();
+}
+
+namespace {
+bool isFileSystemPath(const std::string& path) {
+    std::error_code ec;
+    return path.rfind("/vsi", 0) != 0 && fs::exists(fs::path(path), ec);
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// OgrSource
+
+OgrSource::OgrSource(GDALDataset* dataset, std::string path, bool readOnly,
+                     std::string readOnlyReason, std::shared_ptr<SourceCache> cache)
+    : m_dataset(dataset),
+      m_path(std::move(path)),
+      m_driver(dataset->GetDriverName() ? dataset->GetDriverName() : ""),
+      m_isShapefile(m_driver == "ESRI Shapefile"),
+      m_readOnly(readOnly),
+      m_readOnlyReason(std::move(readOnlyReason)),
+      m_cache(std::move(cache)) {
+    if (m_isShapefile) {
+        m_workspaceType = host::kWorkspaceFileSystem;
+    } else if (isFileSystemPath(m_path)) {
+        m_workspaceType = host::kWorkspaceLocalDatabase;
+    } else {
+        m_workspaceType = host::kWorkspaceRemoteDatabase;
+    }
+}
+
+OgrSource::~OgrSource() {
+    GdalErrorScope scope;
+    if (m_inTransaction) {
+        m_dataset->RollbackTransaction();
+    }
+    GDALClose(m_dataset);
+}
+
+std::string OgrSource::workspacePath() const {
+    if (m_workspaceType != host::kWorkspaceFileSystem) {
+        return m_path;
+    }
+    std::error_code ec;
+    if (fs::is_directory(fs::path(m_path), ec)) {
+        return m_path;
+    }
+    return fs::path(m_path).parent_path().string();
+}
+
+std::shared_ptr<OgrSource> SourceCache::open(const std::string& rawPath) {
+    const std::string path = NormalisePath(rawPath);
+    if (auto it = m_sources.find(path); it != m_sources.end()) {
+        if (auto alive = it->second.lock()) {
+            return alive;
+        }
+    }
+    // The shapefile writer would otherwise re-orient the rings of every
+    // polygon it stores; a stored feature must keep its geometry as it was.
+    const char* previous = CPLGetThreadLocalConfigOption("SHAPE_REWIND_ON_WRITE", nullptr);
+    const std::string saved = previous ? previous : "";
+    CPLSetThreadLocalConfigOption("SHAPE_REWIND_ON_WRITE", "NO");
+
+    GDALDataset* dataset = nullptr;
+    std::string reason;
+    std::string readFailure;
+    {
+        GdalErrorScope scope;
+        dataset = GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE);
+        if (!dataset) {
+            reason = scope.message();
+        }
+    }
+    bool readOnly = false;
+    if (!dataset) {
+        GdalErrorScope scope;
+        dataset = GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY);
+        readOnly = dataset != nullptr;
+        readFailure = scope.message();
+    }
+    CPLSetThreadLocalConfigOption("SHAPE_REWIND_ON_WRITE", previous ? saved.c_str() : nullptr);
+
+    if (!dataset) {
+        throw gdalFailure("Cannot open the data source " + path,
+                          readFailure.empty() ? reason : readFailure);
+    }
+    if (readOnly && reason.empty()) {
+        reason = "the driver cannot update it";
+    }
+    auto source =
+        std::make_shared<OgrSource>(dataset, path, readOnly, std::move(reason), shared_from_this());
+    m_sources[path] = source;
+    return source;
+}
+
+// ---------------------------------------------------------------------------
+// Workspaces
+
+std::shared_ptr<host::FeatureClass> OgrFolderWorkspace::OpenFeatureClass(const std::string& name) {
+    std::error_code ec;
+    fs::path file = fs::path(m_folder) / (name + ".shp");
+    if (!fs::exists(file, ec)) {
+        fs::path upper = fs::path(m_folder) / (name + ".SHP");
+        if (fs::exists(upper, ec)) {
+            file = upper;
+        } else {
+            throw Failure(err::kFileNotFound,
+                          "No shapefile " + name + ".shp in the folder " + m_folder, kGdalSource);
+        }
+    }
+    auto source = m_cache->open(file.string());
+    if (!source->isShapefile() || source->dataset().GetLayerCount() < 1) {
+        throw gdalFailure("Cannot open " + file.string() + " as a shapefile");
+    }
+    return std::make_shared<OgrFeatureClass>(source, source->dataset().GetLayer(0));
+}
+
+std::shared_ptr<host::FeatureClass> OgrDatasetWorkspace::OpenFeatureClass(const std::string& name) {
+    GdalErrorScope scope;
+    OGRLayer* layer = m_source->dataset().GetLayerByName(name.c_str());
+    if (!layer) {
+        throw gdalFailure("No layer " + name + " in " + m_source->path(), scope);
+    }
+    return std::make_shared<OgrFeatureClass>(m_source, layer);
+}
+
+// ---------------------------------------------------------------------------
+// Dates: days since 1899-12-30, the epoch of the host's date values.
+
+namespace {
+// Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+void civilFromDays(std::int64_t z, int& y, int& m, int& d) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    y = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
+}
+
+constexpr std::int64_t kOleEpochFromUnix = -25569;  // 1899-12-30 relative to 1970-01-01
+}  // namespace
+
+double ToOleDate(int year, int month, int day, int hour, int minute, float second) {
+    if (month < 1 || month > 12 || day < 1) {
+        // A time without a date: the epoch's day.
+        year = 1899;
+        month = 12;
+        day = 30;
+    }
+    const std::int64_t days =
+        daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+        kOleEpochFromUnix;
+    return static_cast<double>(days) + (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+}
+
+void FromOleDate(double date, int& year, int& month, int& day, int& hour, int& minute,
+                 float& second) {
+    const double whole = std::floor(date);
+    double seconds = std::round((date - whole) * 86400.0 * 1000.0) / 1000.0;
+    std::int64_t days = static_cast<std::int64_t>(whole);
+    if (seconds >= 86400.0) {
+        seconds -= 86400.0;
+        ++days;
+    }
+    civilFromDays(days + kOleEpochFromUnix, year, month, day);
+    hour = static_cast<int>(seconds / 3600.0);
+    minute = static_cast<int>((seconds - hour * 3600.0) / 60.0);
+    second = static_cast<float>(seconds - hour * 3600.0 - minute * 60.0);
+}
+
+}  // namespace vark::ogr
