@@ -1,0 +1,273 @@
+#include "dialog/CriterionComputation.h"
+
+#include <array>
+#include <functional>
+#include <unordered_map>
+
+#include "criterion_file/fzy_io.h"
+#include "support/Failure.h"
+
+namespace vark {
+
+namespace {
+
+constexpr std::int32_t kNoDegree = -1;
+constexpr std::int16_t kTextCriterionCode = 999;
+constexpr std::size_t kMaxTypedNameLength = 10;
+constexpr std::int64_t kProgressStep = 4096;
+
+// Degrees per scale, indexed by grade; a negative entry marks a grade the
+// scale does not define. Kept in single precision: that is what is stored.
+constexpr std::array<float, 7> kSeven = {0.0F, 0.17F, 0.34F, 0.5F, 0.67F, 0.83F, 1.0F};
+constexpr std::array<float, 7> kFive = {0.0F, -1.0F, 0.25F, 0.5F, 0.75F, -1.0F, 1.0F};
+constexpr std::array<float, 7> kThree = {0.0F, -1.0F, -1.0F, 0.5F, -1.0F, -1.0F, 1.0F};
+
+bool IsContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0U) == 0x80U;
+}
+
+std::size_t CountCharacters(std::string_view text) {
+    std::size_t n = 0;
+    for (char c : text) {
+        if (!IsContinuationByte(c)) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+std::string FirstCharacters(std::string_view text, std::size_t count) {
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!IsContinuationByte(text[i])) {
+            if (seen == count) {
+                return std::string(text.substr(0, i));
+            }
+            ++seen;
+        }
+    }
+    return std::string(text);
+}
+
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept {
+        return std::hash<std::string_view>{}(s);
+    }
+};
+
+std::string JoinValues(const std::vector<std::string>& values) {
+    std::string out;
+    for (const auto& v : values) {
+        if (!out.empty()) {
+            out += ", ";
+        }
+        out += '"';
+        out += v;
+        out += '"';
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<float> MembershipDegree(std::int32_t grade, MembershipScale scale) {
+    if (grade < 0 || grade > 6) {
+        return std::nullopt;
+    }
+    const auto& table = scale == MembershipScale::Seven  ? kSeven
+                        : scale == MembershipScale::Five ? kFive
+                                                         : kThree;
+    const float d = table[static_cast<std::size_t>(grade)];
+    if (d < 0.0F) {
+        return std::nullopt;
+    }
+    return d;
+}
+
+std::string DropLastCharacters(std::string_view text, std::size_t count) {
+    std::size_t end = text.size();
+    while (count > 0 && end > 0) {
+        --end;
+        while (end > 0 && IsContinuationByte(text[end])) {
+            --end;
+        }
+        --count;
+    }
+    return count > 0 ? std::string() : std::string(text.substr(0, end));
+}
+
+GradedEntry ParseGradedEntry(std::string_view entry) {
+    if (CountCharacters(entry) < 3) {
+        throw Failure(err::kInvalidProcedureCall,
+                      "Invalid procedure call or argument: graded entry \"" + std::string(entry) +
+                          "\" is shorter than its arrow and grade",
+                      "ParseGradedEntry");
+    }
+    const char last = entry.back();
+    if (last < '0' || last > '9') {
+        throw Failure(err::kTypeMismatch,
+                      "Type mismatch: graded entry \"" + std::string(entry) +
+                          "\" does not end in a grade digit",
+                      "ParseGradedEntry");
+    }
+    return GradedEntry{DropLastCharacters(entry, 3), last - '0'};
+}
+
+std::string FormatGradedEntry(std::string_view value, std::int32_t grade) {
+    std::string s(value);
+    s += "->";
+    s += std::to_string(grade);
+    return s;
+}
+
+std::vector<GradedEntry> LoadGradedEntries(const std::vector<std::string>& entries) {
+    std::vector<GradedEntry> out;
+    out.reserve(std::min(entries.size(), kMaxGradedEntries));
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        if (k >= kMaxGradedEntries) {
+            throw Failure(err::kSubscriptOutOfRange,
+                          "Subscript out of range: more than " + std::to_string(kMaxGradedEntries) +
+                              " graded values",
+                          "LoadGradedEntries");
+        }
+        out.push_back(ParseGradedEntry(entries[k]));
+    }
+    return out;
+}
+
+std::vector<std::string> UndefinedGradeValues(const std::vector<GradedEntry>& entries,
+                                              MembershipScale scale) {
+    std::vector<std::string> out;
+    for (const auto& e : entries) {
+        if (!MembershipDegree(e.grade, scale)) {
+            out.push_back(e.value);
+        }
+    }
+    return out;
+}
+
+std::string FinalFieldName(std::string_view typedName, const host::Fields& fields) {
+    if (CountCharacters(typedName) <= kMaxTypedNameLength) {
+        return std::string(typedName);
+    }
+    std::string candidate = FirstCharacters(typedName, kMaxTypedNameLength);
+    const std::string stem = FirstCharacters(candidate, kMaxTypedNameLength - 1);
+    for (std::int64_t j = 1; fields.FindFieldIndex(candidate) >= 0; ++j) {
+        // The suffix goes on the first nine characters of the previous
+        // candidate, which are always the same nine: FZY_OCCUP1 .. FZY_OCCUP10.
+        candidate = stem + std::to_string(j);
+    }
+    return candidate;
+}
+
+CriterionResult ComputeCriterion(const CriterionRequest& request, std::int32_t* marker) {
+    std::int32_t localMarker = 0;
+    std::int32_t& mark = marker ? *marker : localMarker;
+
+    const std::vector<GradedEntry> entries = LoadGradedEntries(request.gradedEntries);
+    const auto undefined = UndefinedGradeValues(entries, request.scale);
+    if (!undefined.empty()) {
+        throw Failure(err::kInvalidProcedureCall,
+                      "The " + std::to_string(static_cast<int>(request.scale)) +
+                          "-level scale does not define the grade of: " + JoinValues(undefined),
+                      "ComputeCriterion");
+    }
+    if (!request.featureClass) {
+        throw Failure(err::kObjectVariableNotSet, "Object variable not set: no feature class",
+                      "ComputeCriterion");
+    }
+    host::FeatureClass& featureClass = *request.featureClass;
+
+    const host::Fields before = featureClass.GetFields();
+    const std::int32_t sourceIndexBefore = before.FindFieldIndex(request.sourceField);
+    mark = 41;
+    const std::string sourceName = before.GetField(sourceIndexBefore).GetFieldName();
+    mark = 42;
+
+    const std::string finalName = FinalFieldName(request.typedName, before);
+    if (finalName.empty()) {
+        throw Failure(err::kInvalidProcedureCall, "The name of the field to create is empty",
+                      "ComputeCriterion");
+    }
+    // The record is written last: a criterion file that cannot take it is
+    // refused before the layer is changed at all.
+    if (const std::string damage = FzyFileDamage(); !damage.empty()) {
+        throw Failure(fzy::kDamagedFileError, damage, "ComputeCriterion");
+    }
+    if (FzyState().readOnly) {
+        throw Failure(err::kPermissionDenied,
+                      "Permission denied: the criterion file " + FzyState().path + " is read-only",
+                      "ComputeCriterion");
+    }
+    host::Field field = host::NewField();
+    field.SetFieldName(finalName);
+    field.SetFieldType(host::kFieldDouble);
+    field.SetFieldAlias(finalName);
+    featureClass.AddFieldToClass(field);
+
+    auto cursor = featureClass.OpenUpdateCursor(nullptr, true);
+    if (!cursor) {
+        throw Failure(err::kObjectVariableNotSet, "The host gave no update cursor",
+                      "ComputeCriterion");
+    }
+    const host::Fields after = featureClass.GetFields();
+    const std::int32_t newIndex = after.FindFieldIndex(finalName);
+    const std::int32_t sourceIndex = after.FindFieldIndex(sourceName);
+    if (newIndex < 0 || sourceIndex < 0) {
+        throw Failure(err::kSubscriptOutOfRange,
+                      "Field " + (newIndex < 0 ? finalName : sourceName) +
+                          " not found after the new field was added",
+                      "ComputeCriterion");
+    }
+
+    // First entry of a value wins, as a scan in list order would find it.
+    std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> lookup;
+    lookup.reserve(entries.size());
+    std::vector<double> degrees(entries.size());
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        lookup.emplace(entries[k].value, k);
+        degrees[k] = static_cast<double>(*MembershipDegree(entries[k].grade, request.scale));
+    }
+
+    CriterionResult result;
+    result.fieldName = finalName;
+    result.entryCounts.assign(entries.size(), 0);
+    const bool writeDegrees = !entries.empty();
+    const std::int64_t total = request.progress ? featureClass.GetFeatureCount() : -1;
+
+    while (auto row = cursor->NextRow()) {
+        if (writeDegrees) {
+            double degree = 0.0;
+            const std::optional<std::string_view> text = row->GetRowText(sourceIndex);
+            if (!text) {
+                ++result.nullCount;
+            } else if (auto it = lookup.find(*text); it != lookup.end()) {
+                degree = degrees[it->second];
+                ++result.entryCounts[it->second];
+            } else if (text->empty()) {
+                ++result.emptyCount;
+            } else {
+                ++result.unlistedCount;
+            }
+            row->SetRowDouble(newIndex, degree);
+        }
+        cursor->StoreRow(*row);
+        ++result.featureCount;
+        if (request.progress && result.featureCount % kProgressStep == 0) {
+            request.progress(result.featureCount, total);
+        }
+    }
+    cursor->Flush();
+    cursor.reset();
+    if (request.progress) {
+        request.progress(result.featureCount, total);
+    }
+
+    fzy_io_addrecord(finalName, finalName, kTextCriterionCode, 0.0, 0.0, 0.0, 0.0,
+                     request.workspacePath, request.layerName);
+    fzy_io_close();
+    return result;
+}
+
+}  // namespace vark

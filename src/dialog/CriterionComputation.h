@@ -1,0 +1,117 @@
+#pragma once
+
+// The criterion computation: turns graded text values of a source field into
+// a new double field holding every feature's fuzzy membership degree, and
+// records the new field in the layer's criterion file. The dialog's "Calculer"
+// button and the batch command both run ComputeCriterion.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/host.h"
+
+namespace vark {
+
+/// Number of grade levels offered: 3 (grades 0, 3, 6), 5 (0, 2, 3, 4, 6) or 7.
+enum class MembershipScale : std::int32_t { Three = 3, Five = 5, Seven = 7 };
+
+/// The membership degree of `grade` under `scale`, in single precision as it
+/// is stored (widened to double when written). nullopt for a grade the scale
+/// does not define, and for a grade outside 0..6.
+std::optional<float> MembershipDegree(std::int32_t grade, MembershipScale scale);
+
+/// One entry of the graded value list.
+struct GradedEntry {
+    std::string value;
+    std::int32_t grade = 0;
+};
+
+/// The most graded entries a computation takes (slots 0 to 100).
+inline constexpr std::size_t kMaxGradedEntries = 101;
+
+/// The grade of an entry text "value->digit": the last character, as a
+/// number. Throws Failure (type mismatch) when the last character is not a
+/// decimal digit, and (invalid procedure call) for a text of fewer than three
+/// characters.
+GradedEntry ParseGradedEntry(std::string_view entry);
+/// The entry text for a value and a grade: value, "->", the digit.
+std::string FormatGradedEntry(std::string_view value, std::int32_t grade);
+/// `text` without its last `count` characters (UTF-8 code points); "" when it
+/// has no more than `count`.
+std::string DropLastCharacters(std::string_view text, std::size_t count);
+
+/// Parses the entries in list order. Throws Failure (subscript out of range)
+/// at the 102nd entry, before looking at it, and ParseGradedEntry's failures.
+std::vector<GradedEntry> LoadGradedEntries(const std::vector<std::string>& entries);
+
+/// Values of the entries whose grade `scale` does not define, in list order.
+std::vector<std::string> UndefinedGradeValues(const std::vector<GradedEntry>& entries,
+                                              MembershipScale scale);
+
+/// The name of the field to create from the typed name: a name of at most 10
+/// characters is kept as typed (not compared with `fields`); a longer one is
+/// cut to 10 characters and, while a field of that name exists (exact
+/// comparison), given a numeric suffix on its first 9 characters: FZY_OCCUPA,
+/// FZY_OCCUP1 ... FZY_OCCUP9, FZY_OCCUP10 (11 characters from suffix 10 on).
+std::string FinalFieldName(std::string_view typedName, const host::Fields& fields);
+
+/// Everything the computation reads, as values.
+struct CriterionRequest {
+    /// Name of the source text field.
+    std::string sourceField;
+    /// Entries "value->digit" in list order (at most 101).
+    std::vector<std::string> gradedEntries;
+    /// Name typed for the new field (truncated by FinalFieldName).
+    std::string typedName;
+    MembershipScale scale = MembershipScale::Seven;
+    /// The feature class to extend.
+    std::shared_ptr<host::FeatureClass> featureClass;
+    /// Workspace path and layer name (".shp" removed) written into the
+    /// criterion record.
+    std::string workspacePath;
+    std::string layerName;
+    /// Called every few thousand features and once at the end of the pass,
+    /// with (features done, feature count or -1).
+    host::ProgressFn progress;
+};
+
+struct CriterionResult {
+    /// Name of the field created.
+    std::string fieldName;
+    /// Features written.
+    std::int64_t featureCount = 0;
+    /// Per graded entry, in list order: features that received its degree
+    /// (0 for an entry shadowed by an earlier entry of the same value).
+    std::vector<std::int64_t> entryCounts;
+    /// Features that received 0 because their value is not graded: a
+    /// non-empty text, an empty text, a null. All 0 for an empty entry list,
+    /// which leaves the new field as the host initialised it.
+    std::int64_t unlistedCount = 0;
+    std::int64_t emptyCount = 0;
+    std::int64_t nullCount = 0;
+};
+
+/// Runs the computation on `request.featureClass`:
+/// 1. parses the graded entries (LoadGradedEntries) and refuses, with a
+///    Failure naming the values, any entry whose grade the scale does not
+///    define, before anything is written;
+/// 2. finds the source field (marker 41, then 42 once its name is read);
+/// 3. adds a double field named FinalFieldName(typedName), alias the same;
+/// 4. writes every feature's degree through one recycling update cursor: the
+///    degree of the first entry (list order) whose value equals the feature's
+///    text exactly, 0 when none does or the value is null; with no entries
+///    the features are stored unchanged. The cursor is flushed at the end;
+///    a failure part way leaves it unflushed, so formats with transactions
+///    roll the features back (the new field stays);
+/// 5. appends the kind-2 record (code 999, values 0) to the criterion file
+///    and closes it.
+/// Precondition: the layer's criterion file is open (fzy_io_open). Throws
+/// Failure; `marker` (when given) holds the progress marker reached.
+/// Does not check the editor state, open or validate the criterion file, or
+/// touch any dialog state.
+CriterionResult ComputeCriterion(const CriterionRequest& request, std::int32_t* marker = nullptr);
+
+}  // namespace vark

@@ -1,0 +1,817 @@
+#include "dialog/frm_CritereTexte.h"
+
+#include <QCloseEvent>
+#include <QCollator>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QSignalBlocker>
+#include <algorithm>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "criterion_file/fzy_io.h"
+#include "dialog/ButtonIcons.h"
+#include "dialog/CriterionComputation.h"
+#include "dialog/DialogState.h"
+#include "dialog/requeteur.h"
+#include "host/HostState.h"
+#include "host/host.h"
+#include "support/ErrorHandling.h"
+#include "support/Failure.h"
+#include "support/UiServices.h"
+#include "text_store/FormText.h"
+#include "text_store/clsResourceMDB.h"
+#include "ui_frm_CritereTexte.h"
+
+namespace vark {
+
+namespace {
+
+constexpr const char* kFormName = "frm_CritereTexte";
+constexpr const char* kFieldPrefix = "FZY_";
+constexpr const char* kTooManyValues = "Désolé! Il y a plus de 100 valeurs uniques.";
+constexpr std::int32_t kValueLimit = 100;
+
+constexpr std::int32_t kTextNoSourceField = 131;
+constexpr std::int32_t kTextEditing = 133;
+constexpr std::int32_t kTextNoDescription = 153;
+constexpr std::int32_t kTextNameTakenPrompt = 157;
+constexpr std::int32_t kTextNameTakenTitle = 158;
+constexpr std::int32_t kTextComputed = 162;
+/// Prompt of the refusal of grades the chosen scale does not define; the
+/// values follow it, one per line.
+constexpr std::int32_t kTextUndefinedGrades = 171;
+constexpr const char* kUndefinedGradesFallback =
+    "Ces valeurs ont un niveau que l'échelle choisie n'offre pas ; notez-les de nouveau :";
+
+/// Non-text fields never offered as criteria (exact, case-sensitive).
+constexpr std::string_view kReservedNames[] = {"ID",       "FID",      "Shape_Leng", "Shape_Area",
+                                               "gridcode", "OBJECTID", "Id",         "Shape"};
+
+constexpr qint64 kProgressPaintMs = 100;
+
+QString ToQ(const std::string& s) {
+    return QString::fromStdString(s);
+}
+std::string ToStd(const QString& s) {
+    return s.toStdString();
+}
+
+std::string ResourceString(std::int32_t id) {
+    return gTextStore().ResourceString(id);
+}
+
+template <typename T>
+T& Require(const std::shared_ptr<T>& object, const char* what) {
+    if (!object) {
+        throw Failure(err::kObjectVariableNotSet,
+                      std::string("Object variable or With block variable not set (") + what + ")",
+                      kFormName);
+    }
+    return *object;
+}
+
+host::Application& App() {
+    return Require(g_pApplication(), "application");
+}
+
+/// "number  description", the head of the dialog's own error messages.
+std::string ErrorHead(const Failure& f) {
+    return std::to_string(f.number()) + "  " + f.description();
+}
+
+bool IsReservedName(std::string_view name) {
+    return std::find(std::begin(kReservedNames), std::end(kReservedNames), name) !=
+           std::end(kReservedNames);
+}
+
+bool IsNumericType(std::int32_t type) {
+    return type >= host::kFieldShort && type <= host::kFieldDouble;
+}
+
+bool EndsWith(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+QListWidgetItem* SelectedItem(const QListWidget* list) {
+    const auto selected = list->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
+QLocale CollationLocale() {
+    // Without a locale of its own (the C locale of a bare session) a person
+    // still reads accents beside their letter: French rules do that.
+    const QLocale system;
+    if (system.language() == QLocale::C) {
+        return QLocale(QLocale::French, QLocale::France);
+    }
+    return system;
+}
+
+/// Closes the criterion file on every way out of the computation that
+/// opened it and did not close it.
+class CriterionFileGuard {
+public:
+    CriterionFileGuard() = default;
+    ~CriterionFileGuard() { close(); }
+    CriterionFileGuard(const CriterionFileGuard&) = delete;
+    CriterionFileGuard& operator=(const CriterionFileGuard&) = delete;
+    void opened() { m_open = true; }
+    void closedByCallee() { m_open = false; }
+    void close() noexcept {
+        if (m_open) {
+            m_open = false;
+            try {
+                fzy_io_close();
+            } catch (...) {
+                // The error that brought us here is the one to report.
+            }
+        }
+    }
+
+private:
+    bool m_open = false;
+};
+
+/// Disables the window's controls (not the progress bar) while the
+/// computation runs, and enables them again on every way out.
+class ControlsDisabled {
+public:
+    ControlsDisabled(QWidget& window, QWidget* keep) {
+        for (auto* w : window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (w != keep && w->isEnabled()) {
+                w->setEnabled(false);
+                m_disabled.push_back(w);
+            }
+        }
+    }
+    ~ControlsDisabled() {
+        for (auto& w : m_disabled) {
+            if (w) {
+                w->setEnabled(true);
+            }
+        }
+    }
+    ControlsDisabled(const ControlsDisabled&) = delete;
+    ControlsDisabled& operator=(const ControlsDisabled&) = delete;
+
+private:
+    std::vector<QPointer<QWidget>> m_disabled;
+};
+
+}  // namespace
+
+frm_CritereTexte::frm_CritereTexte(QWidget* parent)
+    : QDialog(parent),
+      m_ui(std::make_unique<Ui::frm_CritereTexte>()),
+      m_collator(std::make_unique<QCollator>(CollationLocale())) {
+    m_ui->setupUi(this);
+    setAttribute(Qt::WA_DeleteOnClose);
+    m_ui->Listlang->setEditText(QStringLiteral("Lg"));
+    m_ui->progressRun->setVisible(false);
+    m_ui->cmd_open_shape->setIcon(MakeButtonIcon(ButtonPicture::OpenShape));
+    m_ui->cmd_sortie->setIcon(MakeButtonIcon(ButtonPicture::Exit));
+    m_ui->cmd_go->setIcon(MakeButtonIcon(ButtonPicture::Compute));
+
+    for (int i = 0; i < 7; ++i) {
+        QCheckBox* box = Chk_premiere(i);
+        // A hidden grade box keeps its place, so the rows do not shift when
+        // the number of levels changes.
+        QSizePolicy policy = box->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        box->setSizePolicy(policy);
+        connect(box, &QCheckBox::clicked, this, [this, i] { Chk_premiere_Click(i); });
+    }
+    connect(m_ui->Option1, &QRadioButton::clicked, this, &frm_CritereTexte::Option1_Click);
+    connect(m_ui->Option2, &QRadioButton::clicked, this, &frm_CritereTexte::Option2_Click);
+    connect(m_ui->Option3, &QRadioButton::clicked, this, &frm_CritereTexte::Option3_Click);
+    connect(m_ui->Cmd_Add, &QPushButton::clicked, this, &frm_CritereTexte::Cmd_Add_Click);
+    connect(m_ui->Cmd_Sub, &QPushButton::clicked, this, &frm_CritereTexte::Cmd_Sub_Click);
+    connect(m_ui->cmd_go, &QPushButton::clicked, this, &frm_CritereTexte::cmd_go_Click);
+    connect(m_ui->sum_table, &QPushButton::clicked, this, &frm_CritereTexte::sum_table_Click);
+    connect(m_ui->cmd_open_shape, &QPushButton::clicked, this,
+            &frm_CritereTexte::cmd_open_shape_Click);
+    connect(m_ui->cmd_sortie, &QPushButton::clicked, this, &frm_CritereTexte::cmd_sortie_Click);
+    // Only the choice of an entry switches the language, not typing a code.
+    connect(m_ui->Listlang, qOverload<int>(&QComboBox::activated), this,
+            [this](int) { Listlang_Click(); });
+    m_ui->Lst_shapes->viewport()->installEventFilter(this);
+    m_ui->Lst_fields->viewport()->installEventFilter(this);
+
+    Form_Load();
+}
+
+frm_CritereTexte::~frm_CritereTexte() = default;
+
+QCheckBox* frm_CritereTexte::Chk_premiere(int index) const {
+    switch (index) {
+        case 0:
+            return m_ui->Chk_premiere_0;
+        case 1:
+            return m_ui->Chk_premiere_1;
+        case 2:
+            return m_ui->Chk_premiere_2;
+        case 3:
+            return m_ui->Chk_premiere_3;
+        case 4:
+            return m_ui->Chk_premiere_4;
+        case 5:
+            return m_ui->Chk_premiere_5;
+        case 6:
+            return m_ui->Chk_premiere_6;
+        default:
+            return nullptr;
+    }
+}
+
+int frm_CritereTexte::CurrentGrade() const {
+    for (int i = 0; i < 7; ++i) {
+        if (Chk_premiere(i)->isChecked()) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+void frm_CritereTexte::InsertSorted(QListWidget* list, const QString& text) {
+    int lo = 0;
+    int hi = list->count();
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (m_collator->compare(text, list->item(mid)->text()) < 0) {
+            hi = mid;
+        } else {
+            lo = mid + 1;
+        }
+    }
+    list->insertItem(lo, text);
+}
+
+bool frm_CritereTexte::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease) {
+        if (watched == m_ui->Lst_shapes->viewport()) {
+            Lst_shapes_MouseUp();
+        } else if (watched == m_ui->Lst_fields->viewport()) {
+            Lst_fields_MouseUp();
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void frm_CritereTexte::closeEvent(QCloseEvent* event) {
+    if (m_running) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void frm_CritereTexte::PrefixButtonBlanks() {
+    m_ui->cmd_sortie->setText(QLatin1Char(' ') + m_ui->cmd_sortie->text());
+    m_ui->cmd_go->setText(QLatin1Char(' ') + m_ui->cmd_go->text());
+}
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+void frm_CritereTexte::Form_Load() {
+    std::string marker;
+    try {
+        InitLanguage();
+        FillLanguageControls();
+        gTextStore().LoadFormLanguageText(this, false);
+        PrefixButtonBlanks();
+
+        auto& document = Require(App().GetDocument(), "document");
+        auto map = document.GetFocusMap();
+        Require(map, "focus map");
+        marker = "3";
+        host::Uid uid = host::CreateUid();
+        uid.SetUidValue(std::string(host::kFeatureLayerUid));
+        auto layers = map->FindLayers(uid, false);
+        Require(layers, "layer enumeration");
+        marker = "4";
+        layers->ResetLayers();
+        auto layer = layers->NextLayer();
+        marker = "5";
+        while (layer) {
+            auto featureLayer = std::dynamic_pointer_cast<host::FeatureLayer>(layer);
+            if (featureLayer && featureLayer->IsLayerSelectable()) {
+                marker = "6";
+                const std::string name = featureLayer->GetLayerName();
+                auto& featureClass = Require(featureLayer->GetFeatureClass(), "feature class");
+                const std::int32_t shapeType = featureClass.GetShapeType();
+                marker = "7";
+                if (shapeType == host::kShapePolygon) {
+                    marker = "71";
+                    const std::string path =
+                        Require(featureClass.GetWorkspace(), "workspace").GetWorkspacePath();
+                    if (!EndsWith(path, ".mdb")) {
+                        m_ui->Lst_shapes->addItem(ToQ(name));
+                    }
+                }
+            }
+            marker = "8";
+            layer = layers->NextLayer();
+        }
+    } catch (...) {
+        const Failure f = CurrentFailure();
+        Ui().MsgBox(ErrorHead(f) + " Debug = " + marker + " dans form_load");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Layer and field lists
+
+void frm_CritereTexte::Lst_shapes_MouseUp() {
+    BusyPointer busy;
+    std::string marker;
+    try {
+        m_ui->List1->clear();
+        marker = "1";
+        auto& document = Require(App().GetDocument(), "document");
+        marker = "2";
+        auto map = document.GetFocusMap();
+        Require(map, "focus map");
+        const QListWidgetItem* selected = SelectedItem(m_ui->Lst_shapes);
+        if (selected == nullptr) {
+            return;
+        }
+        marker = "3";
+        const std::string wanted = ToStd(selected->text());
+        auto& state = DialogState();
+        const std::int32_t count = map->GetLayerCount();
+        for (std::int32_t i = 0; i < count; ++i) {
+            marker = "4";
+            if (Require(map->GetMapLayer(i), "layer").GetLayerName() != wanted) {
+                continue;
+            }
+            marker = "5";
+            auto layer = map->GetMapLayer(i);
+            marker = "6";
+            auto featureLayer = std::dynamic_pointer_cast<host::FeatureLayer>(layer);
+            Require(featureLayer, "feature layer");
+            marker = "7";
+            auto featureClass = featureLayer->GetFeatureClass();
+            Require(featureClass, "feature class");
+            marker = "71";
+            auto& workspace = Require(featureClass->GetWorkspace(), "workspace");
+            state.gLayerKind =
+                workspace.GetWorkspaceType() == host::kWorkspaceFileSystem ? "shp" : "gdb";
+            state.gLayerPath = workspace.GetWorkspacePath();
+            state.gLayerName = layer->GetLayerName();
+            state.gLayerIndex = i;
+            m_ui->Lst_fields->clear();
+            m_ui->Txt_new_name->clear();
+
+            marker = "9";
+            const host::Fields fields = featureClass->GetFields();
+            for (std::int32_t f = 0; f < fields.GetFieldCount(); ++f) {
+                marker = "10";
+                const host::Field& field = fields.GetField(f);
+                const QString name = ToQ(field.GetFieldName());
+                if (field.GetFieldType() == host::kFieldText) {
+                    m_ui->Lst_fields->addItem(name);
+                } else if (IsReservedName(field.GetFieldName())) {
+                    continue;
+                } else if (!m_ui->CheckFields->isChecked()) {
+                    m_ui->List1->addItem(name);
+                } else if (IsNumericType(field.GetFieldType())) {
+                    auto statistics = App().CreateStatistics();
+                    Require(statistics, "statistics");
+                    statistics->SetStatisticsField(field.GetFieldName());
+                    statistics->SetStatisticsCursor(featureLayer->SearchLayer(nullptr, false));
+                    const host::MinMax range = statistics->GetStatistics();
+                    const auto minimum = static_cast<float>(range.minimum);
+                    const auto maximum = static_cast<float>(range.maximum);
+                    if (maximum <= 1.0F && minimum >= 0.0F) {
+                        m_ui->List1->addItem(name);
+                    }
+                }
+            }
+        }
+    } catch (...) {
+        const Failure f = CurrentFailure();
+        Ui().MsgBox(ErrorHead(f) + "Debug=" + marker);
+    }
+}
+
+void frm_CritereTexte::Lst_fields_MouseUp() {
+    BusyPointer busy;
+    try {
+        const QListWidgetItem* field = SelectedItem(m_ui->Lst_fields);
+        if (field != nullptr) {
+            m_ui->Txt_new_name->setText(QLatin1String(kFieldPrefix) + field->text());
+        }
+        const QString proposed = m_ui->Txt_new_name->text();
+        for (int i = 0; i < m_ui->Lst_fields->count(); ++i) {
+            if (m_ui->Lst_fields->item(i)->text() == proposed) {
+                Ui().MsgBox(ResourceString(kTextNameTakenPrompt), MsgIcon::None, MsgButtons::Ok,
+                            ResourceString(kTextNameTakenTitle));
+            }
+        }
+
+        // The layer is found again by the name chosen in the layer list; when
+        // it has left the map (or none was chosen) the value list stays as is.
+        const QListWidgetItem* layerItem = SelectedItem(m_ui->Lst_shapes);
+        if (layerItem == nullptr) {
+            return;
+        }
+        const std::string layerName = ToStd(layerItem->text());
+        auto& document = Require(App().GetDocument(), "document");
+        auto map = document.GetFocusMap();
+        Require(map, "focus map");
+        std::shared_ptr<host::Layer> found;
+        for (std::int32_t i = 0; i < map->GetLayerCount(); ++i) {
+            auto layer = map->GetMapLayer(i);
+            if (layer && layer->GetLayerName() == layerName) {
+                found = layer;
+            }
+        }
+        if (!found) {
+            return;
+        }
+        auto featureLayer = std::dynamic_pointer_cast<host::FeatureLayer>(found);
+        Require(featureLayer, "feature layer");
+        auto cursor = featureLayer->SearchLayer(nullptr, false);
+        if (field == nullptr) {
+            return;
+        }
+
+        auto statistics = App().CreateStatistics();
+        Require(statistics, "statistics");
+        statistics->SetStatisticsField(ToStd(field->text()));
+        statistics->SetStatisticsCursor(cursor);
+        statistics->SetUniqueValueLimit(kValueLimit);
+        auto values = statistics->GetUniqueValues();
+        Require(values, "unique values");
+        const std::int32_t count = statistics->GetUniqueValueCount();
+        m_ui->ListValuesEntree->clear();
+        if (count > kValueLimit) {
+            Ui().MsgBox(kTooManyValues);
+            return;
+        }
+        values->Reset();
+        while (auto value = values->Next()) {
+            if (host::IsNull(*value)) {
+                continue;
+            }
+            InsertSorted(m_ui->ListValuesEntree, ToQ(host::ValueToText(*value)));
+        }
+    } catch (...) {
+        HandleError(CurrentFailure(), kFormName, "Lst_fields_MouseUp", true, 0, "", 0, true);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Grades
+
+void frm_CritereTexte::Chk_premiere_Click(int Index) {
+    for (int i = 0; i < 7; ++i) {
+        if (i != Index) {
+            Chk_premiere(i)->setChecked(false);
+        }
+    }
+}
+
+void frm_CritereTexte::ShowGradeBoxes(int levels) {
+    // Hiding a box does not untick it: a hidden ticked box still grades.
+    static constexpr bool kShown[3][7] = {
+        {true, false, false, true, false, false, true},
+        {true, false, true, true, true, false, true},
+        {true, true, true, true, true, true, true},
+    };
+    const int row = levels == 3 ? 0 : levels == 5 ? 1 : 2;
+    for (int i = 0; i < 7; ++i) {
+        Chk_premiere(i)->setVisible(kShown[row][i]);
+    }
+}
+
+void frm_CritereTexte::Option1_Click() {
+    m_ui->Option2->setChecked(false);
+    m_ui->Option3->setChecked(false);
+    m_ui->Option1->setChecked(true);
+    ShowGradeBoxes(3);
+}
+
+void frm_CritereTexte::Option2_Click() {
+    m_ui->Option1->setChecked(false);
+    m_ui->Option3->setChecked(false);
+    m_ui->Option2->setChecked(true);
+    ShowGradeBoxes(5);
+}
+
+void frm_CritereTexte::Option3_Click() {
+    m_ui->Option1->setChecked(false);
+    m_ui->Option2->setChecked(false);
+    m_ui->Option3->setChecked(true);
+    ShowGradeBoxes(7);
+}
+
+void frm_CritereTexte::Cmd_Add_Click() {
+    QListWidget* input = m_ui->ListValuesEntree;
+    for (int i = input->count() - 1; i >= 0; --i) {
+        if (!input->item(i)->isSelected()) {
+            continue;
+        }
+        const std::string value = ToStd(input->item(i)->text());
+        InsertSorted(m_ui->ListValuesSortie, ToQ(FormatGradedEntry(value, CurrentGrade())));
+        delete input->takeItem(i);
+    }
+}
+
+void frm_CritereTexte::Cmd_Sub_Click() {
+    QListWidget* output = m_ui->ListValuesSortie;
+    for (int i = output->count() - 1; i >= 0; --i) {
+        if (!output->item(i)->isSelected()) {
+            continue;
+        }
+        const std::string entry = ToStd(output->item(i)->text());
+        InsertSorted(m_ui->ListValuesEntree, ToQ(DropLastCharacters(entry, 3)));
+        delete output->takeItem(i);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Computation
+
+void frm_CritereTexte::OnComputationProgress(std::int64_t done, std::int64_t total) {
+    QProgressBar* bar = m_ui->progressRun;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now - m_lastProgressPaint < kProgressPaintMs) {
+        return;
+    }
+    m_lastProgressPaint = now;
+    if (!bar->isVisible()) {
+        bar->setVisible(true);
+    }
+    if (total > 0) {
+        bar->setRange(0, 1000);
+        bar->setValue(static_cast<int>(std::min<std::int64_t>(done, total) * 1000 / total));
+    } else {
+        bar->setRange(0, 0);
+    }
+    // Repaint only: input stays with nobody until the run ends.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void frm_CritereTexte::cmd_go_Click() {
+    if (m_running) {
+        return;
+    }
+    std::int32_t marker = 1;
+    CriterionFileGuard file;
+    std::optional<BusyPointer> busy;
+    try {
+        const QListWidgetItem* sourceItem = SelectedItem(m_ui->Lst_fields);
+        if (sourceItem == nullptr) {
+            Ui().MsgBox(ResourceString(kTextNoSourceField), MsgIcon::Critical);
+            return;
+        }
+        const std::string sourceField = ToStd(sourceItem->text());
+
+        auto& state = DialogState();
+        std::vector<std::string> entries;
+        entries.reserve(static_cast<std::size_t>(m_ui->ListValuesSortie->count()));
+        for (int k = 0; k < m_ui->ListValuesSortie->count(); ++k) {
+            entries.push_back(ToStd(m_ui->ListValuesSortie->item(k)->text()));
+        }
+        const std::vector<GradedEntry> graded = LoadGradedEntries(entries);
+        state.gValueCount = 0;
+        for (std::size_t k = 0; k < graded.size(); ++k) {
+            state.gValueTexts[k] = graded[k].value;
+            state.gValueGrades[k] = static_cast<float>(graded[k].grade);
+            ++state.gValueCount;
+        }
+
+        const MembershipScale scale = m_ui->Option3->isChecked()   ? MembershipScale::Seven
+                                      : m_ui->Option2->isChecked() ? MembershipScale::Five
+                                                                   : MembershipScale::Three;
+        // A grade ticked under another scale has no degree here: refuse the
+        // run before anything is written rather than guess one.
+        const auto undefined = UndefinedGradeValues(graded, scale);
+        if (!undefined.empty()) {
+            std::string prompt = ResourceString(kTextUndefinedGrades);
+            if (prompt.empty()) {
+                prompt = kUndefinedGradesFallback;
+            }
+            for (const auto& value : undefined) {
+                prompt += "\r\n";
+                prompt += value;
+            }
+            Ui().MsgBox(prompt, MsgIcon::Critical);
+            return;
+        }
+
+        busy.emplace();
+        fzy_io_open(state.gLayerPath, state.gLayerName);
+        file.opened();
+        fzy_io_valid(state.gLayerName, state.gLayerPath);
+
+        auto& application = App();
+        auto& document = Require(application.GetDocument(), "document");
+        auto map = document.GetFocusMap();
+        Require(map, "focus map");
+        auto featureLayer =
+            std::dynamic_pointer_cast<host::FeatureLayer>(map->GetMapLayer(state.gLayerIndex));
+        Require(featureLayer, "feature layer");
+        auto featureClass = featureLayer->GetFeatureClass();
+        Require(featureClass, "feature class");
+        marker = 102;
+        marker = 2;
+
+        auto editor = application.FindEditorExtension(host::kEditorExtensionId);
+        if (editor && editor->GetEditState() == host::kEditStateEditing) {
+            file.close();
+            busy.reset();
+            Ui().MsgBox(ResourceString(kTextEditing), MsgIcon::Critical);
+            return;
+        }
+
+        CriterionRequest request;
+        request.sourceField = sourceField;
+        request.gradedEntries = std::move(entries);
+        request.typedName = ToStd(m_ui->Txt_new_name->text());
+        request.scale = scale;
+        request.featureClass = featureClass;
+        request.workspacePath = state.gLayerPath;
+        request.layerName = state.gLayerName;
+        request.progress = [this](std::int64_t done, std::int64_t total) {
+            OnComputationProgress(done, total);
+        };
+        {
+            m_running = true;
+            m_lastProgressPaint = QDateTime::currentMSecsSinceEpoch();
+            ControlsDisabled disabled(*this, m_ui->progressRun);
+            struct RunEnd {
+                frm_CritereTexte* self;
+                ~RunEnd() {
+                    self->m_running = false;
+                    self->m_ui->progressRun->setVisible(false);
+                }
+            } runEnd{this};
+            ComputeCriterion(request, &marker);
+            file.closedByCallee();
+        }
+
+        marker = 10;
+        m_ui->Lst_fields->clear();
+        const host::Fields fields = featureClass->GetFields();
+        for (std::int32_t f = 0; f < fields.GetFieldCount(); ++f) {
+            if (fields.GetField(f).GetFieldType() == host::kFieldText) {
+                m_ui->Lst_fields->addItem(ToQ(fields.GetField(f).GetFieldName()));
+            }
+        }
+    } catch (...) {
+        const Failure f = CurrentFailure();
+        file.close();
+        busy.reset();
+        HandleError(f, kFormName, "cmd_go_Click", true, 0, "Debug=" + std::to_string(marker), 0,
+                    true);
+        return;
+    }
+
+    m_ui->ListValuesEntree->clear();
+    m_ui->ListValuesSortie->clear();
+    busy.reset();
+    Ui().MsgBox(ResourceString(kTextComputed));
+}
+
+// ---------------------------------------------------------------------------
+// Summary
+
+void frm_CritereTexte::sum_table_Click() {
+    std::int32_t marker = 0;
+    CriterionFileGuard file;
+    try {
+        marker = 1;
+        auto& state = DialogState();
+        if (state.gLayerPath.empty() || state.gLayerName.empty()) {
+            // No layer chosen yet: no criterion file to name, and none is
+            // created for nothing.
+            CurrentDescriptionTarget().SetInfoText(ResourceString(kTextNoDescription));
+            fzy_io_showinfo();
+            return;
+        }
+        fzy_io_open(state.gLayerPath, state.gLayerName);
+        file.opened();
+        marker = 2;
+        const QListWidgetItem* selected = SelectedItem(m_ui->List1);
+        const std::string fieldName = selected ? ToStd(selected->text()) : std::string();
+        marker = 3;
+        const bool foundTextCriterion = fzy_io_numberinfo(fieldName);
+        marker = 4;
+        const bool foundOtherCriterion = fzy_io_recordinfo(fieldName, std::string());
+        marker = 5;
+        if (!foundTextCriterion && !foundOtherCriterion) {
+            CurrentDescriptionTarget().SetInfoText(ResourceString(kTextNoDescription));
+        }
+        file.closedByCallee();
+        fzy_io_close();
+        fzy_io_showinfo();
+    } catch (...) {
+        const Failure f = CurrentFailure();
+        file.close();
+        Ui().MsgBox(ErrorHead(f) + " Sum_table Debug=" + std::to_string(marker));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Shapefile opening
+
+void frm_CritereTexte::cmd_open_shape_Click() {
+    std::string marker;
+    try {
+        AskShapefile();
+        auto& state = DialogState();
+        if (state.gShapeName.empty()) {
+            return;
+        }
+        m_ui->Lst_shapes->addItem(ToQ(state.gShapeName));
+        auto& application = App();
+        auto& workspace =
+            Require(application.OpenShapefileFolder(state.gShapeFolder), "shapefile folder");
+        auto featureClass = workspace.OpenFeatureClass(state.gShapeName);
+        Require(featureClass, "feature class");
+        auto layer = application.CreateFeatureLayer();
+        Require(layer, "feature layer");
+        layer->SetFeatureClass(featureClass);
+        m_ui->Lst_fields->clear();
+        m_ui->Txt_new_name->clear();
+
+        marker = "1";
+        const host::Fields fields = Require(layer->GetFeatureClass(), "feature class").GetFields();
+        for (std::int32_t f = 0; f < fields.GetFieldCount(); ++f) {
+            const host::Field& field = fields.GetField(f);
+            if (field.GetFieldType() == host::kFieldText) {
+                m_ui->Lst_fields->addItem(ToQ(field.GetFieldAlias()));
+            }
+        }
+        marker = "2";
+        auto& document = Require(application.GetDocument(), "document");
+        auto map = document.GetFocusMap();
+        Require(map, "focus map");
+        marker = "3";
+        layer->SetLayerName(featureClass->GetAliasName());
+        map->AddLayer(layer);
+    } catch (...) {
+        HandleError(CurrentFailure(), kFormName, "cmd_open_shape_Click", true, 0, "Debug=" + marker,
+                    0, true);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Language and exit
+
+void frm_CritereTexte::FillLanguageControls() {
+    try {
+        QComboBox* list = m_ui->Listlang;
+        {
+            // Filling a combo box selects its first entry on its own; the
+            // language to select is the current one, or none.
+            const QSignalBlocker blocker(list);
+            gTextStore().FillLanguageList(list);
+            list->setCurrentIndex(-1);
+            list->setEditText(QStringLiteral("Lg"));
+        }
+        if (SelectListItem(list, gTextStore().LanguageCode()) >= 0) {
+            Listlang_Click();
+        }
+    } catch (...) {
+        // The start-up goes on with the captions.
+    }
+}
+
+void frm_CritereTexte::Listlang_Click() {
+    try {
+        QComboBox* list = m_ui->Listlang;
+        if (list->count() == 0) {
+            return;
+        }
+        const std::string code = ToStd(list->currentText());
+        auto& store = gTextStore();
+        if (code != store.LanguageCode()) {
+            store.setLanguageCode(code.empty() ? std::string("fr") : code);
+            store.LoadResData();
+        }
+        store.LoadFormLanguageText(this, false);
+        store.SaveLangSetting();
+    } catch (...) {
+        HandleError(CurrentFailure(), kFormName, "listLang_Click", true, 0, "", 0, true);
+        return;
+    }
+    try {
+        PrefixButtonBlanks();
+    } catch (...) {
+        // Cosmetic: the captions are already in place.
+    }
+}
+
+void frm_CritereTexte::cmd_sortie_Click() {
+    close();
+}
+
+}  // namespace vark

@@ -1,0 +1,88 @@
+#pragma once
+
+// The text-criterion dialog: the user picks a polygon layer of the focus map
+// and one of its text fields, grades the field's distinct values, names the
+// field to create and runs the computation; side functions show the recorded
+// description of a criterion field and switch the interface language.
+//
+// The window is built from frm_CritereTexte.ui; every control keeps its name
+// as objectName and, when it has a numbered caption, the number in its "tag"
+// property. The layer choice and the graded values of the last run live in
+// the module state (DialogState.h), which outlives the window.
+//
+// Every handler catches what it raises and reports it as the dialog always
+// has (its own message box with its progress marker, or HandleError): no
+// exception leaves a handler.
+
+#include <QDialog>
+#include <QString>
+#include <array>
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QListWidget;
+class QCollator;
+
+namespace Ui {
+class frm_CritereTexte;
+}
+
+namespace vark {
+
+class frm_CritereTexte : public QDialog {
+    Q_OBJECT
+
+public:
+    /// Builds the window and runs its start-up (Form_Load).
+    explicit frm_CritereTexte(QWidget* parent = nullptr);
+    ~frm_CritereTexte() override;
+
+    /// The controls, by their names.
+    Ui::frm_CritereTexte& ui() { return *m_ui; }
+    /// Grade box `index` (0 "Exclu" .. 6 "Excellent"); nullptr out of range.
+    QCheckBox* Chk_premiere(int index) const;
+    /// The grade ">>" gives now: the smallest ticked index, 0 when none.
+    int CurrentGrade() const;
+    /// True while the computation runs (the window refuses input and closing).
+    bool isRunning() const { return m_running; }
+
+    /// Inserts `text` into a value list at its place in reading order
+    /// (locale-aware: accents beside their letter; equal texts keep arrival order).
+    void InsertSorted(QListWidget* list, const QString& text);
+
+public slots:
+    /// Start-up: text store, language list, captions, candidate layers.
+    void Form_Load();
+    /// Mouse button released over the layer list / the field list.
+    void Lst_shapes_MouseUp();
+    void Lst_fields_MouseUp();
+    void Chk_premiere_Click(int Index);
+    void Option1_Click();
+    void Option2_Click();
+    void Option3_Click();
+    void Cmd_Add_Click();
+    void Cmd_Sub_Click();
+    void cmd_go_Click();
+    void sum_table_Click();
+    void cmd_open_shape_Click();
+    void Listlang_Click();
+    void cmd_sortie_Click();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FillLanguageControls();
+    void PrefixButtonBlanks();
+    void ShowGradeBoxes(int levels);
+    void OnComputationProgress(std::int64_t done, std::int64_t total);
+
+    std::unique_ptr<Ui::frm_CritereTexte> m_ui;
+    std::unique_ptr<QCollator> m_collator;
+    bool m_running = false;
+    qint64 m_lastProgressPaint = 0;
+};
+
+}  // namespace vark
