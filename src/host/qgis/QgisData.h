@@ -1,0 +1,219 @@
+#pragma once
+
+// Workspaces, feature classes, cursors and statistics over QGIS vector
+// layers. Internal to the QGIS adapter: everything here reads and writes
+// through the layer's data provider, so it sees the stored data, not a
+// layer's edit buffer.
+
+#include <qgsfeature.h>
+#include <qgsfeatureiterator.h>
+#include <qgsvectordataprovider.h>
+
+#include <QPointer>
+#include <QVariant>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+
+class QgsVectorLayer;
+
+namespace vark::qgis {
+
+/// Where a layer's data lives, read from its data source.
+struct SourceInfo {
+    /// Folder (file-per-layer data), database file (GeoPackage, SQLite,
+    /// file geodatabase) or the connection text without credentials.
+    std::string workspacePath;
+    std::int32_t workspaceType = host::kWorkspaceRemoteDatabase;
+    /// The data's own name: a file's name without extension, or the table or
+    /// layer name inside a database.
+    std::string className;
+    /// QGIS provider key ("ogr", "postgres", ...).
+    QString providerKey;
+};
+SourceInfo DescribeSource(const QgsVectorLayer& layer);
+
+/// What one host field index stands for.
+struct FieldSlot {
+    enum Kind { Fid, Geometry, Attribute };
+    Kind kind = Attribute;
+    /// Index in the provider's fields (Attribute and a provider's own object
+    /// id field); -1 otherwise.
+    int providerIndex = -1;
+    QVariant::Type type = QVariant::Invalid;
+};
+
+/// The host's view of a provider's table: an object id field first (the
+/// provider's primary key when it has an integer one, else "FID"), the
+/// geometry field next for a spatial layer ("Shape" unless the source names
+/// its geometry column), then the provider's attributes in table order.
+struct FieldLayout {
+    std::vector<FieldSlot> entries;
+    host::Fields fields;
+};
+std::shared_ptr<const FieldLayout> BuildFieldLayout(const QgsVectorLayer& layer);
+
+/// Tells the project's layers that the data of `written` changed: every
+/// project layer on the same source sees new fields (when `fieldsChanged`)
+/// and new values, and is repainted.
+void NotifyDataChanged(QgsVectorLayer& written, bool fieldsChanged);
+
+/// A feature class over a QGIS vector layer. The layer is either one the
+/// project owns (the class follows it and fails cleanly once it is gone) or
+/// one the class owns until AddLayer hands it to the project.
+class QgisFeatureClass : public host::FeatureClass {
+public:
+    /// Over a layer owned elsewhere (normally by the project).
+    explicit QgisFeatureClass(QgsVectorLayer* layer);
+    /// Over a layer of its own (opened from a workspace). `layer` must be valid.
+    explicit QgisFeatureClass(std::unique_ptr<QgsVectorLayer> layer);
+    ~QgisFeatureClass() override;
+
+    std::int32_t GetShapeType() const override;
+    std::string GetAliasName() const override;
+    std::shared_ptr<host::Workspace> GetWorkspace() override;
+    host::Fields GetFields() override;
+    /// Adds the field through the data provider, then looks it up again by
+    /// name: a format that stored it under another name (a shapefile cuts
+    /// names to 10 characters) has the field removed again where it can, and
+    /// the call fails. Refused while a project layer on the same data is in
+    /// an edit session, because provider writes would bypass its edit buffer.
+    void AddFieldToClass(const host::Field& field) override;
+    /// Values stored by StoreRow are written in batches through the
+    /// provider; Flush writes the last batch. A cursor destroyed without
+    /// Flush writes nothing more (the rows of earlier batches stay written).
+    /// Refused while a project layer on the same data is in an edit session.
+    std::shared_ptr<host::UpdateCursor> OpenUpdateCursor(std::shared_ptr<host::QueryFilter> filter,
+                                                         bool recycling) override;
+    std::shared_ptr<host::Cursor> Search(std::shared_ptr<host::QueryFilter> filter,
+                                         bool recycling) override;
+    std::int64_t GetFeatureCount() override;
+
+    /// The layer; throws Failure when it has been deleted.
+    QgsVectorLayer& layer() const;
+    /// The layout of GetFields, rebuilt when the provider's fields changed.
+    std::shared_ptr<const FieldLayout> layout() const;
+    /// The layer to add to the project, named `name`: the class's own layer
+    /// the first time (the project takes it over and the class follows it),
+    /// a new layer on the same source after that.
+    QgsVectorLayer* layerForProject(const QString& name);
+
+private:
+    void checkNotEditing(const char* what) const;
+
+    QPointer<QgsVectorLayer> m_layer;
+    std::unique_ptr<QgsVectorLayer> m_owned;
+    mutable std::shared_ptr<const FieldLayout> m_layout;
+    mutable QgsFields m_layoutFields;
+};
+
+/// A workspace: a folder of shapefiles, a database file or a remote source.
+class QgisWorkspace : public host::Workspace {
+public:
+    QgisWorkspace(std::string path, std::int32_t type) : m_path(std::move(path)), m_type(type) {}
+    std::string GetWorkspacePath() const override { return m_path; }
+    std::int32_t GetWorkspaceType() const override { return m_type; }
+    /// A folder opens <folder>/<name>.shp, a database file its layer `name`.
+    /// Throws Failure for a remote workspace, a missing file or a layer
+    /// QGIS cannot open.
+    std::shared_ptr<host::FeatureClass> OpenFeatureClass(const std::string& name) override;
+
+private:
+    std::string m_path;
+    std::int32_t m_type;
+};
+
+/// One feature as a QGIS cursor delivers it.
+class QgisRow : public host::Row {
+public:
+    explicit QgisRow(std::shared_ptr<const FieldLayout> layout);
+    host::Value GetRowValue(std::int32_t index) const override;
+    void SetRowValue(std::int32_t index, const host::Value& value) override;
+    std::optional<std::string_view> GetRowText(std::int32_t index) const override;
+    void SetRowDouble(std::int32_t index, double value) override;
+
+    /// Refills the row with `feature`, forgetting earlier changes.
+    void load(const QgsFeature& feature);
+    const QgsFeature& feature() const { return m_feature; }
+    const QgsAttributeMap& changes() const { return m_changes; }
+
+private:
+    const FieldSlot& slot(std::int32_t index) const;
+    void setAttribute(std::int32_t index, const QVariant& value);
+
+    std::shared_ptr<const FieldLayout> m_layout;
+    QgsFeature m_feature;
+    QgsAttributeMap m_changes;
+    mutable std::vector<std::string> m_text;
+    mutable std::vector<std::uint64_t> m_textGeneration;
+    std::uint64_t m_generation = 1;
+};
+
+/// A cursor over a layer's provider; an update cursor when `writable`.
+class QgisCursor : public host::UpdateCursor {
+public:
+    QgisCursor(QgsVectorLayer& layer, std::shared_ptr<const FieldLayout> layout,
+               const std::shared_ptr<host::QueryFilter>& filter, bool recycling, bool writable);
+    ~QgisCursor() override;
+
+    std::shared_ptr<host::Row> NextRow() override;
+    /// Throws Failure for a read-only cursor or a row of another cursor.
+    void StoreRow(host::Row& row) override;
+    void Flush() override;
+
+    /// True while the cursor has no filter and has not moved: statistics can
+    /// then ask the provider directly instead of reading every feature.
+    bool untouchedAndUnfiltered() const { return !m_filtered && !m_moved; }
+    QgsVectorLayer* layer() const { return m_layer; }
+    const std::shared_ptr<const FieldLayout>& fieldLayout() const { return m_layout; }
+
+private:
+    void writeBatch();
+
+    QPointer<QgsVectorLayer> m_layer;
+    std::shared_ptr<const FieldLayout> m_layout;
+    QgsFeatureIterator m_iterator;
+    std::shared_ptr<QgisRow> m_row;
+    QgsFeature m_feature;
+    QgsChangedAttributesMap m_pending;
+    bool m_recycling;
+    bool m_writable;
+    bool m_filtered;
+    bool m_moved = false;
+    bool m_written = false;
+};
+
+/// Statistics over a cursor of this adapter. An unfiltered cursor that has
+/// not moved is not read at all: distinct values, minimum and maximum come
+/// from the provider (which asks the data source, with the limit), the way
+/// QGIS itself does. Any other cursor of this adapter is read in one pass.
+class QgisStatistics : public host::Statistics {
+public:
+    void SetStatisticsField(std::string name) override { m_field = std::move(name); }
+    void SetStatisticsCursor(std::shared_ptr<host::Cursor> cursor) override;
+    void SetUniqueValueLimit(std::int32_t limit) override { m_limit = limit; }
+    void SetProgress(host::ProgressFn progress) override { m_progress = std::move(progress); }
+    std::shared_ptr<ValueEnum> GetUniqueValues() override;
+    std::int32_t GetUniqueValueCount() override;
+    host::MinMax GetStatistics() override;
+
+private:
+    const FieldSlot& fieldSlot();
+    void gatherValues();
+    void readCursor();
+
+    std::string m_field;
+    std::shared_ptr<QgisCursor> m_cursor;
+    std::int32_t m_limit = 0;
+    host::ProgressFn m_progress;
+    bool m_haveValues = false;
+    bool m_overLimit = false;
+    std::vector<host::Value> m_values;
+    bool m_haveMinMax = false;
+    host::MinMax m_minMax;
+};
+
+}  // namespace vark::qgis
