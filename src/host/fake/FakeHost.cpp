@@ -17,6 +17,14 @@ Failure hostFailure(std::string description) {
     return Failure(err::kHostFailure, std::move(description), kSource);
 }
 
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    auto lower = [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 bool isIntegerType(std::int32_t type) {
     return type == kFieldShort || type == kFieldLong || type == kFieldOid;
 }
@@ -259,9 +267,13 @@ void FakeFeatureClass::AddFieldToClass(const Field& field) {
     if (name.empty()) {
         throw hostFailure("Cannot add a field without a name to " + m_aliasName);
     }
-    if (fieldIndex(name) >= 0) {
-        throw hostFailure("Cannot add field " + name + " to " + m_aliasName +
-                          ": a field of that name exists");
+    // Field names compare without regard to case, as in the formats the
+    // real hosts write (dBASE, SQL).
+    for (const auto& existing : m_fields) {
+        if (equalsIgnoringAsciiCase(existing.GetFieldName(), name)) {
+            throw hostFailure("Cannot add field " + name + " to " + m_aliasName +
+                              ": a field named " + existing.GetFieldName() + " exists");
+        }
     }
     if (m_maxFieldNameLength > 0 && name.size() > m_maxFieldNameLength) {
         throw hostFailure("Cannot add field " + name + " to " + m_aliasName +

@@ -54,8 +54,8 @@ public:
     std::shared_ptr<Workspace> GetWorkspace() override;
     Fields GetFields() override { return Fields(m_fields); }
     /// Appends the field; existing rows get null there. Throws Failure when
-    /// the class is read-only, the name is empty or taken (exact comparison),
-    /// or longer than setMaxFieldNameLength allows.
+    /// the class is read-only, the name is empty or taken (compared without
+    /// regard to ASCII case), or longer than setMaxFieldNameLength allows.
     void AddFieldToClass(const Field& field) override;
     /// Throws Failure for a non-empty where clause.
     std::shared_ptr<UpdateCursor> OpenUpdateCursor(std::shared_ptr<QueryFilter> filter,
