@@ -1,1 +1,216 @@
-int main() { return 0; }
+// vark-fuzzy: a map application without a map window. It builds a focus map
+// from the data sets named on its command line, creates the text-criterion
+// command through the component's entry points, hands it the application
+// (OnCreate) and clicks it (OnClick), which opens the dialog.
+//
+// Exit codes: 0 done, 1 failure, 2 usage error.
+
+#include <QApplication>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "CommandLine.h"
+#include "ComponentLoader.h"
+#include "host/ComponentIds.h"
+#include "host/ComponentInterfaces.h"
+#include "host/HostState.h"
+#include "host/ogr/OgrApplication.h"
+#include "support/Failure.h"
+#include "support/LibraryInfo.h"
+#include "support/QtUiServices.h"
+#include "support/UiServices.h"
+
+namespace vark::app {
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+constexpr std::string_view kUsage =
+    "Usage: vark-fuzzy [DATASET [--layer NAME]]...\n"
+    "       vark-fuzzy --about [DATASET [--layer NAME]]...\n"
+    "       vark-fuzzy --help | --version\n"
+    "\n"
+    "Opens the text-criterion dialog on a focus map that holds the layers of\n"
+    "the given data sets.\n"
+    "\n"
+    "  DATASET       a file, folder or connection string GDAL can open\n"
+    "                (shapefile, GeoPackage, ...); every layer of it is added\n"
+    "  --layer NAME  add only the layer NAME of the DATASET just before\n"
+    "  --about       print the identity of the command and of the root menu\n"
+    "  --help        print this text\n"
+    "  --version     print the component's version\n"
+    "\n"
+    "Exit status: 0 done, 1 failure, 2 usage error.\n";
+
+/// What a subcommand gets: its arguments and the process's own argv (for
+/// the QApplication).
+struct Context {
+    Invocation invocation;
+    int& argc;
+    char** argv;
+};
+
+/// The host side of one run: the component, the application and the
+/// command. Members are declared so that the command is released before the
+/// application it is subscribed to.
+struct Session {
+    ComponentLibrary library;
+    std::shared_ptr<host::Application> application;
+    ComponentPtr commandObject{nullptr, nullptr};
+    host::ICommand* command = nullptr;
+
+    ~Session() {
+        commandObject.reset();
+        // The process ends: the host lets go of its application, so that the
+        // data sets are closed (and written) while GDAL is still running.
+        if (g_pApplication() == application) {
+            g_pApplication().reset();
+        }
+    }
+};
+
+std::unique_ptr<Session> startSession(const std::vector<ogr::DataSourceSpec>& dataSources) {
+    auto session = std::make_unique<Session>();
+    session->library = ComponentLibrary::Load(ExecutableFolder());
+    session->application = ogr::CreateOgrApplication();
+    for (const ogr::DataSourceSpec& spec : dataSources) {
+        ogr::AddDataSource(*session->application, spec);
+    }
+    session->commandObject = session->library.Create(ids::kProgId_clsRequeteText);
+    session->command =
+        session->library.Query<host::ICommand>(session->commandObject, ids::kIid_ICommand);
+    session->command->OnCreate(session->application);
+    return session;
+}
+
+/// Records the id a menu gives an item.
+class ItemRecorder : public host::IItemDef {
+public:
+    void SetID(const std::string& id) override { m_id = id; }
+    void SetGroup(bool) override {}
+    void SetSubType(std::int32_t) override {}
+    const std::string& id() const { return m_id; }
+
+private:
+    std::string m_id;
+};
+
+bool displayAvailable() {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+int runHelp(Context&) {
+    std::cout << kUsage;
+    return kExitOk;
+}
+
+int runVersion(Context&) {
+    std::cout << "vark-fuzzy " << LibraryFileVersionText() << '\n';
+    return kExitOk;
+}
+
+int runAbout(Context& context) {
+    auto session = startSession(ParseDataSources(context.invocation.args));
+    host::ICommand& command = *session->command;
+    std::cout << "Name: " << command.Name() << '\n'
+              << "Caption: " << command.Caption() << '\n'
+              << "Tooltip: " << command.Tooltip() << '\n'
+              << "Category: " << command.Category() << '\n';
+
+    ComponentPtr menuObject = session->library.Create(ids::kProgId_menu_requeteur);
+    auto* menu = session->library.Query<host::IMenuDef>(menuObject, ids::kIid_IMenuDef);
+    std::cout << "Menu caption: " << menu->Caption() << '\n'
+              << "Menu name: " << menu->Name() << '\n';
+    const std::int32_t count = menu->ItemCount();
+    for (std::int32_t position = 0; position < count; ++position) {
+        ItemRecorder item;
+        const std::int32_t result = menu->GetItemInfo(position, item);
+        if (result != 0) {
+            throw Failure(result,
+                          "The root menu cannot describe its item " + std::to_string(position));
+        }
+        std::cout << "Menu item " << position << ": " << item.id() << '\n';
+    }
+    return kExitOk;
+}
+
+int runDialog(Context& context) {
+    const auto dataSources = ParseDataSources(context.invocation.args);
+    if (!displayAvailable()) {
+        throw Failure(err::kUnexpected,
+                      "The dialog needs a display: set DISPLAY (or QT_QPA_PLATFORM)");
+    }
+    QApplication application(context.argc, context.argv);
+    SetUi(std::make_shared<QtUiServices>());
+    struct ConsoleUiAgain {
+        ~ConsoleUiAgain() { SetUi(nullptr); }
+    } restoreUi;
+    auto session = startSession(dataSources);
+    session->command->OnClick();
+    return kExitOk;
+}
+
+struct Subcommand {
+    std::string_view word;
+    int (*run)(Context&);
+};
+
+// The default action has the empty word; the subcommands that run the
+// dialog's work without windows join this table.
+constexpr Subcommand kSubcommands[] = {
+    {"", runDialog}, {"--about", runAbout},     {"--help", runHelp},
+    {"-h", runHelp}, {"--version", runVersion},
+};
+
+int dispatch(int& argc, char** argv) {
+    std::vector<std::string_view> words;
+    for (const Subcommand& subcommand : kSubcommands) {
+        if (!subcommand.word.empty()) {
+            words.push_back(subcommand.word);
+        }
+    }
+    Context context{
+        SplitSubcommand(std::span<char* const>(argv, static_cast<std::size_t>(argc)), words), argc,
+        argv};
+    for (const Subcommand& subcommand : kSubcommands) {
+        if (subcommand.word == context.invocation.subcommand) {
+            return subcommand.run(context);
+        }
+    }
+    throw UsageError("unknown subcommand " + context.invocation.subcommand);
+}
+
+}  // namespace
+
+}  // namespace vark::app
+
+int main(int argc, char** argv) {
+    try {
+        return vark::app::dispatch(argc, argv);
+    } catch (const vark::app::UsageError& error) {
+        std::cerr << "vark-fuzzy: " << error.what() << "\n" << vark::app::kUsage;
+        return vark::app::kExitUsage;
+    } catch (...) {
+        try {
+            const vark::Failure failure = vark::CurrentFailure();
+            std::cerr << "vark-fuzzy: " << failure.description() << '\n';
+        } catch (...) {
+            std::cerr << "vark-fuzzy: unexpected failure\n";
+        }
+        return vark::app::kExitFailure;
+    }
+}

@@ -54,19 +54,25 @@ std::string s(const QVariant& value) {
     return value.toString().toStdString();
 }
 
-// Group names of the registry file. Ids go in as they are; QSettings escapes
-// what an INI key cannot hold.
+// Group names of the registry file. An id names its group without its
+// braces, which an INI key could only hold escaped; values keep them.
+std::string_view withoutBraces(std::string_view id) {
+    if (id.size() >= 2 && id.front() == '{' && id.back() == '}') {
+        return id.substr(1, id.size() - 2);
+    }
+    return id;
+}
 QString classGroup(std::string_view classId) {
-    return "CLSID/" + q(classId);
+    return "CLSID/" + q(withoutBraces(classId));
 }
 QString progIdGroup(std::string_view progId) {
     return "ProgID/" + q(progId);
 }
 QString typeLibGroup() {
-    return "TypeLib/" + q(ids::kTypeLibraryId);
+    return "TypeLib/" + q(withoutBraces(ids::kTypeLibraryId));
 }
 QString interfaceGroup(std::string_view interfaceId) {
-    return "Interface/" + q(interfaceId);
+    return "Interface/" + q(withoutBraces(interfaceId));
 }
 
 std::unique_ptr<QSettings> openRegistry(bool forWriting) {
@@ -124,7 +130,7 @@ std::optional<RegisteredClass> FindRegisteredClass(std::string_view classOrProgI
     for (const QString& classId : classIds) {
         settings->beginGroup(classId);
         RegisteredClass found;
-        found.classId = classId.toStdString();
+        found.classId = "{" + classId.toStdString() + "}";
         found.className = s(settings->value("Class"));
         found.progId = s(settings->value("ProgID"));
         found.library = s(settings->value("Library"));
