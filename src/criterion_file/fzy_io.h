@@ -2,11 +2,40 @@
 
 // The criterion file of a layer (".fzy"): one open file at a time, in module
 // state; header counts, kind-2 records written by this tool, kind-1 records
-// written by other tools of the family.
+// written by other tools of the family; and its maintenance (records of
+// fields that vanished from the layer are marked deleted, then dropped by a
+// compaction).
+//
+// Location. FzyFilePath() names the file:
+// - a workspace that is a folder (shapefiles): <folder>/<layer>.fzy;
+// - a workspace that is a single database file (GeoPackage, SQLite...):
+//   beside that file, named after the file and the layer,
+//   <folder>/<database file name>.<layer>.fzy (roads.gpkg, layer "parcelles"
+//   -> roads.gpkg.parcelles.fzy), so layers of two databases of one folder
+//   never share a file;
+// - anything else (a database server's connection string, a path that does
+//   not exist) has no place for the file: Failure 76 before anything is
+//   written.
+//
+// Bytes. The layout is fixed by the family of tools (see FzyLayout.h). Texts
+// are Windows-1252 on disk, UTF-8 in memory; a character outside the code
+// page is written as "?", and the count written is the number of bytes.
+//
+// Damaged files. A file whose header counts do not fit its bytes, with a
+// negative count, a header cut short, or a record whose RecordLength is
+// shorter than its frame or runs past the end of the file, is never written
+// to by this module: fzy_io_open leaves it as it is, fzy_io_addrecord throws
+// Failure kDamagedFileError, and the readers and the maintenance show their
+// message box (number kDamagedFileError) and return their default.
+//
+// Threads: the user-interface thread only; no locking.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+
+#include "criterion_file/FzyLayout.h"
 
 namespace vark {
 
@@ -15,40 +44,146 @@ namespace vark {
 class DescriptionTarget {
 public:
     virtual ~DescriptionTarget() = default;
-    /// Sets the text of the text box (creating the window if needed).
+    /// Sets the text of the text box (creating the window if needed). UTF-8,
+    /// lines ended by CR LF.
     virtual void SetInfoText(const std::string& text) = 0;
     /// Shows the window modally; returns when the user closes it.
     virtual void Show() = 0;
 };
 
-/// Installs the description target (nullptr: a buffer that keeps the text).
-void SetDescriptionTarget(std::shared_ptr<DescriptionTarget> target);
+/// A target without a window: keeps the last text set, counts the shows.
+/// The default target, and what a batch command installs to print the text.
+class DescriptionBuffer : public DescriptionTarget {
+public:
+    void SetInfoText(const std::string& text) override { m_text = text; }
+    void Show() override { ++m_shown; }
+    const std::string& text() const { return m_text; }
+    int shown() const { return m_shown; }
+
+private:
+    std::string m_text;
+    int m_shown = 0;
+};
+
+/// Installs the description target (nullptr: a fresh DescriptionBuffer).
+/// Returns the previous one.
+std::shared_ptr<DescriptionTarget> SetDescriptionTarget(std::shared_ptr<DescriptionTarget> target);
 DescriptionTarget& CurrentDescriptionTarget();
 
-/// Opens the criterion file of a layer: removes every ".shp" from `layerName`
-/// (the caller's variable changes), creates the header when the file is new.
-/// Closes a file left open by an earlier open. Throws Failure.
+/// The module state, as last loaded or written.
+struct FzyFileState {
+    /// The open criterion file's number; 0 when none is open. Every open
+    /// takes a new number.
+    int gFzyFile = 0;
+    /// "New" when fzy_io_open created the header, "Old" when it found an
+    /// existing file; "" before the first open.
+    std::string OpenStatus;
+    std::int16_t Kind1Count = 0;
+    std::int16_t Kind2Count = 0;
+    std::int16_t DeletedCount = 0;
+    /// Path of the open criterion file ("" when none is open).
+    std::string path;
+    /// The file could only be opened for reading (a read-only file or
+    /// folder): readers work, writes throw Failure 70.
+    bool readOnly = false;
+};
+const FzyFileState& FzyState();
+/// Closes the open file, if any, and starts from a fresh state (counts 0,
+/// file numbers from 1, a DescriptionBuffer as target). For tests.
+void ResetFzyState();
+
+/// Path of the criterion file for a workspace path and a layer name (".shp"
+/// already removed); see the rule at the top. Throws Failure 76 for a
+/// workspace with no file-system location, 52 for an empty layer name or one
+/// holding a path separator (it would put the file elsewhere).
+std::string FzyFilePath(const std::string& workspacePath, const std::string& layerName);
+
+/// Removes every ".shp" from `layerName` (exact case: ".SHP" stays; the
+/// caller's variable changes), then opens the layer's criterion file for
+/// reading and writing, creating it when absent; a file left open by an
+/// earlier open is closed first. An empty file gets the 23-byte header
+/// (mark 1, counts 0): OpenStatus "New". A file shorter than 24 bytes whose
+/// three counts are present and 0 (the family's tools leave 8-byte ones)
+/// counts as empty too: its mark and counts are rewritten and it is
+/// completed to 23 bytes. Any other file: OpenStatus "Old", counts loaded
+/// from its header, nothing written (a damaged one included; the counts are
+/// 0 when its header is cut short). When the file or folder is read-only
+/// an existing file is opened for reading only. Returns 0.
+/// Throws Failure: 76 (no folder for the workspace, see FzyFilePath), 52
+/// (bad layer name), 70 (permission denied), 57 (other I/O errors).
 std::int16_t fzy_io_open(std::string& path, std::string& layerName);
+/// Closes the open file (nothing happens when none is open). Returns 1.
 std::int16_t fzy_io_close();
-/// Appends one kind-2 record at the end of the file. Throws Failure.
+/// Appends one kind-2 record at the end of the file (whatever OpenStatus
+/// says, so several appends in one open follow one another), dated now in
+/// local time, then writes Kind2Count + 1 into the header. Checks everything
+/// before writing a byte. Returns 1. Throws Failure: 52 when no file is
+/// open, kDamagedFileError for a damaged file, 6 (overflow) when the record
+/// would end past position 32767 (the file's end must stay a 16-bit
+/// position, as the family's tools read it) or a text is longer than 32767
+/// bytes, 70 for a read-only file, 57 when writing fails.
 std::int16_t fzy_io_addrecord(const std::string& fieldName, const std::string& alias,
                               std::int16_t code, double Val_a, double Val_b, double Val_c,
                               double Val_d, const std::string& workspacePath,
                               const std::string& layerName);
-/// `count` bytes from 1-based `position`, decoded from Windows-1252.
+/// `count` bytes from 1-based `position` of the open file, decoded from
+/// Windows-1252; "" for count 0. Throws Failure: 52 when no file is open,
+/// 5 for a negative count or a position below 1, kDamagedFileError when the
+/// bytes run past the end of the file.
 std::string fzy_io_readchars(std::int16_t count, std::int16_t position);
+/// Describes the first live kind-2 record named `fieldName` (exact
+/// comparison) into the description target; true when one was found.
+/// Reports its own failures (message box "<n>  <description>
+/// fzy_io_numberinfo Debug=<marker>") and returns false then.
 bool fzy_io_numberinfo(const std::string& fieldName);
+/// The same for kind-1 records; false at once for an empty name. The second
+/// argument plays no part.
 bool fzy_io_recordinfo(const std::string& fieldName, const std::string& unused);
+/// Shows the description target (the window, modally).
 void fzy_io_showinfo();
 
-// Maintenance.
+/// The text of a kind-2 description, with `text` giving the texts of the
+/// text store by number (147 to 156). Numbers and the date follow the
+/// user's locale; the path separator is the platform's.
+std::string DescribeKind2(const fzy::Kind2Record& record,
+                          const std::function<std::string(int)>& text);
+/// The text of a kind-1 description (T2 and T3 are not shown).
+std::string DescribeKind1(const fzy::Kind1Record& record,
+                          const std::function<std::string(int)>& text);
+
+/// Why the open criterion file must not be written to: "" when it is sound
+/// (or none is open). Lets a caller stop before it changes anything else.
+std::string FzyFileDamage();
+
+// ---- Maintenance
+
+/// True when the first layer of the focus map named `layerName` (exact) has
+/// a field named `fieldName` (exact). Also true when no layer has that name
+/// or the check fails (no application, the layer is not a feature layer...):
+/// a field that cannot be checked counts as present, so its record is kept.
+/// A failure is shown in a message box ("... fzy_io_check Debug=<marker>").
 bool fzy_io_check(const std::string& fieldName, const std::string& layerName);
+/// Marks deleted (kind + 10, DeletedCount + 1, written at once) every live
+/// record of the open file whose field fzy_io_check does not find in the
+/// layer, then compacts the file when DeletedCount is above 0 (records
+/// marked by an earlier run included). Writes nothing when every field
+/// exists. Returns 1; on a failure (a damaged file among them) shows its
+/// message box ("... fzy_io_valid Debug=<marker>") and returns 0.
 std::int16_t fzy_io_valid(const std::string& layerName, const std::string& workspacePath);
+/// Rewrites the open file without its deleted records: the header bytes are
+/// kept, Kind1Count becomes the number of kept kind-1 records, Kind2Count
+/// the number of the other kept records (kind 2, or a kind no tool of the
+/// family writes, so that the walk still reaches every record), DeletedCount
+/// 0. The new file is written to "<name>.tmp" beside the criterion file
+/// (started empty), flushed to disk, closed and renamed over the criterion
+/// file, so an interruption leaves either the old or the new file whole; the
+/// module's open file is then the compacted one, with the same number.
+/// `fileNumber` must be the open file's number and the layer name and
+/// workspace path must name the open file. Failures are shown in a message
+/// box ("... fzy_io_compressfzy Debug=<marker>"); the criterion file is then
+/// unchanged, except when reopening it after the rename fails, which leaves
+/// the module without an open file.
 void fzy_io_compressfzy(int fileNumber, const std::string& layerName,
                         const std::string& workspacePath);
-
-/// Path of the criterion file for a workspace path and a layer name (".shp"
-/// already removed). Throws Failure for a workspace with no file-system location.
-std::string FzyFilePath(const std::string& workspacePath, const std::string& layerName);
 
 }  // namespace vark

@@ -1,0 +1,23 @@
+#pragma once
+
+// Texts of the criterion file are stored one byte a character in the
+// Windows-1252 code page, which the other tools of the family read and
+// write; in memory every text of the component is UTF-8.
+
+#include <string>
+#include <string_view>
+
+namespace vark {
+
+/// UTF-8 to Windows-1252, one byte per character. A character the code page
+/// has no byte for, and every byte of a malformed UTF-8 sequence, becomes
+/// "?". U+0081, U+008D, U+008F, U+0090 and U+009D (the five bytes the code
+/// page leaves unassigned, as DecodeCp1252 gives them) map back to their
+/// byte, so any byte string survives a decode-encode round trip.
+std::string EncodeCp1252(std::string_view utf8);
+
+/// Windows-1252 to UTF-8. Never fails: the five unassigned bytes become the
+/// control characters of the same number.
+std::string DecodeCp1252(std::string_view bytes);
+
+}  // namespace vark
