@@ -163,7 +163,7 @@ std::string FzyFileDamage();
 /// a field that cannot be checked counts as present, so its record is kept.
 /// A failure is shown in a message box ("... fzy_io_check Debug=<marker>").
 bool fzy_io_check(const std::string& fieldName, const std::string& layerName);
-/// Marks deleted (kind + 10, DeletedCount + 1, written at once) every live
+/// Marks deleted (kind + 10, DeletedCount + 1 up to 32767, written at once) every live
 /// record of the open file whose field fzy_io_check does not find in the
 /// layer, then compacts the file when DeletedCount is above 0 (records
 /// marked by an earlier run included). Writes nothing when every field

@@ -158,16 +158,15 @@ std::int16_t fzy_io_valid(const std::string& layerName, const std::string& works
             if (fzy_io_check(name, layerName)) {
                 continue;
             }
-            if (deleted == INT16_MAX) {
-                throw Failure(err::kOverflow, "Overflow: DeletedCount cannot grow past 32767",
-                              "fzy_io_valid");
-            }
             // The count first: should the kind not follow, the next check
-            // compacts a file with nothing to drop, which is harmless.
+            // compacts a file with nothing to drop, which is harmless. The
+            // count only has to stay above 0, so it stops at its maximum.
+            if (deleted < INT16_MAX) {
+                ++deleted;
+            }
             std::string bytes(2, '\0');
-            PutInt16(bytes, 0, static_cast<std::int16_t>(deleted + 1));
+            PutInt16(bytes, 0, deleted);
             WriteAt(kDeletedCountOffset, bytes);
-            ++deleted;
             m.state.DeletedCount = deleted;
             PutInt16(bytes, 0, static_cast<std::int16_t>(frame.kind + kDeletedKindOffset));
             WriteAt(frame.offset + 2, bytes);
