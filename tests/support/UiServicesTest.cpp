@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 #include <stdexcept>
 
 #include "support/QtTestApp.h"
@@ -86,6 +89,32 @@ TEST(QtUiServices, BusyPointerNestsOverrideCursors) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     qt.SetBusyPointer(false);  // unmatched: ignored, nothing else restored
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(QtUiServices, MessageBoxShowsPlainTextWithLineBreaks) {
+    test::EnsureQApplication();
+    QtUiServices qt;
+    struct Seen {
+        QString text, title;
+        Qt::TextFormat format = Qt::AutoText;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        int buttons = 0;
+    } seen;
+    QTimer::singleShot(0, [&seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        seen = {box->text(), box->windowTitle(), box->textFormat(), box->icon(),
+                static_cast<int>(box->buttons().size())};
+        box->button(QMessageBox::No)->click();
+    });
+    const MsgResult answer =
+        qt.MsgBox("<b>1 < 2</b>\r\nsecond line", MsgIcon::Question, MsgButtons::YesNo, "Titre é");
+    EXPECT_EQ(answer, MsgResult::No);
+    EXPECT_EQ(seen.text, "<b>1 < 2</b>\nsecond line");
+    EXPECT_EQ(seen.format, Qt::PlainText);
+    EXPECT_EQ(seen.title, "Titre é");
+    EXPECT_EQ(seen.icon, QMessageBox::Question);
+    EXPECT_EQ(seen.buttons, 2);
 }
 
 }  // namespace
