@@ -21,6 +21,7 @@
 #include "dialog/frm_CritereTexte.h"
 #include "host/HostState.h"
 #include "host/fake/FakeHost.h"
+#include "support/ErrorHandling.h"
 #include "support/QtTestApp.h"
 #include "support/RecordingUi.h"
 #include "support/TempDir.h"
@@ -79,6 +80,7 @@ protected:
         ResetFzyState();
         ResetTextStoreState();
         m_ui->clear();
+        errorLogState().logFile = m_dir.file("VARK_fuzzy.log");
         // Every test starts in French, the design language.
         gTextStore().setLanguageCode("fr");
         gTextStore().SaveLangSetting();
@@ -94,6 +96,7 @@ protected:
         g_pApplication().reset();
         ResetFzyState();
         ResetDialogState();
+        errorLogState().logFile.clear();
     }
 
     /// A polygon layer "parcelles" (FID, Shape, then `fields`) in the focus map.
@@ -127,6 +130,13 @@ protected:
     void Choose(const std::string& layer, const std::string& field) {
         ReleaseOver(ui().Lst_shapes, RowOf(ui().Lst_shapes, layer));
         ReleaseOver(ui().Lst_fields, RowOf(ui().Lst_fields, field));
+    }
+
+    /// The error report shown by HandleError, "" when none was shown.
+    std::string ErrorReport() const {
+        for (const auto& m : m_ui->messages())
+            if (m.title.rfind("Error#", 0) == 0) return m.prompt;
+        return {};
     }
 
     std::vector<std::string> Prompts() const {
