@@ -14,8 +14,9 @@ namespace vark::host {
 
 namespace {
 
-// Part of every location text this object reports; peers and support staff
-// recognise reports by it, so it is kept as the original module path.
+// Part of every location text this object reports: the reports of the whole
+// family of tools carry this module text, and support reads them by it, so it
+// never changes with the platform.
 constexpr std::string_view kModuleText =
     "C:\\Program Files\\Microsoft Visual Studio\\clsRequeteTexte";
 
