@@ -28,7 +28,11 @@ std::string ValueToText(const Value& v) {
     return {};
 }
 
-const Field& Fields::GetField(std::int32_t index) const {
+Field Fields::GetField(std::int32_t index) && {
+    return static_cast<const Fields&>(*this).GetField(index);
+}
+
+const Field& Fields::GetField(std::int32_t index) const& {
     if (index < 0 || index >= GetFieldCount()) {
         throw Failure(err::kSubscriptOutOfRange,
                       "Field index " + std::to_string(index) + " out of range (" +

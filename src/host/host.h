@@ -131,7 +131,10 @@ public:
 
     std::int32_t GetFieldCount() const { return static_cast<std::int32_t>(m_fields.size()); }
     /// Throws Failure (subscript out of range) for an index outside 0..count-1.
-    const Field& GetField(std::int32_t index) const;
+    /// On a temporary collection (`fc.GetFields().GetField(i)`) the field is
+    /// returned by value, so that keeping it never refers to a freed one.
+    const Field& GetField(std::int32_t index) const&;
+    Field GetField(std::int32_t index) &&;
     /// Index of the field with exactly this name (case-sensitive), -1 when absent.
     std::int32_t FindFieldIndex(std::string_view name) const;
 
