@@ -64,29 +64,35 @@ TEST_F(FzyIo, NewFileAndOneRecordGiveTheGoldenBytes) {
 
 TEST_F(FzyIo, LaterRecordsGoToTheEndOfTheFile) {
     Open("parcelles");
+    ASSERT_EQ(FzyState().OpenStatus, "New");
     ASSERT_EQ(fzy_io_addrecord("FZY_A", "FZY_A", 999, 0, 0, 0, 0, "/w", "parcelles"), 1);
+    // Two appends in one open of a new file: the second lands after the
+    // first, not over it.
+    ASSERT_EQ(fzy_io_addrecord("FZY_B", "FZY_B", 999, 0, 0, 0, 0, "/w", "parcelles"), 1);
+    EXPECT_EQ(FzyState().OpenStatus, "New");
     fzy_io_close();
     const std::string first = ReadBytes(fzy("parcelles"));
 
-    // A second open finds the file ("Old") and appends after the first record.
+    // A later open finds the file ("Old") and appends at its end.
     Open("parcelles");
     EXPECT_EQ(FzyState().OpenStatus, "Old");
-    EXPECT_EQ(FzyState().Kind2Count, 1);
-    fzy_io_addrecord("FZY_B", "FZY_B", 999, 0, 0, 0, 0, "/w", "parcelles");
-    // Two appends in one open: the third lands after the second, not over it.
+    EXPECT_EQ(FzyState().Kind2Count, 2);
     fzy_io_addrecord("FZY_C", "FZY_C", 999, 0, 0, 0, 0, "/w", "parcelles");
     EXPECT_EQ(FzyState().Kind2Count, 3);
     EXPECT_EQ(FzyState().Kind1Count, 0);
     fzy_io_close();
 
     const std::string bytes = ReadBytes(fzy("parcelles"));
-    const std::size_t recordB = 56 + 5 + 5 + 2 + 9;
-    ASSERT_EQ(bytes.size(), first.size() + 2 * recordB);
+    const std::size_t recordSize = 56 + 5 + 5 + 2 + 9;
+    ASSERT_EQ(first.size(), 23 + 2 * recordSize);
+    ASSERT_EQ(bytes.size(), first.size() + recordSize);
     EXPECT_EQ(bytes.substr(23, first.size() - 23), first.substr(23));
     EXPECT_EQ(bytes.substr(0, 8), I16(1) + I16(0) + I16(3) + I16(0));
     const fzy::FzyLayout layout = fzy::ReadFzyLayout(bytes);
     ASSERT_TRUE(layout.sound()) << layout.damage;
     ASSERT_EQ(layout.records.size(), 3u);
+    EXPECT_EQ(fzy::RecordFieldName(bytes, layout.records[0]), "FZY_A");
+    EXPECT_EQ(fzy::RecordFieldName(bytes, layout.records[1]), "FZY_B");
     EXPECT_EQ(fzy::RecordFieldName(bytes, layout.records[2]), "FZY_C");
 }
 
