@@ -46,9 +46,9 @@ struct Data {
     std::shared_ptr<FakeFeatureClass> parcels;
 };
 
-struct Fixture : ::testing::Test, Data {};
+struct FakeHost : ::testing::Test, Data {};
 
-TEST_F(Fixture, FindLayersEntersGroupsOnlyWhenRecursive) {
+TEST_F(FakeHost, FindLayersEntersGroupsOnlyWhenRecursive) {
     auto map = app->focusMap();
     auto group = std::make_shared<FakeGroupLayer>("group");
     group->addLayer(std::make_shared<FakeFeatureLayer>("inner", parcels));
@@ -69,7 +69,7 @@ TEST_F(Fixture, FindLayersEntersGroupsOnlyWhenRecursive) {
     EXPECT_THROW(map->GetMapLayer(4), Failure);
 }
 
-TEST_F(Fixture, EventSourcesRecordSubscriptionsAndFire) {
+TEST_F(FakeHost, EventSourcesRecordSubscriptionsAndFire) {
     struct Sink : MapActiveViewEventsSink {
         FakeMap* map = nullptr;
         int focus = 0;
@@ -106,7 +106,7 @@ TEST_F(Fixture, EventSourcesRecordSubscriptionsAndFire) {
     EXPECT_EQ(map->viewSinks(), (std::vector<MapActiveViewEventsSink*>{&staying}));
 }
 
-TEST_F(Fixture, StoreFailuresAndRollback) {
+TEST_F(FakeHost, StoreFailuresAndRollback) {
     const struct {
         bool transactional;
         bool readOnly;
@@ -131,7 +131,7 @@ TEST_F(Fixture, StoreFailuresAndRollback) {
     EXPECT_EQ(parcels->column("SURF"), std::vector<Value>(4, Value(0.25)));
 }
 
-TEST_F(Fixture, AddFieldRules) {
+TEST_F(FakeHost, AddFieldRules) {
     parcels->setMaxFieldNameLength(10);
     const struct {
         const char* name;
@@ -159,7 +159,7 @@ TEST_F(Fixture, AddFieldRules) {
     EXPECT_EQ(parcels->fieldList().size(), 6u);
 }
 
-TEST_F(Fixture, ValuesAreConvertedToTheFieldType) {
+TEST_F(FakeHost, ValuesAreConvertedToTheFieldType) {
     parcels->addField("S", kFieldSingle);
     parcels->addField("L", kFieldLong);
     const struct {
@@ -207,7 +207,7 @@ TEST(ValueToText, ShortestRoundTrip) {
     }
 }
 
-TEST_F(Fixture, StatisticsLimitThenMinMaxOverEverything) {
+TEST_F(FakeHost, StatisticsLimitThenMinMaxOverEverything) {
     parcels->addRecord({{"NATURE", std::string("a")}, {"SURF", -3.0}});
     parcels->addRecord({{"NATURE", Value()}, {"SURF", 9.0}});
     auto stats = app->CreateStatistics();
@@ -230,7 +230,7 @@ TEST_F(Fixture, StatisticsLimitThenMinMaxOverEverything) {
     EXPECT_EQ(done, 6);
 }
 
-TEST_F(Fixture, ApplicationServices) {
+TEST_F(FakeHost, ApplicationServices) {
     EXPECT_EQ(app->OpenShapefileFolder("/data"), workspace);
     try {
         app->OpenShapefileFolder("/elsewhere");

@@ -34,6 +34,10 @@ const std::vector<RegisteredAdapter>& RegisteredAdapters() {
     return registry();
 }
 
+void PrintTo(const RegisteredAdapter& adapter, std::ostream* out) {
+    *out << adapter.name;
+}
+
 namespace {
 
 constexpr std::int32_t kNature = 2;
