@@ -1,5 +1,7 @@
 #include "host/qgis/QgisData.h"
 
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
 #include <qgsdatasourceuri.h>
 #include <qgsexpression.h>
 #include <qgsexpressioncontext.h>
@@ -23,7 +25,7 @@ namespace {
 
 /// Rows written per provider call: large enough to keep calls few, small
 /// enough to keep the pending changes of a big layer out of memory.
-constexpr int kBatchRows = 5000;
+constexpr std::size_t kBatchRows = 5000;
 
 /// File suffixes of data sets that hold several layers in one file (or one
 /// folder): their workspace is the file itself.
@@ -69,6 +71,50 @@ QgsVectorLayer::LayerOptions layerOptions() {
     QgsVectorLayer::LayerOptions options(QgsProject::instance()->transformContext());
     options.loadDefaultStyle = false;
     return options;
+}
+
+/// What QGIS does not tell of an OGR layer: the name of its geometry column
+/// and the fields stored as 16-bit integers, booleans or 32-bit reals.
+struct OgrDetails {
+    std::string geometryColumn;
+    QHash<QString, std::int32_t> codes;
+};
+
+OgrDetails ogrDetails(const QgsVectorLayer& layer) {
+    OgrDetails details;
+    if (layer.providerType() != QLatin1String("ogr")) {
+        return details;
+    }
+    const QVariantMap parts =
+        QgsProviderRegistry::instance()->decodeUri(layer.providerType(), layer.source());
+    const QString path = parts.value(QStringLiteral("path")).toString();
+    const QString layerName = parts.value(QStringLiteral("layerName")).toString();
+    const QVariant layerId = parts.value(QStringLiteral("layerId"));
+    GDALDatasetUniquePtr dataset(
+        GDALDataset::Open(path.toUtf8().constData(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
+    if (!dataset) {
+        return details;
+    }
+    OGRLayer* ogrLayer = !layerName.isEmpty()
+                             ? dataset->GetLayerByName(layerName.toUtf8().constData())
+                         : layerId.isValid() ? dataset->GetLayer(layerId.toInt())
+                                             : dataset->GetLayer(0);
+    if (!ogrLayer) {
+        return details;
+    }
+    const char* column = ogrLayer->GetGeometryColumn();
+    details.geometryColumn = column ? column : "";
+    OGRFeatureDefn* definition = ogrLayer->GetLayerDefn();
+    for (int i = 0; i < definition->GetFieldCount(); ++i) {
+        const OGRFieldDefn* field = definition->GetFieldDefn(i);
+        const OGRFieldSubType subType = field->GetSubType();
+        if (subType == OFSTInt16 || subType == OFSTBoolean) {
+            details.codes.insert(QString::fromUtf8(field->GetNameRef()), host::kFieldShort);
+        } else if (subType == OFSTFloat32) {
+            details.codes.insert(QString::fromUtf8(field->GetNameRef()), host::kFieldSingle);
+        }
+    }
+    return details;
 }
 
 /// The values of a unique-value list, as the host enumerates them.
@@ -158,15 +204,20 @@ std::shared_ptr<const FieldLayout> BuildFieldLayout(const QgsVectorLayer& layer)
     }
     hostFields.push_back(oid);
 
+    const OgrDetails details = ogrDetails(layer);
     if (layer.isSpatial()) {
         host::Field shape;
-        const QString column = QgsDataSourceUri(layer.source()).geometryColumn();
-        shape.SetFieldName(column.isEmpty() ? "Shape" : ToStdString(column));
+        std::string column = details.geometryColumn;
+        if (column.empty()) {
+            column = ToStdString(QgsDataSourceUri(layer.source()).geometryColumn());
+        }
+        shape.SetFieldName(column.empty() ? "Shape" : column);
         shape.SetFieldType(host::kFieldGeometry);
         layout->entries.push_back({FieldSlot::Geometry, -1, QVariant::Invalid});
         hostFields.push_back(shape);
     }
 
+    const bool dbase = provider.storageType() == QLatin1String("ESRI Shapefile");
     const QgsFields layerFields = layer.fields();
     for (int i = 0; i < fields.count(); ++i) {
         if (i == oidIndex) {
@@ -175,7 +226,7 @@ std::shared_ptr<const FieldLayout> BuildFieldLayout(const QgsVectorLayer& layer)
         const QgsField& f = fields.at(i);
         host::Field field;
         field.SetFieldName(ToStdString(f.name()));
-        field.SetFieldType(FieldTypeCode(f));
+        field.SetFieldType(details.codes.value(f.name(), FieldTypeCode(f)));
         field.SetFieldLength(std::max(0, f.length()));
         field.SetFieldPrecision(std::max(0, f.precision()));
         const int layerIndex = layerFields.indexFromName(f.name());
@@ -185,7 +236,8 @@ std::shared_ptr<const FieldLayout> BuildFieldLayout(const QgsVectorLayer& layer)
                 field.SetFieldAlias(ToStdString(alias));
             }
         }
-        layout->entries.push_back({FieldSlot::Attribute, i, f.type()});
+        layout->entries.push_back(
+            {FieldSlot::Attribute, i, f.type(), dbase && f.type() == QVariant::String});
         hostFields.push_back(std::move(field));
     }
     layout->fields = host::Fields(std::move(hostFields));
@@ -434,8 +486,13 @@ host::Value QgisRow::GetRowValue(std::int32_t index) const {
             return static_cast<std::int64_t>(m_feature.id());
         case FieldSlot::Geometry:
             return {};
-        default:
-            return ToValue(m_feature.attribute(s.providerIndex));
+        default: {
+            const QVariant value = m_feature.attribute(s.providerIndex);
+            if (s.nullReadsEmpty && value.isNull()) {
+                return std::string();
+            }
+            return ToValue(value);
+        }
     }
 }
 
@@ -451,7 +508,12 @@ std::optional<std::string_view> QgisRow::GetRowText(std::int32_t index) const {
         } else {
             const QVariant value = m_feature.attribute(s.providerIndex);
             if (value.isNull()) {
-                return std::nullopt;
+                if (!s.nullReadsEmpty) {
+                    return std::nullopt;
+                }
+                m_text[i].clear();
+                m_textGeneration[i] = m_generation;
+                return std::string_view(m_text[i]);
             }
             m_text[i] = value.type() == QVariant::String ? ToStdString(value.toString())
                                                          : host::ValueToText(ToValue(value));
@@ -509,23 +571,101 @@ QgisCursor::QgisCursor(QgsVectorLayer& layer, std::shared_ptr<const FieldLayout>
         request.setFilterExpression(where);
         request.setExpressionContext(context);
     }
-    m_iterator = provider.getFeatures(request);
+    m_chunked = writable && !provider.transaction() && QgsTransaction::supportsTransaction(&layer);
+    if (!m_chunked) {
+        m_iterator = provider.getFeatures(request);
+        return;
+    }
+    QgsFeatureRequest ids(request);
+    if (!m_filtered) {
+        ids.setNoAttributes();
+    }
+    QgsFeatureIterator it = provider.getFeatures(ids);
+    QgsFeature feature;
+    while (it.nextFeature(feature)) {
+        m_ids.push_back(feature.id());
+    }
+    it.close();
+    beginTransaction();
 }
 
 QgisCursor::~QgisCursor() {
     m_iterator.close();
-    // The format keeps what each provider call wrote; the rows stored since
-    // the last batch are kept as well, as StoreRow promised.
+    if (m_transaction) {
+        m_pending.clear();
+        QString error;
+        m_transaction->rollback(error);
+        m_transaction.reset();
+        return;
+    }
+    // Without a transaction the format keeps what each provider call wrote;
+    // the rows stored since the last batch are kept as well.
     try {
         Flush();
     } catch (...) {
     }
 }
 
+void QgisCursor::beginTransaction() {
+    m_transaction.reset(QgsTransaction::create(QSet<QgsVectorLayer*>{m_layer.data()}));
+    QString error;
+    if (!m_transaction || !m_transaction->begin(error)) {
+        m_transaction.reset();
+        throw HostFailure("Cannot start a transaction on " + layerLabel(*m_layer) + ": " +
+                          ToStdString(error));
+    }
+}
+
+bool QgisCursor::loadChunk() {
+    m_chunk.clear();
+    m_nextInChunk = 0;
+    if (m_nextId >= m_ids.size() || !m_layer) {
+        return false;
+    }
+    // Values stored so far are written now, while no read is open.
+    writeBatch();
+    const std::size_t end = std::min(m_ids.size(), m_nextId + kBatchRows);
+    QgsFeatureIds ids;
+    for (std::size_t i = m_nextId; i < end; ++i) {
+        ids.insert(m_ids[i]);
+    }
+    m_nextId = end;
+    QgsFeatureRequest request;
+    request.setFlags(QgsFeatureRequest::NoGeometry);
+    request.setFilterFids(ids);
+    QgsFeatureIterator it = providerOf(*m_layer).getFeatures(request);
+    QgsFeature feature;
+    while (it.nextFeature(feature)) {
+        m_chunk.push_back(feature);
+    }
+    it.close();
+    // A set of ids comes back in no useful order; the data's own order is
+    // the ids' order.
+    std::sort(m_chunk.begin(), m_chunk.end(),
+              [](const QgsFeature& a, const QgsFeature& b) { return a.id() < b.id(); });
+    return true;
+}
+
+bool QgisCursor::nextFeature(QgsFeature& feature) {
+    if (!m_chunked) {
+        if (m_iterator.nextFeature(feature)) {
+            return true;
+        }
+        m_iterator.close();
+        return false;
+    }
+    while (m_nextInChunk >= m_chunk.size()) {
+        if (!loadChunk()) {
+            return false;
+        }
+    }
+    feature = m_chunk[m_nextInChunk++];
+    return true;
+}
+
 std::shared_ptr<host::Row> QgisCursor::NextRow() {
     m_moved = true;
-    if (!m_iterator.nextFeature(m_feature)) {
-        m_iterator.close();
+    if (!nextFeature(m_feature)) {
         return {};
     }
     std::shared_ptr<QgisRow> row = m_recycling ? m_row : nullptr;
@@ -554,7 +694,7 @@ void QgisCursor::StoreRow(host::Row& row) {
     for (auto it = own->changes().cbegin(); it != own->changes().cend(); ++it) {
         pending.insert(it.key(), it.value());
     }
-    if (m_pending.size() >= kBatchRows) {
+    if (!m_chunked && static_cast<std::size_t>(m_pending.size()) >= kBatchRows) {
         writeBatch();
     }
 }
@@ -583,6 +723,19 @@ void QgisCursor::Flush() {
         return;
     }
     writeBatch();
+    if (m_transaction) {
+        QString error;
+        const bool committed = m_transaction->commit(error);
+        m_transaction.reset();
+        if (!committed) {
+            throw HostFailure("Values could not be committed to " + layerLabel(*m_layer) + ": " +
+                              ToStdString(error));
+        }
+        // Whatever is stored after this Flush needs a transaction of its own.
+        if (m_layer && (m_nextId < m_ids.size() || m_nextInChunk < m_chunk.size())) {
+            beginTransaction();
+        }
+    }
     if (m_written && m_layer) {
         m_written = false;
         NotifyDataChanged(*m_layer, false);
@@ -594,9 +747,7 @@ void QgisCursor::Flush() {
 
 void QgisStatistics::SetStatisticsCursor(std::shared_ptr<host::Cursor> cursor) {
     m_cursor = std::dynamic_pointer_cast<QgisCursor>(cursor);
-    if (cursor && !m_cursor) {
-        throw HostFailure("Statistics need a cursor of the QGIS host");
-    }
+    m_foreignCursor = cursor && !m_cursor;
     m_haveValues = false;
     m_overLimit = false;
     m_values.clear();
@@ -605,6 +756,9 @@ void QgisStatistics::SetStatisticsCursor(std::shared_ptr<host::Cursor> cursor) {
 }
 
 const FieldSlot& QgisStatistics::fieldSlot() {
+    if (m_foreignCursor) {
+        throw HostFailure("Statistics need a cursor of the QGIS host");
+    }
     if (!m_cursor) {
         throw Failure(err::kObjectVariableNotSet, "Statistics without a cursor",
                       std::string(kSource));
@@ -631,10 +785,19 @@ void QgisStatistics::gatherValues() {
     const int limit = m_limit > 0 ? m_limit + 2 : -1;
     const QSet<QVariant> values = provider.uniqueValues(s.providerIndex, limit);
     m_values.clear();
+    bool haveEmpty = false;
     for (const QVariant& value : values) {
-        if (!value.isNull()) {
-            m_values.push_back(ToValue(value));
+        if (value.isNull() && !s.nullReadsEmpty) {
+            continue;
         }
+        host::Value v = value.isNull() ? host::Value(std::string()) : ToValue(value);
+        if (v == host::Value(std::string())) {
+            if (haveEmpty) {
+                continue;
+            }
+            haveEmpty = true;
+        }
+        m_values.push_back(std::move(v));
     }
     if (m_limit > 0 && m_values.size() > static_cast<std::size_t>(m_limit)) {
         m_overLimit = true;

@@ -7,6 +7,7 @@
 
 #include <qgsfeature.h>
 #include <qgsfeatureiterator.h>
+#include <qgstransaction.h>
 #include <qgsvectordataprovider.h>
 
 #include <QPointer>
@@ -44,12 +45,17 @@ struct FieldSlot {
     /// id field); -1 otherwise.
     int providerIndex = -1;
     QVariant::Type type = QVariant::Invalid;
+    /// A text field of a format that cannot tell a null text from an empty
+    /// one (dBASE): a null reads as an empty text, as other programs read it.
+    bool nullReadsEmpty = false;
 };
 
 /// The host's view of a provider's table: an object id field first (the
 /// provider's primary key when it has an integer one, else "FID"), the
 /// geometry field next for a spatial layer ("Shape" unless the source names
 /// its geometry column), then the provider's attributes in table order.
+/// Values of the object id field come from the feature id; the geometry
+/// field reads as null (its shape is not part of the values).
 struct FieldLayout {
     std::vector<FieldSlot> entries;
     host::Fields fields;
@@ -83,9 +89,8 @@ public:
     /// an edit session, because provider writes would bypass its edit buffer.
     void AddFieldToClass(const host::Field& field) override;
     /// Values stored by StoreRow are written in batches through the
-    /// provider; Flush writes the last batch. A cursor destroyed without
-    /// Flush writes nothing more (the rows of earlier batches stay written).
-    /// Refused while a project layer on the same data is in an edit session.
+    /// provider (see QgisCursor). Refused while a project layer on the same
+    /// data is in an edit session.
     std::shared_ptr<host::UpdateCursor> OpenUpdateCursor(std::shared_ptr<host::QueryFilter> filter,
                                                          bool recycling) override;
     std::shared_ptr<host::Cursor> Search(std::shared_ptr<host::QueryFilter> filter,
@@ -153,6 +158,15 @@ private:
 };
 
 /// A cursor over a layer's provider; an update cursor when `writable`.
+///
+/// A read-only cursor, and an update cursor over data without transactions
+/// (a shapefile), stream the features; stored values are written in batches
+/// while the pass goes on (QGIS reads through a connection of its own then).
+/// An update cursor over data with transactions (a GeoPackage) works inside
+/// one QGIS transaction: it reads the features in chunks, by their ids, and
+/// writes each chunk's values between chunks (within a transaction reads and
+/// writes share one connection, and a write would restart an open read);
+/// Flush commits, a cursor destroyed without Flush rolls back.
 class QgisCursor : public host::UpdateCursor {
 public:
     QgisCursor(QgsVectorLayer& layer, std::shared_ptr<const FieldLayout> layout,
@@ -171,17 +185,26 @@ public:
     const std::shared_ptr<const FieldLayout>& fieldLayout() const { return m_layout; }
 
 private:
+    bool nextFeature(QgsFeature& feature);
+    bool loadChunk();
+    void beginTransaction();
     void writeBatch();
 
     QPointer<QgsVectorLayer> m_layer;
     std::shared_ptr<const FieldLayout> m_layout;
     QgsFeatureIterator m_iterator;
+    std::unique_ptr<QgsTransaction> m_transaction;
+    std::vector<QgsFeatureId> m_ids;
+    std::size_t m_nextId = 0;
+    std::vector<QgsFeature> m_chunk;
+    std::size_t m_nextInChunk = 0;
     std::shared_ptr<QgisRow> m_row;
     QgsFeature m_feature;
     QgsChangedAttributesMap m_pending;
     bool m_recycling;
     bool m_writable;
     bool m_filtered;
+    bool m_chunked = false;
     bool m_moved = false;
     bool m_written = false;
 };
@@ -207,6 +230,7 @@ private:
 
     std::string m_field;
     std::shared_ptr<QgisCursor> m_cursor;
+    bool m_foreignCursor = false;
     std::int32_t m_limit = 0;
     host::ProgressFn m_progress;
     bool m_haveValues = false;
