@@ -64,17 +64,18 @@ std::string ResourceString(std::int32_t id) {
     return gTextStore().ResourceString(id);
 }
 
+/// The object itself, kept alive by the caller's copy of the pointer.
 template <typename T>
-T& Require(const std::shared_ptr<T>& object, const char* what) {
+std::shared_ptr<T> Require(std::shared_ptr<T> object, const char* what) {
     if (!object) {
         throw Failure(err::kObjectVariableNotSet,
                       std::string("Object variable or With block variable not set (") + what + ")",
                       kFormName);
     }
-    return *object;
+    return object;
 }
 
-host::Application& App() {
+std::shared_ptr<host::Application> App() {
     return Require(g_pApplication(), "application");
 }
 
@@ -285,8 +286,8 @@ void frm_CritereTexte::Form_Load() {
         gTextStore().LoadFormLanguageText(this, false);
         PrefixButtonBlanks();
 
-        auto& document = Require(App().GetDocument(), "document");
-        auto map = document.GetFocusMap();
+        auto document = Require(App()->GetDocument(), "document");
+        auto map = document->GetFocusMap();
         Require(map, "focus map");
         marker = "3";
         host::Uid uid = host::CreateUid();
@@ -302,13 +303,13 @@ void frm_CritereTexte::Form_Load() {
             if (featureLayer && featureLayer->IsLayerSelectable()) {
                 marker = "6";
                 const std::string name = featureLayer->GetLayerName();
-                auto& featureClass = Require(featureLayer->GetFeatureClass(), "feature class");
-                const std::int32_t shapeType = featureClass.GetShapeType();
+                auto featureClass = Require(featureLayer->GetFeatureClass(), "feature class");
+                const std::int32_t shapeType = featureClass->GetShapeType();
                 marker = "7";
                 if (shapeType == host::kShapePolygon) {
                     marker = "71";
                     const std::string path =
-                        Require(featureClass.GetWorkspace(), "workspace").GetWorkspacePath();
+                        Require(featureClass->GetWorkspace(), "workspace")->GetWorkspacePath();
                     if (!EndsWith(path, ".mdb")) {
                         m_ui->Lst_shapes->addItem(ToQ(name));
                     }
@@ -332,9 +333,9 @@ void frm_CritereTexte::Lst_shapes_MouseUp() {
     try {
         m_ui->List1->clear();
         marker = "1";
-        auto& document = Require(App().GetDocument(), "document");
+        auto document = Require(App()->GetDocument(), "document");
         marker = "2";
-        auto map = document.GetFocusMap();
+        auto map = document->GetFocusMap();
         Require(map, "focus map");
         const QListWidgetItem* selected = SelectedItem(m_ui->Lst_shapes);
         if (selected == nullptr) {
@@ -346,7 +347,7 @@ void frm_CritereTexte::Lst_shapes_MouseUp() {
         const std::int32_t count = map->GetLayerCount();
         for (std::int32_t i = 0; i < count; ++i) {
             marker = "4";
-            if (Require(map->GetMapLayer(i), "layer").GetLayerName() != wanted) {
+            if (Require(map->GetMapLayer(i), "layer")->GetLayerName() != wanted) {
                 continue;
             }
             marker = "5";
@@ -358,10 +359,10 @@ void frm_CritereTexte::Lst_shapes_MouseUp() {
             auto featureClass = featureLayer->GetFeatureClass();
             Require(featureClass, "feature class");
             marker = "71";
-            auto& workspace = Require(featureClass->GetWorkspace(), "workspace");
+            auto workspace = Require(featureClass->GetWorkspace(), "workspace");
             state.gLayerKind =
-                workspace.GetWorkspaceType() == host::kWorkspaceFileSystem ? "shp" : "gdb";
-            state.gLayerPath = workspace.GetWorkspacePath();
+                workspace->GetWorkspaceType() == host::kWorkspaceFileSystem ? "shp" : "gdb";
+            state.gLayerPath = workspace->GetWorkspacePath();
             state.gLayerName = layer->GetLayerName();
             state.gLayerIndex = i;
             m_ui->Lst_fields->clear();
@@ -380,7 +381,7 @@ void frm_CritereTexte::Lst_shapes_MouseUp() {
                 } else if (!m_ui->CheckFields->isChecked()) {
                     m_ui->List1->addItem(name);
                 } else if (IsNumericType(field.GetFieldType())) {
-                    auto statistics = App().CreateStatistics();
+                    auto statistics = App()->CreateStatistics();
                     Require(statistics, "statistics");
                     statistics->SetStatisticsField(field.GetFieldName());
                     statistics->SetStatisticsCursor(featureLayer->SearchLayer(nullptr, false));
@@ -421,8 +422,8 @@ void frm_CritereTexte::Lst_fields_MouseUp() {
             return;
         }
         const std::string layerName = ToStd(layerItem->text());
-        auto& document = Require(App().GetDocument(), "document");
-        auto map = document.GetFocusMap();
+        auto document = Require(App()->GetDocument(), "document");
+        auto map = document->GetFocusMap();
         Require(map, "focus map");
         std::shared_ptr<host::Layer> found;
         for (std::int32_t i = 0; i < map->GetLayerCount(); ++i) {
@@ -441,7 +442,7 @@ void frm_CritereTexte::Lst_fields_MouseUp() {
             return;
         }
 
-        auto statistics = App().CreateStatistics();
+        auto statistics = App()->CreateStatistics();
         Require(statistics, "statistics");
         statistics->SetStatisticsField(ToStd(field->text()));
         statistics->SetStatisticsCursor(cursor);
@@ -611,9 +612,9 @@ void frm_CritereTexte::cmd_go_Click() {
         file.opened();
         fzy_io_valid(state.gLayerName, state.gLayerPath);
 
-        auto& application = App();
-        auto& document = Require(application.GetDocument(), "document");
-        auto map = document.GetFocusMap();
+        auto application = App();
+        auto document = Require(application->GetDocument(), "document");
+        auto map = document->GetFocusMap();
         Require(map, "focus map");
         auto featureLayer =
             std::dynamic_pointer_cast<host::FeatureLayer>(map->GetMapLayer(state.gLayerIndex));
@@ -623,7 +624,7 @@ void frm_CritereTexte::cmd_go_Click() {
         marker = 102;
         marker = 2;
 
-        auto editor = application.FindEditorExtension(host::kEditorExtensionId);
+        auto editor = application->FindEditorExtension(host::kEditorExtensionId);
         if (editor && editor->GetEditState() == host::kEditStateEditing) {
             file.close();
             busy.reset();
@@ -731,19 +732,19 @@ void frm_CritereTexte::cmd_open_shape_Click() {
             return;
         }
         m_ui->Lst_shapes->addItem(ToQ(state.gShapeName));
-        auto& application = App();
-        auto& workspace =
-            Require(application.OpenShapefileFolder(state.gShapeFolder), "shapefile folder");
-        auto featureClass = workspace.OpenFeatureClass(state.gShapeName);
+        auto application = App();
+        auto workspace =
+            Require(application->OpenShapefileFolder(state.gShapeFolder), "shapefile folder");
+        auto featureClass = workspace->OpenFeatureClass(state.gShapeName);
         Require(featureClass, "feature class");
-        auto layer = application.CreateFeatureLayer();
+        auto layer = application->CreateFeatureLayer();
         Require(layer, "feature layer");
         layer->SetFeatureClass(featureClass);
         m_ui->Lst_fields->clear();
         m_ui->Txt_new_name->clear();
 
         marker = "1";
-        const host::Fields fields = Require(layer->GetFeatureClass(), "feature class").GetFields();
+        const host::Fields fields = Require(layer->GetFeatureClass(), "feature class")->GetFields();
         for (std::int32_t f = 0; f < fields.GetFieldCount(); ++f) {
             const host::Field& field = fields.GetField(f);
             if (field.GetFieldType() == host::kFieldText) {
@@ -751,8 +752,8 @@ void frm_CritereTexte::cmd_open_shape_Click() {
             }
         }
         marker = "2";
-        auto& document = Require(application.GetDocument(), "document");
-        auto map = document.GetFocusMap();
+        auto document = Require(application->GetDocument(), "document");
+        auto map = document->GetFocusMap();
         Require(map, "focus map");
         marker = "3";
         layer->SetLayerName(featureClass->GetAliasName());

@@ -1,0 +1,139 @@
+#include "dialog/FieldListing.h"
+
+#include <QCollator>
+#include <QLocale>
+#include <QString>
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+#include "support/Failure.h"
+
+namespace vark {
+
+namespace {
+
+constexpr std::string_view kReservedNames[] = {"ID",       "FID",      "Shape_Leng", "Shape_Area",
+                                               "gridcode", "OBJECTID", "Id",         "Shape"};
+
+bool IsNumericType(std::int32_t type) {
+    return type >= host::kFieldShort && type <= host::kFieldDouble;
+}
+
+template <typename T>
+T& Require(const std::shared_ptr<T>& object, const char* what) {
+    if (!object) {
+        throw Failure(err::kObjectVariableNotSet,
+                      std::string("Object variable or With block variable not set (") + what + ")",
+                      "FieldListing");
+    }
+    return *object;
+}
+
+QLocale CollationLocale() {
+    // Without a locale of its own (the C locale of a bare session) a person
+    // still reads accents beside their letter: French rules do that.
+    const QLocale system;
+    if (system.language() == QLocale::C) {
+        return QLocale(QLocale::French, QLocale::France);
+    }
+    return system;
+}
+
+QString ToQ(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
+
+}  // namespace
+
+bool IsReservedFieldName(std::string_view name) {
+    return std::find(std::begin(kReservedNames), std::end(kReservedNames), name) !=
+           std::end(kReservedNames);
+}
+
+FieldLists ListLayerFields(host::Application& application, host::FeatureLayer& layer,
+                           bool unitIntervalOnly, std::int32_t* marker) {
+    std::int32_t localMarker = 0;
+    std::int32_t& mark = marker ? *marker : localMarker;
+    FieldLists lists;
+    mark = 9;
+    const host::Fields fields = Require(layer.GetFeatureClass(), "feature class").GetFields();
+    for (std::int32_t f = 0; f < fields.GetFieldCount(); ++f) {
+        mark = 10;
+        const host::Field& field = fields.GetField(f);
+        const std::string& name = field.GetFieldName();
+        if (field.GetFieldType() == host::kFieldText) {
+            lists.textFields.push_back(name);
+        } else if (IsReservedFieldName(name)) {
+            continue;
+        } else if (!unitIntervalOnly) {
+            lists.otherFields.push_back(name);
+        } else if (IsNumericType(field.GetFieldType())) {
+            auto statistics = application.CreateStatistics();
+            Require(statistics, "statistics");
+            statistics->SetStatisticsField(name);
+            statistics->SetStatisticsCursor(layer.SearchLayer(nullptr, false));
+            const host::MinMax range = statistics->GetStatistics();
+            // Compared in single precision, as the criterion degrees are
+            // stored: 1.0000000001 still counts as 1.
+            const auto minimum = static_cast<float>(range.minimum);
+            const auto maximum = static_cast<float>(range.maximum);
+            if (maximum <= 1.0F && minimum >= 0.0F) {
+                lists.otherFields.push_back(name);
+            }
+        }
+    }
+    return lists;
+}
+
+FieldValues ListFieldValues(host::Application& application, host::FeatureLayer& layer,
+                            const std::string& fieldName, host::ProgressFn progress) {
+    auto statistics = application.CreateStatistics();
+    Require(statistics, "statistics");
+    statistics->SetStatisticsField(fieldName);
+    statistics->SetStatisticsCursor(layer.SearchLayer(nullptr, false));
+    statistics->SetUniqueValueLimit(kValueLimit);
+    if (progress) {
+        statistics->SetProgress(std::move(progress));
+    }
+    auto values = statistics->GetUniqueValues();
+    Require(values, "unique values");
+
+    FieldValues result;
+    if (statistics->GetUniqueValueCount() > kValueLimit) {
+        result.tooMany = true;
+        return result;
+    }
+    values->Reset();
+    while (auto value = values->Next()) {
+        if (!host::IsNull(*value)) {
+            result.values.push_back(host::ValueToText(*value));
+        }
+    }
+    ValueOrder().sort(result.values);
+    return result;
+}
+
+ValueOrder::ValueOrder() : m_collator(std::make_unique<QCollator>(CollationLocale())) {}
+
+ValueOrder::~ValueOrder() = default;
+
+int ValueOrder::compare(std::string_view a, std::string_view b) const {
+    return m_collator->compare(ToQ(a), ToQ(b));
+}
+
+void ValueOrder::sort(std::vector<std::string>& values) const {
+    std::vector<std::pair<QString, std::string>> keyed;
+    keyed.reserve(values.size());
+    for (auto& v : values) {
+        keyed.emplace_back(ToQ(v), std::move(v));
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [this](const auto& a, const auto& b) {
+        return m_collator->compare(a.first, b.first) < 0;
+    });
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        values[i] = std::move(keyed[i].second);
+    }
+}
+
+}  // namespace vark
