@@ -1,5 +1,10 @@
 #include "CommandLine.h"
 
+#include <QTextCodec>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
 namespace vark::app {
 
 Invocation SplitSubcommand(std::span<char* const> argv, std::span<const std::string_view> known) {
@@ -49,6 +54,114 @@ std::vector<ogr::DataSourceSpec> ParseDataSources(const std::vector<std::string>
         }
     }
     return specs;
+}
+
+bool ParsedArgs::has(std::string_view name) const {
+    return std::any_of(options.begin(), options.end(),
+                       [name](const auto& option) { return option.first == name; });
+}
+
+std::optional<std::string> ParsedArgs::value(std::string_view name) const {
+    std::optional<std::string> found;
+    for (const auto& [option, value] : options) {
+        if (option == name) {
+            found = value;
+        }
+    }
+    return found;
+}
+
+ParsedArgs ParseOptions(const std::vector<std::string>& args, std::span<const OptionSpec> specs) {
+    ParsedArgs parsed;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            parsed.positionals.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const auto spec = std::find_if(specs.begin(), specs.end(),
+                                       [&arg](const OptionSpec& s) { return s.name == arg; });
+        if (spec == specs.end()) {
+            throw UsageError("unknown option: " + arg);
+        }
+        if (!spec->repeatable && parsed.has(arg)) {
+            throw UsageError("option given twice: " + arg);
+        }
+        std::string value;
+        if (spec->takesValue) {
+            if (i + 1 >= args.size()) {
+                throw UsageError(arg + " needs a value");
+            }
+            value = args[++i];
+        }
+        parsed.options.emplace_back(arg, std::move(value));
+    }
+    return parsed;
+}
+
+namespace {
+
+bool IsUtf8(std::string_view text) {
+    QTextCodec* codec = QTextCodec::codecForName("UTF-8");
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    codec->toUnicode(text.data(), static_cast<int>(text.size()), &state);
+    return state.invalidChars == 0 && state.remainingChars == 0;
+}
+
+}  // namespace
+
+void CheckGradedEntry(const std::string& entry, const std::string& where) {
+    if (!IsUtf8(entry)) {
+        throw UsageError(where + ": the graded entry is not UTF-8 text");
+    }
+    const bool wellFormed = entry.size() >= 3 && entry.compare(entry.size() - 3, 2, "->") == 0 &&
+                            entry.back() >= '0' && entry.back() <= '6';
+    if (!wellFormed) {
+        throw UsageError(where + ": \"" + entry +
+                         "\" is not a graded entry VALUE->GRADE (grade 0 to 6)");
+    }
+}
+
+std::vector<std::string> ParseGradesText(std::string_view content, const std::string& fileName) {
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (content.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        content.remove_prefix(kByteOrderMark.size());
+    }
+    std::vector<std::string> entries;
+    std::size_t lineNumber = 0;
+    while (!content.empty()) {
+        ++lineNumber;
+        const std::size_t end = content.find('\n');
+        std::string_view line = content.substr(0, end);
+        content.remove_prefix(end == std::string_view::npos ? content.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.empty()) {
+            continue;
+        }
+        std::string entry(line);
+        CheckGradedEntry(entry, fileName + ":" + std::to_string(lineNumber));
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::vector<std::string> ReadGradesFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw UsageError("cannot read the grades file " + path);
+    }
+    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) {
+        throw UsageError("cannot read the grades file " + path);
+    }
+    return ParseGradesText(content, path);
 }
 
 }  // namespace vark::app

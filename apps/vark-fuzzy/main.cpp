@@ -1,9 +1,13 @@
 // vark-fuzzy: a map application without a map window. It builds a focus map
 // from the data sets named on its command line, creates the text-criterion
 // command through the component's entry points, hands it the application
-// (OnCreate) and clicks it (OnClick), which opens the dialog.
+// (OnCreate) and clicks it (OnClick), which opens the dialog. Its batch
+// subcommands (BatchCommands.h) do the dialog's work without windows.
 //
-// Exit codes: 0 done, 1 failure, 2 usage error.
+// Exit codes: 0 done, 1 failure, 2 usage error, 3 a field with more than
+// 100 values refused.
+
+#include <unistd.h>
 
 #include <QApplication>
 #include <cstdlib>
@@ -14,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "BatchCommands.h"
 #include "CommandLine.h"
 #include "ComponentLoader.h"
 #include "host/ComponentIds.h"
@@ -29,17 +34,15 @@ namespace vark::app {
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-
-constexpr std::string_view kUsage =
+constexpr std::string_view kUsageHead =
     "Usage: vark-fuzzy [DATASET [--layer NAME]]...\n"
     "       vark-fuzzy --about [DATASET [--layer NAME]]...\n"
-    "       vark-fuzzy --help | --version\n"
+    "       vark-fuzzy --help | --version\n";
+
+constexpr std::string_view kUsageBody =
     "\n"
-    "Opens the text-criterion dialog on a focus map that holds the layers of\n"
-    "the given data sets.\n"
+    "Without a subcommand, opens the text-criterion dialog on a focus map that\n"
+    "holds the layers of the given data sets.\n"
     "\n"
     "  DATASET       a file, folder or connection string GDAL can open\n"
     "                (shapefile, GeoPackage, ...); every layer of it is added\n"
@@ -48,7 +51,27 @@ constexpr std::string_view kUsage =
     "  --help        print this text\n"
     "  --version     print the component's version\n"
     "\n"
-    "Exit status: 0 done, 1 failure, 2 usage error.\n";
+    "Subcommands, on one polygon layer (--layer is needed when DATASET has\n"
+    "several):\n"
+    "  fields        the text fields, then the other fields, as the dialog\n"
+    "                lists them (--unit-interval: only fields valued in 0..1)\n"
+    "  values        the distinct values of a text field, one per line, in the\n"
+    "                dialog's order (at most 100)\n"
+    "  compute       adds the criterion field FZY_FIELD (or --name NEW) and\n"
+    "                records it in the layer's criterion file; ENTRY is\n"
+    "                VALUE->GRADE, GRADE 0 (Exclu) to 6 (Excellent); a grades\n"
+    "                FILE holds one ENTRY per line (UTF-8); --levels defaults\n"
+    "                to 7. Prints the field's name and the features per entry,\n"
+    "                then those left at 0: unlisted, empty, null values\n"
+    "  describe      the criterion file's description of a field\n"
+    "  --lang CODE   texts in that language for this run (fr, en, es, de)\n"
+    "  --quiet       no progress bar\n"
+    "\n"
+    "Exit status: 0 done, 1 failure, 2 usage error, 3 more than 100 values.\n";
+
+void printUsage(std::ostream& out) {
+    out << kUsageHead << kBatchUsage << kUsageBody;
+}
 
 /// What a subcommand gets: its arguments and the process's own argv (for
 /// the QApplication).
@@ -114,7 +137,7 @@ bool displayAvailable() {
 }
 
 int runHelp(Context&) {
-    std::cout << kUsage;
+    printUsage(std::cout);
     return kExitOk;
 }
 
@@ -164,16 +187,22 @@ int runDialog(Context& context) {
     return kExitOk;
 }
 
+int runBatch(Context& context) {
+    BatchIo io{std::cout, std::cerr, false, {}};
+    io.progress = isatty(STDERR_FILENO) != 0;
+    return RunBatch(context.invocation.subcommand, context.invocation.args, io);
+}
+
 struct Subcommand {
     std::string_view word;
     int (*run)(Context&);
 };
 
-// The default action has the empty word; the subcommands that run the
-// dialog's work without windows join this table.
+// The default action has the empty word.
 constexpr Subcommand kSubcommands[] = {
-    {"", runDialog}, {"--about", runAbout},     {"--help", runHelp},
-    {"-h", runHelp}, {"--version", runVersion},
+    {"", runDialog},      {"--about", runAbout},     {"--help", runHelp},
+    {"-h", runHelp},      {"--version", runVersion}, {"fields", runBatch},
+    {"values", runBatch}, {"compute", runBatch},     {"describe", runBatch},
 };
 
 int dispatch(int& argc, char** argv) {
@@ -202,7 +231,8 @@ int main(int argc, char** argv) {
     try {
         return vark::app::dispatch(argc, argv);
     } catch (const vark::app::UsageError& error) {
-        std::cerr << "vark-fuzzy: " << error.what() << "\n" << vark::app::kUsage;
+        std::cerr << "vark-fuzzy: " << error.what() << "\n";
+        vark::app::printUsage(std::cerr);
         return vark::app::kExitUsage;
     } catch (...) {
         try {

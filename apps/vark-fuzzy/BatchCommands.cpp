@@ -1,0 +1,553 @@
+#include "BatchCommands.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <utility>
+
+#include "CommandLine.h"
+#include "ProgressBar.h"
+#include "criterion_file/fzy_io.h"
+#include "dialog/CriterionComputation.h"
+#include "dialog/CriterionRun.h"
+#include "dialog/FieldListing.h"
+#include "host/HostState.h"
+#include "host/ogr/OgrApplication.h"
+#include "support/ErrorHandling.h"
+#include "support/Failure.h"
+#include "support/UiServices.h"
+#include "text_store/DbHelpers.h"
+#include "text_store/clsResourceMDB.h"
+
+namespace vark::app {
+
+const std::string_view kBatchUsage =
+    "       vark-fuzzy fields DATASET [--layer NAME] [--unit-interval]\n"
+    "       vark-fuzzy values DATASET FIELD [--layer NAME]\n"
+    "       vark-fuzzy compute DATASET FIELD [--layer NAME] [--levels 3|5|7]\n"
+    "                  [--name NEW] [--grade ENTRY]... [--grades FILE]...\n"
+    "       vark-fuzzy describe DATASET FIELD [--layer NAME]\n"
+    "  (each also takes --lang CODE and --quiet)\n";
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The dialog's form and handler names: a failure is reported (and logged)
+// exactly as the dialog reports the same failure.
+constexpr const char* kFormName = "frm_CritereTexte";
+constexpr const char* kProgramName = "vark-fuzzy";
+
+constexpr std::int32_t kTextTextFields = 121;
+constexpr std::int32_t kTextEditing = 133;
+constexpr std::int32_t kTextNoDescription = 153;
+constexpr std::int32_t kTextOtherFields = 163;
+constexpr std::int32_t kTextUnitFields = 164;
+constexpr std::int32_t kTextUndefinedGrades = 171;
+constexpr std::int32_t kTextUnlisted = 172;
+constexpr std::int32_t kTextEmpty = 173;
+constexpr std::int32_t kTextNull = 174;
+
+/// The French texts, for a text database that lacks a number.
+constexpr std::pair<std::int32_t, const char*> kFallbackTexts[] = {
+    {kTextTextFields, "Attributs disponibles"},
+    {kTextEditing,
+     "Les données sont en cours de modification. Terminez la session de mise à jour avant de "
+     "calculer le critère."},
+    {kTextNoDescription, "Aucune description n'est enregistrée pour ce champ."},
+    {kTextOtherFields, "Champs non texte"},
+    {kTextUnitFields, "Champs avec valeur 0-1"},
+    {kTextUndefinedGrades,
+     "Ces valeurs ont un niveau que l'échelle choisie n'offre pas ; notez-les de nouveau :"},
+    {kTextUnlisted, "valeurs non notées"},
+    {kTextEmpty, "textes vides"},
+    {kTextNull, "valeurs nulles"},
+};
+
+std::string Text(std::int32_t id) {
+    std::string text = gTextStore().ResourceString(id);
+    if (text.empty()) {
+        for (const auto& [number, fallback] : kFallbackTexts) {
+            if (number == id) {
+                text = fallback;
+            }
+        }
+    }
+    return text;
+}
+
+/// `text` with its CR LF line ends as the platform's.
+std::string Lines(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+/// Message boxes as lines on the error stream: "title: prompt", or the
+/// prompt alone; every question answered by its first button.
+class StreamUi : public UiServices {
+public:
+    explicit StreamUi(std::ostream& err) : m_err(err) {}
+    MsgResult MsgBox(const std::string& prompt, MsgIcon, MsgButtons buttons,
+                     const std::string& title) override {
+        ++m_shown;
+        if (!title.empty()) {
+            m_err << Lines(title) << ": ";
+        }
+        m_err << Lines(prompt) << '\n';
+        m_err.flush();
+        return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? MsgResult::Yes
+                                                                                  : MsgResult::Ok;
+    }
+    void Beep() override {}
+    void SetBusyPointer(bool) override {}
+    std::optional<std::string> AskOpenFile(const std::string&, const std::string&, int) override {
+        return std::nullopt;
+    }
+    int shown() const { return m_shown; }
+
+private:
+    std::ostream& m_err;
+    int m_shown = 0;
+};
+
+/// Installs a value for the length of a scope and puts back the previous.
+class UiInstalled {
+public:
+    explicit UiInstalled(std::shared_ptr<UiServices> ui) : m_previous(SetUi(std::move(ui))) {}
+    ~UiInstalled() { SetUi(m_previous); }
+    UiInstalled(const UiInstalled&) = delete;
+    UiInstalled& operator=(const UiInstalled&) = delete;
+
+private:
+    std::shared_ptr<UiServices> m_previous;
+};
+
+class ApplicationInstalled {
+public:
+    explicit ApplicationInstalled(std::shared_ptr<host::Application> app)
+        : m_previous(std::exchange(g_pApplication(), std::move(app))) {}
+    ~ApplicationInstalled() { g_pApplication() = std::move(m_previous); }
+    ApplicationInstalled(const ApplicationInstalled&) = delete;
+    ApplicationInstalled& operator=(const ApplicationInstalled&) = delete;
+
+private:
+    std::shared_ptr<host::Application> m_previous;
+};
+
+class DescriptionInstalled {
+public:
+    explicit DescriptionInstalled(std::shared_ptr<DescriptionTarget> target)
+        : m_previous(SetDescriptionTarget(std::move(target))) {}
+    ~DescriptionInstalled() { SetDescriptionTarget(m_previous); }
+    DescriptionInstalled(const DescriptionInstalled&) = delete;
+    DescriptionInstalled& operator=(const DescriptionInstalled&) = delete;
+
+private:
+    std::shared_ptr<DescriptionTarget> m_previous;
+};
+
+/// Reports `failure` as the dialog does: the report of HandleError, shown
+/// (on the error stream) and appended to the error log.
+int Report(const Failure& failure, const char* module, const char* procedure,
+           const std::string& extra = {}) {
+    HandleError(failure, module, procedure, true, 0, extra, 0, true);
+    return kExitFailure;
+}
+
+// ---------------------------------------------------------------------------
+// Command lines
+
+constexpr OptionSpec kFieldsOptions[] = {{"--layer", true},
+                                         {"--lang", true},
+                                         {"--quiet", false},
+                                         {"--help", false},
+                                         {"--unit-interval", false}};
+constexpr OptionSpec kFieldOptions[] = {
+    {"--layer", true}, {"--lang", true}, {"--quiet", false}, {"--help", false}};
+constexpr OptionSpec kComputeOptions[] = {
+    {"--layer", true},  {"--lang", true}, {"--quiet", false},      {"--help", false},
+    {"--levels", true}, {"--name", true}, {"--grade", true, true}, {"--grades", true, true}};
+
+struct CommandForm {
+    std::string_view word;
+    std::span<const OptionSpec> options;
+    std::size_t positionals;
+    const char* procedure;  ///< the dialog handler whose work it does
+};
+
+constexpr CommandForm kForms[] = {
+    {"fields", kFieldsOptions, 1, "Lst_shapes_MouseUp"},
+    {"values", kFieldOptions, 2, "Lst_fields_MouseUp"},
+    {"compute", kComputeOptions, 2, "cmd_go_Click"},
+    {"describe", kFieldOptions, 2, "sum_table_Click"},
+};
+
+const CommandForm& FormOf(std::string_view word) {
+    for (const CommandForm& form : kForms) {
+        if (form.word == word) {
+            return form;
+        }
+    }
+    throw UsageError("unknown subcommand " + std::string(word));
+}
+
+/// Texts of the language of the per-user setting, or of `code` for this
+/// run only.
+void ChooseLanguage(const std::optional<std::string>& code) {
+    InitLanguage();
+    if (!code) {
+        return;
+    }
+    clsResourceMDB& store = gTextStore();
+    std::vector<std::string> languages;
+    try {
+        languages = TableColumnNames(store.db(), store.TableName());
+    } catch (...) {
+        throw UsageError("--lang: the text database cannot be read");
+    }
+    std::erase(languages, std::string("id"));
+    if (std::find(languages.begin(), languages.end(), *code) == languages.end()) {
+        std::string known;
+        for (const auto& language : languages) {
+            known += (known.empty() ? "" : ", ") + language;
+        }
+        throw UsageError("--lang: no language " + *code + " (known: " + known + ")");
+    }
+    store.setLanguageCode(*code);
+    store.LoadResData();
+}
+
+// ---------------------------------------------------------------------------
+// The layer worked on
+
+struct Target {
+    std::shared_ptr<host::Application> application;
+    std::shared_ptr<host::FeatureLayer> layer;
+    std::shared_ptr<host::FeatureClass> featureClass;
+    std::int32_t index = 0;
+    std::string layerName;
+    std::string workspacePath;
+};
+
+/// Opens `dataset` in a fresh focus map. Throws UsageError when it holds
+/// several layers and none was named, Failure when it cannot be opened or
+/// the layer is not a polygon layer (the dialog offers polygon layers only).
+Target OpenTarget(const std::string& dataset, const std::optional<std::string>& layerName,
+                  BatchIo& io) {
+    Target target;
+    target.application = ogr::CreateOgrApplication();
+    ogr::AddDataSource(*target.application, {dataset, layerName.value_or("")});
+    auto document = target.application->GetDocument();
+    auto map = document ? document->GetFocusMap() : nullptr;
+    if (!map || map->GetLayerCount() == 0) {
+        throw Failure(err::kObjectVariableNotSet, "No layer in " + dataset, kProgramName);
+    }
+    if (map->GetLayerCount() > 1) {
+        std::string names;
+        for (std::int32_t i = 0; i < map->GetLayerCount(); ++i) {
+            names += (i == 0 ? "" : ", ") + map->GetMapLayer(i)->GetLayerName();
+        }
+        throw UsageError(dataset + " holds several layers; name one with --layer: " + names);
+    }
+    target.layer = std::dynamic_pointer_cast<host::FeatureLayer>(map->GetMapLayer(0));
+    if (target.layer) {
+        target.featureClass = target.layer->GetFeatureClass();
+    }
+    if (!target.featureClass) {
+        throw Failure(err::kObjectVariableNotSet, "No feature layer in " + dataset, kProgramName);
+    }
+    target.layerName = target.layer->GetLayerName();
+    if (target.featureClass->GetShapeType() != host::kShapePolygon) {
+        throw Failure(err::kInvalidProcedureCall,
+                      "The layer " + target.layerName + " of " + dataset +
+                          " is not a polygon layer: criteria are made on polygon layers",
+                      kProgramName);
+    }
+    auto workspace = target.featureClass->GetWorkspace();
+    if (!workspace) {
+        throw Failure(err::kObjectVariableNotSet,
+                      "The layer " + target.layerName + " of " + dataset + " has no workspace",
+                      kProgramName);
+    }
+    target.workspacePath = workspace->GetWorkspacePath();
+    if (io.prepare) {
+        io.prepare(*target.application);
+    }
+    return target;
+}
+
+/// Throws Failure unless the layer has a text field named `field` (exact).
+void RequireTextField(const Target& target, const std::string& field) {
+    const host::Fields fields = target.featureClass->GetFields();
+    const std::int32_t index = fields.FindFieldIndex(field);
+    if (index < 0 || fields.GetField(index).GetFieldType() != host::kFieldText) {
+        throw Failure(err::kInvalidProcedureCall,
+                      "The layer " + target.layerName + " has no text field " + field,
+                      kProgramName);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Subcommands
+
+int RunFields(const Target& target, const ParsedArgs& args, BatchIo& io) {
+    const bool unitInterval = args.has("--unit-interval");
+    std::int32_t marker = 0;
+    FieldLists lists;
+    try {
+        lists = ListLayerFields(*target.application, *target.layer, unitInterval, &marker);
+    } catch (...) {
+        return Report(CurrentFailure(), kFormName, "Lst_shapes_MouseUp",
+                      "Debug=" + std::to_string(marker));
+    }
+    io.out << Text(kTextTextFields) << " :\n";
+    for (const auto& name : lists.textFields) {
+        io.out << "  " << name << '\n';
+    }
+    io.out << Text(unitInterval ? kTextUnitFields : kTextOtherFields) << " :\n";
+    for (const auto& name : lists.otherFields) {
+        io.out << "  " << name << '\n';
+    }
+    return kExitOk;
+}
+
+int RunValues(const Target& target, const ParsedArgs& args, BatchIo& io, bool progress) {
+    const std::string& field = args.positionals[1];
+    FieldValues values;
+    {
+        ProgressBar bar(io.err, progress);
+        try {
+            RequireTextField(target, field);
+            values = ListFieldValues(
+                *target.application, *target.layer, field,
+                [&bar](std::int64_t done, std::int64_t total) { bar.update(done, total); });
+        } catch (...) {
+            const Failure failure = CurrentFailure();
+            bar.finish();
+            return Report(failure, kFormName, "Lst_fields_MouseUp");
+        }
+    }
+    if (values.tooMany) {
+        io.err << kTooManyValuesText << '\n';
+        return kExitRefused;
+    }
+    for (const auto& value : values.values) {
+        io.out << value << '\n';
+    }
+    return kExitOk;
+}
+
+/// The graded entries of the command line, in its order: each --grade, and
+/// the lines of each --grades file where it stands.
+std::vector<std::string> GradedEntries(const ParsedArgs& args) {
+    std::vector<std::string> entries;
+    for (const auto& [option, value] : args.options) {
+        if (option == "--grade") {
+            CheckGradedEntry(value, "--grade");
+            entries.push_back(value);
+        } else if (option == "--grades") {
+            auto lines = ReadGradesFile(value);
+            entries.insert(entries.end(), std::make_move_iterator(lines.begin()),
+                           std::make_move_iterator(lines.end()));
+        }
+    }
+    if (entries.size() > kMaxGradedEntries) {
+        throw UsageError("at most " + std::to_string(kMaxGradedEntries) + " graded entries, not " +
+                         std::to_string(entries.size()));
+    }
+    return entries;
+}
+
+MembershipScale ScaleOf(const ParsedArgs& args) {
+    const std::string levels = args.value("--levels").value_or("7");
+    if (levels == "3") return MembershipScale::Three;
+    if (levels == "5") return MembershipScale::Five;
+    if (levels == "7") return MembershipScale::Seven;
+    throw UsageError("--levels takes 3, 5 or 7, not " + levels);
+}
+
+/// What compute does, taken from its command line before any data set is
+/// opened.
+struct ComputePlan {
+    CriterionRequest request;
+    std::vector<std::string> entries;
+};
+
+/// The computation's request from the command line. Returns nullopt, after
+/// the dialog's message on `io.err`, when the scale has no degree for some
+/// entries' grades. Throws UsageError.
+std::optional<ComputePlan> PlanCompute(const ParsedArgs& args, BatchIo& io) {
+    ComputePlan plan;
+    const std::string& field = args.positionals[1];
+    plan.entries = GradedEntries(args);
+    plan.request.sourceField = field;
+    plan.request.gradedEntries = plan.entries;
+    plan.request.typedName = args.value("--name").value_or("FZY_" + field);
+    plan.request.scale = ScaleOf(args);
+    const auto undefined =
+        UndefinedGradeValues(LoadGradedEntries(plan.entries), plan.request.scale);
+    if (!undefined.empty()) {
+        io.err << Lines(Text(kTextUndefinedGrades)) << '\n';
+        for (const auto& value : undefined) {
+            io.err << value << '\n';
+        }
+        return std::nullopt;
+    }
+    return plan;
+}
+
+int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progress) {
+    std::string layerPath = target.workspacePath;
+    std::string layerName = target.layerName;
+    std::int32_t marker = 1;
+    CriterionRun run;
+    {
+        ProgressBar bar(io.err, progress);
+        plan.request.progress = [&bar](std::int64_t done, std::int64_t total) {
+            bar.update(done, total);
+        };
+        try {
+            RequireTextField(target, plan.request.sourceField);
+            run = RunCriterionComputation(layerPath, layerName, target.index,
+                                          std::move(plan.request), marker);
+        } catch (...) {
+            const Failure failure = CurrentFailure();
+            bar.finish();
+            return Report(failure, kFormName, "cmd_go_Click", "Debug=" + std::to_string(marker));
+        }
+    }
+    if (run.outcome == RunOutcome::Editing) {
+        io.err << Lines(Text(kTextEditing)) << '\n';
+        return kExitFailure;
+    }
+
+    const CriterionResult& result = run.result;
+    io.out << result.fieldName << '\n';
+    for (std::size_t k = 0; k < plan.entries.size(); ++k) {
+        io.out << result.entryCounts[k] << '\t' << plan.entries[k] << '\n';
+    }
+    io.out << result.unlistedCount << "\t(" << Text(kTextUnlisted) << ")\n"
+           << result.emptyCount << "\t(" << Text(kTextEmpty) << ")\n"
+           << result.nullCount << "\t(" << Text(kTextNull) << ")\n";
+    return kExitOk;
+}
+
+std::string WithoutShp(std::string name) {
+    for (std::size_t at = name.find(".shp"); at != std::string::npos; at = name.find(".shp", at)) {
+        name.erase(at, 4);
+    }
+    return name;
+}
+
+int RunDescribe(const Target& target, const ParsedArgs& args, BatchIo& io, const StreamUi& ui) {
+    const std::string& field = args.positionals[1];
+    auto description = std::make_shared<DescriptionBuffer>();
+    DescriptionInstalled installed(description);
+    const int messagesBefore = ui.shown();
+    std::int32_t marker = 0;
+    try {
+        marker = 1;
+        std::string layerPath = target.workspacePath;
+        std::string layerName = WithoutShp(target.layerName);
+        // Describing reads: a layer without a criterion file has no
+        // description, and gets no empty file for asking.
+        std::error_code error;
+        if (!fs::exists(FzyFilePath(layerPath, layerName), error)) {
+            io.out << Lines(Text(kTextNoDescription)) << '\n';
+            return kExitOk;
+        }
+        fzy_io_open(layerPath, layerName);
+        struct Close {
+            ~Close() {
+                try {
+                    fzy_io_close();
+                } catch (...) {
+                }
+            }
+        } close;
+        marker = 3;
+        const bool foundTextCriterion = fzy_io_numberinfo(field);
+        marker = 4;
+        const bool foundOtherCriterion = fzy_io_recordinfo(field, std::string());
+        marker = 5;
+        if (!foundTextCriterion && !foundOtherCriterion) {
+            description->SetInfoText(Text(kTextNoDescription));
+        }
+    } catch (...) {
+        return Report(CurrentFailure(), kFormName, "sum_table_Click",
+                      "Debug=" + std::to_string(marker));
+    }
+    io.out << Lines(description->text()) << '\n';
+    // A reader that met a damaged file said so and found nothing: that is
+    // not a description.
+    return ui.shown() == messagesBefore ? kExitOk : kExitFailure;
+}
+
+int Run(std::string_view subcommand, const std::vector<std::string>& argv, BatchIo& io,
+        const std::shared_ptr<StreamUi>& ui) {
+    const CommandForm& form = FormOf(subcommand);
+    const ParsedArgs args = ParseOptions(argv, form.options);
+    if (args.has("--help")) {
+        io.out << "Usage:\n" << kBatchUsage;
+        return kExitOk;
+    }
+    if (args.positionals.size() != form.positionals) {
+        throw UsageError(std::string(subcommand) + " takes " +
+                         (form.positionals == 1 ? "DATASET" : "DATASET FIELD") + ", not " +
+                         std::to_string(args.positionals.size()) + " argument(s)");
+    }
+    const bool progress = io.progress && !args.has("--quiet");
+    ChooseLanguage(args.value("--lang"));
+    std::optional<ComputePlan> plan;
+    if (subcommand == "compute") {
+        plan = PlanCompute(args, io);
+        if (!plan) {
+            return kExitUsage;
+        }
+    }
+
+    Target target;
+    try {
+        target = OpenTarget(args.positionals[0], args.value("--layer"), io);
+    } catch (const UsageError&) {
+        throw;
+    } catch (...) {
+        return Report(CurrentFailure(), kProgramName, form.procedure);
+    }
+    ApplicationInstalled installed(target.application);
+    if (subcommand == "fields") return RunFields(target, args, io);
+    if (subcommand == "values") return RunValues(target, args, io, progress);
+    if (subcommand == "compute") return RunCompute(target, std::move(*plan), io, progress);
+    return RunDescribe(target, args, io, *ui);
+}
+
+}  // namespace
+
+int RunBatch(std::string_view subcommand, const std::vector<std::string>& args,
+             BatchIo& io) noexcept {
+    try {
+        auto ui = std::make_shared<StreamUi>(io.err);
+        UiInstalled installed(ui);
+        try {
+            return Run(subcommand, args, io, ui);
+        } catch (const UsageError& error) {
+            io.err << kProgramName << ": " << error.what() << "\nUsage:\n" << kBatchUsage;
+            return kExitUsage;
+        } catch (...) {
+            return Report(CurrentFailure(), kProgramName, std::string(subcommand).c_str());
+        }
+    } catch (...) {
+        return kExitFailure;
+    }
+}
+
+}  // namespace vark::app

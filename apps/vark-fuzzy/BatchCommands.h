@@ -1,0 +1,64 @@
+#pragma once
+
+// The batch subcommands of vark-fuzzy: the dialog's work without windows,
+// for scripts. Each runs the component's own code (the dialog's listing
+// and computation, the criterion file's readers) on one layer of one data
+// set:
+//
+//   fields   DATASET [--layer NAME] [--unit-interval]
+//   values   DATASET FIELD [--layer NAME]
+//   compute  DATASET FIELD [--layer NAME] [--levels 3|5|7] [--name NEW]
+//            [--grade ENTRY]... [--grades FILE]...
+//   describe DATASET FIELD [--layer NAME]
+//
+// and, for every one of them, --lang CODE (the texts of another language,
+// the per-user setting left as it is) and --quiet (no progress bar).
+//
+// A data set with several layers needs --layer: the command would
+// otherwise have to guess which one to change.
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/host.h"
+
+namespace vark::app {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+/// A field with more distinct values than the value list takes.
+inline constexpr int kExitRefused = 3;
+
+inline constexpr std::string_view kBatchSubcommands[] = {"fields", "values", "compute", "describe"};
+
+/// The usage lines of the batch subcommands, for the program's help text.
+extern const std::string_view kBatchUsage;
+
+/// Where a batch run writes, and what it may draw.
+struct BatchIo {
+    std::ostream& out;
+    std::ostream& err;
+    /// Draw a progress bar on `err` during long work. The caller decides
+    /// (stderr is a terminal); --quiet turns it off whatever this says.
+    bool progress = false;
+    /// Called with the application once the data set is in its focus map,
+    /// before any work (lets a test put the editor into its editing state).
+    std::function<void(host::Application&)> prepare;
+};
+
+/// Runs the batch subcommand `subcommand` (one of kBatchSubcommands) with
+/// the arguments that follow it. Results go to `io.out`; messages, the
+/// error report of the dialog (also appended to the error log) and the
+/// progress bar to `io.err`. Returns the exit status: kExitOk, kExitFailure,
+/// kExitUsage (a command line that cannot run: the message and the usage
+/// go to `io.err`) or kExitRefused. Installs its own UI services, a
+/// description buffer and the application for the length of the run and
+/// puts back what was there. Never throws.
+int RunBatch(std::string_view subcommand, const std::vector<std::string>& args,
+             BatchIo& io) noexcept;
+
+}  // namespace vark::app
