@@ -32,12 +32,17 @@ public:
         // Once QGIS has opened a shapefile it turns GDAL's own recoding of
         // shapefile texts off for the whole process; the data set is written
         // as any other program would write it.
-        CPLConfigOptionSetter encoding("SHAPE_ENCODING", nullptr, false);
+        const std::string encoding = CPLGetConfigOption("SHAPE_ENCODING", "");
+        const bool encodingSet = CPLGetConfigOption("SHAPE_ENCODING", nullptr) != nullptr;
+        CPLSetConfigOption("SHAPE_ENCODING", nullptr);
         vark::testing::WriteLayer(m_driver, m_path, "parcels",
                                   {{"NATURE", OFTString, 0, 40},
                                    {"CODE", OFTString, 0, 10},
                                    {"SURF", OFTReal, 0, 24, 15}},
                                   features);
+        if (encodingSet) {
+            CPLSetConfigOption("SHAPE_ENCODING", encoding.c_str());
+        }
         return reopen();
     }
 
