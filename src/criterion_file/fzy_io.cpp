@@ -45,9 +45,9 @@ namespace {
     throw Failure(err::kBadFileNameOrNumber, "No criterion file is open", "fzy_io");
 }
 
-/// A file shorter than the first record's position whose counts are absent
-/// or 0 holds no record: the family's tools leave such files (8 bytes) when
-/// they open a new file without appending to it.
+/// An empty file, or one shorter than the first record's position whose
+/// three counts are there and 0, holds no record: the family's tools leave
+/// 8-byte ones when they open a new file without appending to it.
 bool IsEmptyHeader(std::string_view bytes) {
     if (bytes.empty()) {
         return true;
