@@ -36,6 +36,15 @@ using host::fake::FakeFeatureClass;
 using host::fake::FakeWorkspace;
 using host::fake::MakeField;
 
+/// The harness's environment (private settings folder, data folder) when the
+/// test runner did not pass it on: set before the first settings access.
+inline void EnsureTestEnvironment() {
+    if (qEnvironmentVariableIsSet("VARK_TEST_DATA")) return;
+    qputenv("VARK_TEST_DATA", VARK_DIALOG_TEST_DATA);
+    qputenv("HOME", VARK_DIALOG_TEST_HOME);
+    qputenv("XDG_CONFIG_HOME", VARK_DIALOG_TEST_HOME "/config");
+}
+
 inline std::vector<std::string> Texts(const QListWidget* list) {
     std::vector<std::string> out;
     for (int i = 0; i < list->count(); ++i) out.push_back(list->item(i)->text().toStdString());
@@ -75,6 +84,7 @@ inline void SelectTexts(QListWidget* list, const std::vector<std::string>& texts
 class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        EnsureTestEnvironment();
         EnsureQApplication();
         ResetDialogState();
         ResetFzyState();

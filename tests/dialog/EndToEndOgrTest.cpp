@@ -24,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path SampleFolder() {
+    GDALAllRegister();
     const char* data = std::getenv("VARK_TEST_DATA");
     return fs::path(data ? data : "data") / "sample";
 }
