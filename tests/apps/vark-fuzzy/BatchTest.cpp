@@ -1,0 +1,260 @@
+// The batch subcommands over real data sets: what compute writes and
+// prints, every exit status, grades files, the description, the language
+// of one run.
+
+#include <fstream>
+
+#include "BatchTestSupport.h"
+#include "dialog/CriterionComputation.h"
+#include "dialog/FieldListing.h"
+#include "host/ogr/OgrApplication.h"
+#include "text_store/clsResourceMDB.h"
+
+namespace vark::test {
+namespace {
+
+double Degree(int grade, MembershipScale scale = MembershipScale::Seven) {
+    return static_cast<double>(*MembershipDegree(grade, scale));
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+const Natures kMixed = {"Forêt",      "Forêt", "Prairie", "",       std::nullopt,
+                        std::nullopt, "Lande", "forêt",   " Forêt", "A->2"};
+
+TEST_F(BatchTest, ComputePrintsHowManyFeaturesEachEntryAndZeroGot) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;
+        std::string grades;  ///< content of a grades file, "" for none
+        std::string expectedOut;
+        std::vector<std::optional<double>> degrees;
+    } cases[] = {
+        {"a value holding an arrow, the empty value, a value graded twice",
+         {"--grade", "Forêt->6", "--grade", "Forêt->1", "--grade", "A->2->5", "--grade", "->4"},
+         "",
+         "FZY_NATURE\n2\tForêt->6\n0\tForêt->1\n1\tA->2->5\n1\t->4\n"
+         "4\t(valeurs non notées)\n0\t(textes vides)\n2\t(valeurs nulles)\n",
+         {1.0, 1.0, 0.0, Degree(4), 0.0, 0.0, 0.0, 0.0, 0.0, Degree(5)}},
+        {"the same from a grades file with CR LF, a byte-order mark and a blank line",
+         {},
+         "\xEF\xBB\xBF"
+         "Forêt->6\r\nForêt->1\r\n\r\nA->2->5\r\n->4",
+         "FZY_NATURE\n2\tForêt->6\n0\tForêt->1\n1\tA->2->5\n1\t->4\n"
+         "4\t(valeurs non notées)\n0\t(textes vides)\n2\t(valeurs nulles)\n",
+         {1.0, 1.0, 0.0, Degree(4), 0.0, 0.0, 0.0, 0.0, 0.0, Degree(5)}},
+        {"three levels, a long name cut to ten characters, LF lines after a --grade",
+         {"--levels", "3", "--name", "CRITERE_NATURE", "--grade", "Prairie->3"},
+         "Lande->6\n",
+         "CRITERE_NA\n1\tPrairie->3\n1\tLande->6\n5\t(valeurs non notées)\n1\t(textes vides)\n"
+         "2\t(valeurs nulles)\n",
+         {0.0, 0.0, 0.5, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0}},
+        {"no entry: the field is made and left as the host made it",
+         {},
+         "",
+         "FZY_NATURE\n0\t(valeurs non notées)\n0\t(textes vides)\n0\t(valeurs nulles)\n",
+         std::vector<std::optional<double>>(10)},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = m_dir.path() / std::to_string(n++);
+        fs::create_directory(folder);
+        const fs::path gpkg = folder / "parcelles.gpkg";
+        WriteNatures(gpkg, "GPKG", kMixed);
+        std::vector<std::string> args = {gpkg.string(), "NATURE"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        if (!c.grades.empty()) {
+            WriteFile(folder / "grades.txt", c.grades);
+            args.insert(args.end(), {"--grades", (folder / "grades.txt").string()});
+        }
+        const BatchRun run = Run("compute", args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, c.expectedOut);
+        EXPECT_EQ(run.err, "");
+        const std::string field = c.expectedOut.substr(0, c.expectedOut.find('\n'));
+        EXPECT_EQ(ReadDoubles(gpkg, field), c.degrees);
+        EXPECT_TRUE(fs::exists(folder / ("parcelles.gpkg.parcelles.fzy")));
+    }
+}
+
+TEST_F(BatchTest, ExitStatuses) {
+    const fs::path shp = CopySampleShapefile(m_dir.path());
+    const fs::path two = m_dir.path() / "two.gpkg";
+    WriteNatures(two, "GPKG", {"x"}, "alpha");
+    WriteNatures(two, "GPKG", {"y"}, "beta");
+    Natures hundred;
+    for (int i = 0; i < 100; ++i) hundred.push_back("v" + std::to_string(1000 + i));
+    const fs::path exactly = m_dir.path() / "hundred.gpkg";
+    WriteNatures(exactly, "GPKG", hundred);
+    hundred.push_back("v9999");
+    hundred.push_back("v1000");
+    const fs::path tooMany = m_dir.path() / "many.gpkg";
+    WriteNatures(tooMany, "GPKG", hundred);
+    std::vector<std::string> manyGrades = {shp.string(), "NATURE"};
+    for (int i = 0; i < 102; ++i) manyGrades.insert(manyGrades.end(), {"--grade", "x->1"});
+    const auto editing = [](host::Application& app) { ogr::SetEditState(app, 1); };
+
+    struct Case {
+        const char* name;
+        std::string subcommand;
+        std::vector<std::string> args;
+        int status;
+        std::string inErr;
+        std::function<void(host::Application&)> prepare = {};
+    } cases[] = {
+        {"listing works", "fields", {shp.string()}, 0, ""},
+        {"help", "compute", {"--help"}, 0, ""},
+        {"no such data set", "fields", {(m_dir.path() / "none.shp").string()}, 1, "Error#"},
+        {"no such field", "values", {shp.string(), "NOPE"}, 1, "no text field NOPE"},
+        {"not a text field", "compute", {shp.string(), "INDICE"}, 1, "no text field INDICE"},
+        {"the host is editing",
+         "compute",
+         {shp.string(), "NATURE", "--grade", "Forêt->6"},
+         1,
+         Text(133),
+         editing},
+        {"a short name already taken",
+         "compute",
+         {shp.string(), "NATURE", "--name", "NATURE"},
+         1,
+         "Debug=42"},
+        {"unknown option",
+         "values",
+         {shp.string(), "NATURE", "--frob"},
+         2,
+         "unknown option: --frob"},
+        {"no field named", "values", {shp.string()}, 2, "takes DATASET FIELD"},
+        {"levels", "compute", {shp.string(), "NATURE", "--levels", "4"}, 2, "--levels"},
+        {"no arrow",
+         "compute",
+         {shp.string(), "NATURE", "--grade", "Forêt6"},
+         2,
+         "not a graded entry"},
+        {"grade 7",
+         "compute",
+         {shp.string(), "NATURE", "--grade", "Forêt->7"},
+         2,
+         "not a graded entry"},
+        {"not UTF-8",
+         "compute",
+         {shp.string(), "NATURE", "--grade", "For\xEAt->6"},
+         2,
+         "not UTF-8"},
+        {"more than 101 entries", "compute", manyGrades, 2, "at most 101"},
+        {"a grade the scale lacks",
+         "compute",
+         {shp.string(), "NATURE", "--levels", "3", "--grade", "Forêt->4", "--grade", "Lande->6"},
+         2,
+         Text(171) + "\nForêt\n"},
+        {"no grades file",
+         "compute",
+         {shp.string(), "NATURE", "--grades", (m_dir.path() / "none.txt").string()},
+         2,
+         "cannot read the grades file"},
+        {"several layers", "fields", {two.string()}, 2, "with --layer: alpha, beta"},
+        {"unknown language",
+         "fields",
+         {shp.string(), "--lang", "xx"},
+         2,
+         "no language xx (known: fr, en, es, de)"},
+        {"exactly 100 values", "values", {exactly.string(), "NATURE"}, 0, ""},
+        {"101 values",
+         "values",
+         {tooMany.string(), "NATURE"},
+         3,
+         std::string(kTooManyValuesText) + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const BatchRun run = Run(c.subcommand, c.args, c.prepare);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
+        if (c.status == 3) {
+            EXPECT_EQ(run.out, "");
+        }
+    }
+    // Nothing above changed the layer, and the failures are in the log as
+    // the dialog writes them.
+    EXPECT_EQ(ReadFieldNames(shp),
+              (std::vector<std::string>{"Id", "NATURE", "COMMUNE", "INDICE", "SURF_M2", "PENTE"}));
+    const std::string log = Log();
+    EXPECT_NE(log.find("in frm_CritereTexte(GDAL) - cmd_go_Click"), std::string::npos) << log;
+    EXPECT_NE(log.find("Debug=42"), std::string::npos);
+    EXPECT_EQ(Run("values", {exactly.string(), "NATURE"}).out.size(), 100u * 6);
+    EXPECT_EQ(Run("fields", {two.string(), "--layer", "beta"}).status, 0);
+}
+
+TEST_F(BatchTest, FieldsListsTextFieldsThenTheOthers) {
+    const fs::path shp = CopySampleShapefile(m_dir.path());
+    EXPECT_EQ(Run("fields", {shp.string()}).out,
+              "Attributs disponibles :\n  NATURE\n  COMMUNE\n"
+              "Champs non texte :\n  INDICE\n  SURF_M2\n  PENTE\n");
+    EXPECT_EQ(Run("fields", {shp.string(), "--unit-interval", "--lang", "en"}).out,
+              "Available attributes :\n  NATURE\n  COMMUNE\nFields with values 0-1 :\n  INDICE\n");
+}
+
+TEST_F(BatchTest, DescribeShowsTheRecordAndCreatesNoFile) {
+    const fs::path shp = CopySampleShapefile(m_dir.path());
+    const fs::path fzy = m_dir.path() / "parcelles.fzy";
+    const std::string none = Text(153) + "\n";
+
+    BatchRun run = Run("describe", {shp.string(), "FZY_NATURE"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, none);
+    EXPECT_FALSE(fs::exists(fzy));
+
+    ASSERT_EQ(Run("compute", {shp.string(), "NATURE", "--grade", "Forêt->6"}).status, 0);
+    run = Run("describe", {shp.string(), "FZY_NATURE"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.rfind("Champ FZY_NATURE(alias :FZY_NATURE) fonction 999", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("\n Val_a = 0\n"), std::string::npos);
+    EXPECT_EQ(run.out.find('\r'), std::string::npos);
+    EXPECT_EQ(Run("describe", {shp.string(), "INDICE"}).out, none);
+
+    // Counts the file does not hold: the reader reports the damage.
+    std::string bytes = ReadBytes(fzy);
+    bytes[4] = 9;
+    WriteFile(fzy, bytes);
+    run = Run("describe", {shp.string(), "FZY_NATURE"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, none);
+    EXPECT_NE(run.err.find("fzy_io_numberinfo"), std::string::npos) << run.err;
+}
+
+TEST_F(BatchTest, AnotherLanguageForOneRunOnly) {
+    const fs::path gpkg = m_dir.path() / "parcelles.gpkg";
+    WriteNatures(gpkg, "GPKG", kMixed);
+    const BatchRun run = Run("compute", {gpkg.string(), "NATURE", "--lang", "en"});
+    EXPECT_EQ(run.out, "FZY_NATURE\n0\t(unlisted values)\n0\t(empty texts)\n0\t(null values)\n");
+    EXPECT_EQ(ReadLangSetting(), "fr");
+}
+
+TEST_F(BatchTest, ARefusedFieldIsNotReadToItsEnd) {
+    Natures natures;
+    for (int i = 0; i < 5000; ++i) natures.push_back("v" + std::to_string(i % 2000));
+    for (const char* driver : {"GPKG", "ESRI Shapefile"}) {
+        SCOPED_TRACE(driver);
+        const fs::path path =
+            m_dir.path() / (std::string(driver) == "GPKG" ? "many.gpkg" : "many.shp");
+        WriteNatures(path, driver, natures);
+        auto app = ogr::CreateOgrApplication();
+        ogr::AddDataSource(*app, {path.string(), ""});
+        auto layer = std::dynamic_pointer_cast<host::FeatureLayer>(
+            app->GetDocument()->GetFocusMap()->GetMapLayer(0));
+        ASSERT_TRUE(layer);
+        std::int64_t furthest = 0;
+        const FieldValues values = ListFieldValues(
+            *app, *layer, "NATURE",
+            [&](std::int64_t done, std::int64_t) { furthest = std::max(furthest, done); });
+        EXPECT_TRUE(values.tooMany);
+        EXPECT_TRUE(values.values.empty());
+        EXPECT_LT(furthest, 5000);
+    }
+}
+
+}  // namespace
+}  // namespace vark::test

@@ -1,0 +1,68 @@
+#pragma once
+
+// Set-up of the batch command tests: real data sets written with GDAL in a
+// temporary folder, the text store in French, the error log in the folder,
+// and a way to run a subcommand as the program does and keep what it says.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "BatchCommands.h"
+#include "support/TempDir.h"
+
+namespace vark::test {
+
+namespace fs = std::filesystem;
+
+using Natures = std::vector<std::optional<std::string>>;
+
+/// The bundled sample folder (data/sample).
+fs::path SampleFolder();
+/// Copies the sample shapefile (all its files) into `folder`.
+fs::path CopySampleShapefile(const fs::path& folder);
+/// The sample, from its GeoJSON, as a GeoPackage (it keeps null and empty
+/// texts apart; the shapefile cannot).
+fs::path SampleGeoPackage(const fs::path& folder);
+
+/// Writes a polygon layer `layer` with one text field NATURE (null for
+/// nullopt) to `path` with the GDAL driver `driver`, adding the layer to
+/// the data set when it exists.
+void WriteNatures(const fs::path& path, const std::string& driver, const Natures& natures,
+                  const std::string& layer = "parcelles");
+
+/// Every feature's value of `field` by a fresh GDAL open (nullopt: null).
+std::vector<std::optional<double>> ReadDoubles(const fs::path& path, const std::string& field);
+std::vector<std::string> ReadFieldNames(const fs::path& path);
+std::string ReadBytes(const fs::path& path);
+/// The criterion file's bytes with the creation dates of its kind-2
+/// records zeroed, so that two runs compare byte for byte.
+std::string WithoutDates(std::string fzy);
+
+/// What one run printed and returned.
+struct BatchRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class BatchTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    /// Runs `subcommand` as the program does (no progress bar).
+    BatchRun Run(const std::string& subcommand, const std::vector<std::string>& args,
+                 std::function<void(host::Application&)> prepare = {});
+
+    std::string Log() const;
+    static std::string Text(int n);
+
+    TempDir m_dir;
+};
+
+}  // namespace vark::test
