@@ -10,14 +10,15 @@ namespace vark {
 
 namespace {
 
+/// The object itself, kept alive by the caller's copy of the pointer.
 template <typename T>
-T& Require(const std::shared_ptr<T>& object, const char* what) {
+std::shared_ptr<T> Require(std::shared_ptr<T> object, const char* what) {
     if (!object) {
         throw Failure(err::kObjectVariableNotSet,
                       std::string("Object variable or With block variable not set (") + what + ")",
                       "RunCriterionComputation");
     }
-    return *object;
+    return object;
 }
 
 /// Closes the criterion file on the ways out that did not hand it to the
@@ -47,17 +48,17 @@ CriterionRun RunCriterionComputation(std::string& layerPath, std::string& layerN
     OpenCriterionFile file(layerPath, layerName);
     fzy_io_valid(layerName, layerPath);
 
-    host::Application& application = Require(g_pApplication(), "application");
-    host::MapDocument& document = Require(application.GetDocument(), "document");
-    host::Map& map = Require(document.GetFocusMap(), "focus map");
-    auto featureLayer = std::dynamic_pointer_cast<host::FeatureLayer>(map.GetMapLayer(layerIndex));
+    const auto application = Require(g_pApplication(), "application");
+    const auto document = Require(application->GetDocument(), "document");
+    const auto map = Require(document->GetFocusMap(), "focus map");
+    auto featureLayer = std::dynamic_pointer_cast<host::FeatureLayer>(map->GetMapLayer(layerIndex));
     Require(featureLayer, "feature layer");
     auto featureClass = featureLayer->GetFeatureClass();
     Require(featureClass, "feature class");
     marker = 2;
 
     CriterionRun run;
-    auto editor = application.FindEditorExtension(host::kEditorExtensionId);
+    auto editor = application->FindEditorExtension(host::kEditorExtensionId);
     if (editor && editor->GetEditState() == host::kEditStateEditing) {
         run.outcome = RunOutcome::Editing;
         return run;

@@ -20,14 +20,15 @@ bool IsNumericType(std::int32_t type) {
     return type >= host::kFieldShort && type <= host::kFieldDouble;
 }
 
+/// The object itself, kept alive by the caller's copy of the pointer.
 template <typename T>
-T& Require(const std::shared_ptr<T>& object, const char* what) {
+std::shared_ptr<T> Require(std::shared_ptr<T> object, const char* what) {
     if (!object) {
         throw Failure(err::kObjectVariableNotSet,
                       std::string("Object variable or With block variable not set (") + what + ")",
                       "FieldListing");
     }
-    return *object;
+    return object;
 }
 
 QLocale CollationLocale() {
@@ -53,11 +54,17 @@ bool IsReservedFieldName(std::string_view name) {
 
 FieldLists ListLayerFields(host::Application& application, host::FeatureLayer& layer,
                            bool unitIntervalOnly, std::int32_t* marker) {
+    FieldLists lists;
+    ListLayerFieldsInto(application, layer, unitIntervalOnly, lists, marker);
+    return lists;
+}
+
+void ListLayerFieldsInto(host::Application& application, host::FeatureLayer& layer,
+                         bool unitIntervalOnly, FieldLists& lists, std::int32_t* marker) {
     std::int32_t localMarker = 0;
     std::int32_t& mark = marker ? *marker : localMarker;
-    FieldLists lists;
     mark = 9;
-    const host::Fields fields = Require(layer.GetFeatureClass(), "feature class").GetFields();
+    const host::Fields fields = Require(layer.GetFeatureClass(), "feature class")->GetFields();
     for (std::int32_t f = 0; f < fields.GetFieldCount(); ++f) {
         mark = 10;
         const host::Field& field = fields.GetField(f);
@@ -83,7 +90,6 @@ FieldLists ListLayerFields(host::Application& application, host::FeatureLayer& l
             }
         }
     }
-    return lists;
 }
 
 FieldValues ListFieldValues(host::Application& application, host::FeatureLayer& layer,

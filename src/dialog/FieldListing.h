@@ -47,6 +47,10 @@ struct FieldLists {
 /// fail).
 FieldLists ListLayerFields(host::Application& application, host::FeatureLayer& layer,
                            bool unitIntervalOnly, std::int32_t* marker = nullptr);
+/// The same, appending to `lists` field by field, so that after a failure
+/// `lists` holds what was listed before it (the dialog shows that much).
+void ListLayerFieldsInto(host::Application& application, host::FeatureLayer& layer,
+                         bool unitIntervalOnly, FieldLists& lists, std::int32_t* marker = nullptr);
 
 /// The distinct values of one field.
 struct FieldValues {

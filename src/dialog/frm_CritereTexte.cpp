@@ -15,7 +15,9 @@
 #include "criterion_file/fzy_io.h"
 #include "dialog/ButtonIcons.h"
 #include "dialog/CriterionComputation.h"
+#include "dialog/CriterionRun.h"
 #include "dialog/DialogState.h"
+#include "dialog/FieldListing.h"
 #include "dialog/requeteur.h"
 #include "host/HostState.h"
 #include "host/host.h"
@@ -32,8 +34,6 @@ namespace {
 
 constexpr const char* kFormName = "frm_CritereTexte";
 constexpr const char* kFieldPrefix = "FZY_";
-constexpr const char* kTooManyValues = "Désolé! Il y a plus de 100 valeurs uniques.";
-constexpr std::int32_t kValueLimit = 100;
 
 constexpr std::int32_t kTextNoSourceField = 131;
 constexpr std::int32_t kTextEditing = 133;
@@ -46,10 +46,6 @@ constexpr std::int32_t kTextComputed = 162;
 constexpr std::int32_t kTextUndefinedGrades = 171;
 constexpr const char* kUndefinedGradesFallback =
     "Ces valeurs ont un niveau que l'échelle choisie n'offre pas ; notez-les de nouveau :";
-
-/// Non-text fields never offered as criteria (exact, case-sensitive).
-constexpr std::string_view kReservedNames[] = {"ID",       "FID",      "Shape_Leng", "Shape_Area",
-                                               "gridcode", "OBJECTID", "Id",         "Shape"};
 
 constexpr qint64 kProgressPaintMs = 100;
 
@@ -84,32 +80,19 @@ std::string ErrorHead(const Failure& f) {
     return std::to_string(f.number()) + "  " + f.description();
 }
 
-bool IsReservedName(std::string_view name) {
-    return std::find(std::begin(kReservedNames), std::end(kReservedNames), name) !=
-           std::end(kReservedNames);
-}
-
-bool IsNumericType(std::int32_t type) {
-    return type >= host::kFieldShort && type <= host::kFieldDouble;
-}
-
 bool EndsWith(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+void AddItems(QListWidget* list, const std::vector<std::string>& texts) {
+    for (const auto& t : texts) {
+        list->addItem(ToQ(t));
+    }
 }
 
 QListWidgetItem* SelectedItem(const QListWidget* list) {
     const auto selected = list->selectedItems();
     return selected.isEmpty() ? nullptr : selected.first();
-}
-
-QLocale CollationLocale() {
-    // Without a locale of its own (the C locale of a bare session) a person
-    // still reads accents beside their letter: French rules do that.
-    const QLocale system;
-    if (system.language() == QLocale::C) {
-        return QLocale(QLocale::French, QLocale::France);
-    }
-    return system;
 }
 
 /// Closes the criterion file on every way out of the computation that
@@ -168,7 +151,7 @@ private:
 frm_CritereTexte::frm_CritereTexte(QWidget* parent)
     : QDialog(parent),
       m_ui(std::make_unique<Ui::frm_CritereTexte>()),
-      m_collator(std::make_unique<QCollator>(CollationLocale())) {
+      m_order(std::make_unique<ValueOrder>()) {
     m_ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
     m_ui->Listlang->setEditText(QStringLiteral("Lg"));
@@ -242,7 +225,7 @@ void frm_CritereTexte::InsertSorted(QListWidget* list, const QString& text) {
     int hi = list->count();
     while (lo < hi) {
         const int mid = lo + (hi - lo) / 2;
-        if (m_collator->compare(text, list->item(mid)->text()) < 0) {
+        if (m_order->collator().compare(text, list->item(mid)->text()) < 0) {
             hi = mid;
         } else {
             lo = mid + 1;
@@ -368,31 +351,19 @@ void frm_CritereTexte::Lst_shapes_MouseUp() {
             m_ui->Lst_fields->clear();
             m_ui->Txt_new_name->clear();
 
-            marker = "9";
-            const host::Fields fields = featureClass->GetFields();
-            for (std::int32_t f = 0; f < fields.GetFieldCount(); ++f) {
-                marker = "10";
-                const host::Field& field = fields.GetField(f);
-                const QString name = ToQ(field.GetFieldName());
-                if (field.GetFieldType() == host::kFieldText) {
-                    m_ui->Lst_fields->addItem(name);
-                } else if (IsReservedName(field.GetFieldName())) {
-                    continue;
-                } else if (!m_ui->CheckFields->isChecked()) {
-                    m_ui->List1->addItem(name);
-                } else if (IsNumericType(field.GetFieldType())) {
-                    auto statistics = App()->CreateStatistics();
-                    Require(statistics, "statistics");
-                    statistics->SetStatisticsField(field.GetFieldName());
-                    statistics->SetStatisticsCursor(featureLayer->SearchLayer(nullptr, false));
-                    const host::MinMax range = statistics->GetStatistics();
-                    const auto minimum = static_cast<float>(range.minimum);
-                    const auto maximum = static_cast<float>(range.maximum);
-                    if (maximum <= 1.0F && minimum >= 0.0F) {
-                        m_ui->List1->addItem(name);
-                    }
-                }
+            FieldLists lists;
+            std::int32_t listingMarker = 0;
+            try {
+                ListLayerFieldsInto(*App(), *featureLayer, m_ui->CheckFields->isChecked(), lists,
+                                    &listingMarker);
+            } catch (...) {
+                marker = std::to_string(listingMarker);
+                AddItems(m_ui->Lst_fields, lists.textFields);
+                AddItems(m_ui->List1, lists.otherFields);
+                throw;
             }
+            AddItems(m_ui->Lst_fields, lists.textFields);
+            AddItems(m_ui->List1, lists.otherFields);
         }
     } catch (...) {
         const Failure f = CurrentFailure();
@@ -437,31 +408,16 @@ void frm_CritereTexte::Lst_fields_MouseUp() {
         }
         auto featureLayer = std::dynamic_pointer_cast<host::FeatureLayer>(found);
         Require(featureLayer, "feature layer");
-        auto cursor = featureLayer->SearchLayer(nullptr, false);
         if (field == nullptr) {
             return;
         }
-
-        auto statistics = App()->CreateStatistics();
-        Require(statistics, "statistics");
-        statistics->SetStatisticsField(ToStd(field->text()));
-        statistics->SetStatisticsCursor(cursor);
-        statistics->SetUniqueValueLimit(kValueLimit);
-        auto values = statistics->GetUniqueValues();
-        Require(values, "unique values");
-        const std::int32_t count = statistics->GetUniqueValueCount();
+        const FieldValues values = ListFieldValues(*App(), *featureLayer, ToStd(field->text()));
         m_ui->ListValuesEntree->clear();
-        if (count > kValueLimit) {
-            Ui().MsgBox(kTooManyValues);
+        if (values.tooMany) {
+            Ui().MsgBox(std::string(kTooManyValuesText));
             return;
         }
-        values->Reset();
-        while (auto value = values->Next()) {
-            if (host::IsNull(*value)) {
-                continue;
-            }
-            InsertSorted(m_ui->ListValuesEntree, ToQ(host::ValueToText(*value)));
-        }
+        AddItems(m_ui->ListValuesEntree, values.values);
     } catch (...) {
         HandleError(CurrentFailure(), kFormName, "Lst_fields_MouseUp", true, 0, "", 0, true);
     }
@@ -564,7 +520,6 @@ void frm_CritereTexte::cmd_go_Click() {
         return;
     }
     std::int32_t marker = 1;
-    CriterionFileGuard file;
     std::optional<BusyPointer> busy;
     try {
         const QListWidgetItem* sourceItem = SelectedItem(m_ui->Lst_fields);
@@ -608,41 +563,15 @@ void frm_CritereTexte::cmd_go_Click() {
         }
 
         busy.emplace();
-        fzy_io_open(state.gLayerPath, state.gLayerName);
-        file.opened();
-        fzy_io_valid(state.gLayerName, state.gLayerPath);
-
-        auto application = App();
-        auto document = Require(application->GetDocument(), "document");
-        auto map = document->GetFocusMap();
-        Require(map, "focus map");
-        auto featureLayer =
-            std::dynamic_pointer_cast<host::FeatureLayer>(map->GetMapLayer(state.gLayerIndex));
-        Require(featureLayer, "feature layer");
-        auto featureClass = featureLayer->GetFeatureClass();
-        Require(featureClass, "feature class");
-        marker = 102;
-        marker = 2;
-
-        auto editor = application->FindEditorExtension(host::kEditorExtensionId);
-        if (editor && editor->GetEditState() == host::kEditStateEditing) {
-            file.close();
-            busy.reset();
-            Ui().MsgBox(ResourceString(kTextEditing), MsgIcon::Critical);
-            return;
-        }
-
         CriterionRequest request;
         request.sourceField = sourceField;
         request.gradedEntries = std::move(entries);
         request.typedName = ToStd(m_ui->Txt_new_name->text());
         request.scale = scale;
-        request.featureClass = featureClass;
-        request.workspacePath = state.gLayerPath;
-        request.layerName = state.gLayerName;
         request.progress = [this](std::int64_t done, std::int64_t total) {
             OnComputationProgress(done, total);
         };
+        CriterionRun run;
         {
             m_running = true;
             m_lastProgressPaint = QDateTime::currentMSecsSinceEpoch();
@@ -654,13 +583,24 @@ void frm_CritereTexte::cmd_go_Click() {
                     self->m_ui->progressRun->setVisible(false);
                 }
             } runEnd{this};
-            ComputeCriterion(request, &marker);
-            file.closedByCallee();
+            run = RunCriterionComputation(state.gLayerPath, state.gLayerName, state.gLayerIndex,
+                                          std::move(request), marker);
+        }
+        if (run.outcome == RunOutcome::Editing) {
+            busy.reset();
+            Ui().MsgBox(ResourceString(kTextEditing), MsgIcon::Critical);
+            return;
         }
 
         marker = 10;
         m_ui->Lst_fields->clear();
-        const host::Fields fields = featureClass->GetFields();
+        auto document = Require(App()->GetDocument(), "document");
+        auto map = Require(document->GetFocusMap(), "focus map");
+        auto featureLayer = Require(
+            std::dynamic_pointer_cast<host::FeatureLayer>(map->GetMapLayer(state.gLayerIndex)),
+            "feature layer");
+        const host::Fields fields =
+            Require(featureLayer->GetFeatureClass(), "feature class")->GetFields();
         for (std::int32_t f = 0; f < fields.GetFieldCount(); ++f) {
             if (fields.GetField(f).GetFieldType() == host::kFieldText) {
                 m_ui->Lst_fields->addItem(ToQ(fields.GetField(f).GetFieldName()));
@@ -668,7 +608,6 @@ void frm_CritereTexte::cmd_go_Click() {
         }
     } catch (...) {
         const Failure f = CurrentFailure();
-        file.close();
         busy.reset();
         HandleError(f, kFormName, "cmd_go_Click", true, 0, "Debug=" + std::to_string(marker), 0,
                     true);

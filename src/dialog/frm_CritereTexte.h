@@ -22,13 +22,14 @@
 
 class QCheckBox;
 class QListWidget;
-class QCollator;
 
 namespace Ui {
 class frm_CritereTexte;
 }
 
 namespace vark {
+
+class ValueOrder;
 
 class frm_CritereTexte : public QDialog {
     Q_OBJECT
@@ -80,7 +81,7 @@ private:
     void OnComputationProgress(std::int64_t done, std::int64_t total);
 
     std::unique_ptr<Ui::frm_CritereTexte> m_ui;
-    std::unique_ptr<QCollator> m_collator;
+    std::unique_ptr<ValueOrder> m_order;
     bool m_running = false;
     qint64 m_lastProgressPaint = 0;
 };
