@@ -571,7 +571,9 @@ QgisCursor::QgisCursor(QgsVectorLayer& layer, std::shared_ptr<const FieldLayout>
         request.setFilterExpression(where);
         request.setExpressionContext(context);
     }
-    m_chunked = writable && !provider.transaction() && QgsTransaction::supportsTransaction(&layer);
+    if (writable && !provider.transaction() && QgsTransaction::supportsTransaction(&layer)) {
+        m_chunked = beginTransaction();
+    }
     if (!m_chunked) {
         m_iterator = provider.getFeatures(request);
         return;
@@ -586,7 +588,6 @@ QgisCursor::QgisCursor(QgsVectorLayer& layer, std::shared_ptr<const FieldLayout>
         m_ids.push_back(feature.id());
     }
     it.close();
-    beginTransaction();
 }
 
 QgisCursor::~QgisCursor() {
@@ -606,14 +607,17 @@ QgisCursor::~QgisCursor() {
     }
 }
 
-void QgisCursor::beginTransaction() {
+bool QgisCursor::beginTransaction() {
+    // QGIS gives no transaction when another layer of the project holds the
+    // same data through a provider of its own; the cursor then writes
+    // without one.
     m_transaction.reset(QgsTransaction::create(QSet<QgsVectorLayer*>{m_layer.data()}));
     QString error;
     if (!m_transaction || !m_transaction->begin(error)) {
         m_transaction.reset();
-        throw HostFailure("Cannot start a transaction on " + layerLabel(*m_layer) + ": " +
-                          ToStdString(error));
+        return false;
     }
+    return true;
 }
 
 bool QgisCursor::loadChunk() {

@@ -166,7 +166,9 @@ private:
 /// one QGIS transaction: it reads the features in chunks, by their ids, and
 /// writes each chunk's values between chunks (within a transaction reads and
 /// writes share one connection, and a write would restart an open read);
-/// Flush commits, a cursor destroyed without Flush rolls back.
+/// Flush commits, a cursor destroyed without Flush rolls back. (QGIS gives
+/// no transaction while another project layer holds the same data: such a
+/// cursor streams and keeps what it stored, as over a shapefile.)
 class QgisCursor : public host::UpdateCursor {
 public:
     QgisCursor(QgsVectorLayer& layer, std::shared_ptr<const FieldLayout> layout,
@@ -187,7 +189,7 @@ public:
 private:
     bool nextFeature(QgsFeature& feature);
     bool loadChunk();
-    void beginTransaction();
+    bool beginTransaction();
     void writeBatch();
 
     QPointer<QgsVectorLayer> m_layer;

@@ -70,26 +70,34 @@ host::Value ToValue(const QVariant& value) {
     if (value.isNull()) {
         return {};
     }
-    switch (value.type()) {
-        case QVariant::Bool:
-        case QVariant::Int:
-        case QVariant::UInt:
-        case QVariant::LongLong:
+    switch (value.userType()) {
+        case QMetaType::Bool:
+        case QMetaType::Char:
+        case QMetaType::SChar:
+        case QMetaType::UChar:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::Long:
+        case QMetaType::LongLong:
             return static_cast<std::int64_t>(value.toLongLong());
-        case QVariant::ULongLong:
+        case QMetaType::ULong:
+        case QMetaType::ULongLong:
             return static_cast<std::int64_t>(value.toULongLong());
-        case QVariant::Double:
+        case QMetaType::Float:
+        case QMetaType::Double:
             return value.toDouble();
-        case QVariant::Date:
+        case QMetaType::QDate:
             return static_cast<double>(kDayZero.daysTo(value.toDate()));
-        case QVariant::DateTime: {
+        case QMetaType::QDateTime: {
             const QDateTime dt = value.toDateTime();
             return static_cast<double>(kDayZero.daysTo(dt.date())) +
                    dt.time().msecsSinceStartOfDay() / (1000.0 * kSecondsPerDay);
         }
-        case QVariant::Time:
+        case QMetaType::QTime:
             return value.toTime().msecsSinceStartOfDay() / (1000.0 * kSecondsPerDay);
-        case QVariant::ByteArray: {
+        case QMetaType::QByteArray: {
             const QByteArray bytes = value.toByteArray();
             return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
         }

@@ -1,7 +1,6 @@
 // The QGIS adapter in the host contract: the standard data set as a
 // shapefile and as a GeoPackage, each a layer of the current project.
 
-#include <cpl_conv.h>
 #include <ogr_core.h>
 
 #include "HostContract.h"
@@ -29,20 +28,11 @@ public:
                         p.surf ? Value(*p.surf) : Value()};
             features.push_back(std::move(f));
         }
-        // Once QGIS has opened a shapefile it turns GDAL's own recoding of
-        // shapefile texts off for the whole process; the data set is written
-        // as any other program would write it.
-        const std::string encoding = CPLGetConfigOption("SHAPE_ENCODING", "");
-        const bool encodingSet = CPLGetConfigOption("SHAPE_ENCODING", nullptr) != nullptr;
-        CPLSetConfigOption("SHAPE_ENCODING", nullptr);
-        vark::testing::WriteLayer(m_driver, m_path, "parcels",
+        qgis::testing::WriteLayer(m_driver, m_path, "parcels",
                                   {{"NATURE", OFTString, 0, 40},
                                    {"CODE", OFTString, 0, 10},
                                    {"SURF", OFTReal, 0, 24, 15}},
                                   features);
-        if (encodingSet) {
-            CPLSetConfigOption("SHAPE_ENCODING", encoding.c_str());
-        }
         return reopen();
     }
 

@@ -1,9 +1,12 @@
 #include "QgisTestData.h"
 
+#include <cpl_conv.h>
 #include <gtest/gtest.h>
 #include <qgslayertree.h>
 #include <qgsproject.h>
 #include <qgsvectorlayer.h>
+
+#include <optional>
 
 namespace vark::qgis::testing {
 
@@ -29,6 +32,26 @@ QgsVectorLayer* AddProjectLayer(const std::string& source, const std::string& na
 
 void ClearProject() {
     QgsProject::instance()->clear();
+}
+
+void WriteLayer(const std::string& driver, const std::filesystem::path& path,
+                const std::string& layer, const std::vector<vark::testing::FieldSpec>& fields,
+                const std::vector<vark::testing::FeatureSpec>& features) {
+    struct Recoding {
+        Recoding() {
+            if (const char* value = CPLGetConfigOption("SHAPE_ENCODING", nullptr)) {
+                saved = value;
+            }
+            CPLSetConfigOption("SHAPE_ENCODING", nullptr);
+        }
+        ~Recoding() {
+            if (saved) {
+                CPLSetConfigOption("SHAPE_ENCODING", saved->c_str());
+            }
+        }
+        std::optional<std::string> saved;
+    } recoding;
+    vark::testing::WriteLayer(driver, path, layer, fields, features);
 }
 
 }  // namespace vark::qgis::testing

@@ -4,6 +4,9 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
+
+#include "OgrTestData.h"
 
 class QgsVectorLayer;
 
@@ -20,5 +23,12 @@ QgsVectorLayer* AddProjectLayer(const std::string& source, const std::string& na
 
 /// Empties the project: no layers, no groups.
 void ClearProject();
+
+/// vark::testing::WriteLayer, with shapefile texts recoded by GDAL as any
+/// other program writes them: once QGIS has opened a shapefile it turns that
+/// recoding off for the whole process.
+void WriteLayer(const std::string& driver, const std::filesystem::path& path,
+                const std::string& layer, const std::vector<vark::testing::FieldSpec>& fields,
+                const std::vector<vark::testing::FeatureSpec>& features);
 
 }  // namespace vark::qgis::testing
