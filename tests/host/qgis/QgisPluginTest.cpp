@@ -60,7 +60,7 @@ TEST(QgisPluginLibrary, ExportsWhatQgisLooksFor) {
     dlclose(library);
 }
 
-class PluginUiTest : public ::testing::Test {
+class QgisPluginUiTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // A registry of our own: the sibling tools are not installed unless
@@ -111,7 +111,7 @@ protected:
     std::int32_t m_liveBefore = 0;
 };
 
-TEST_F(PluginUiTest, CommandInItsCategoryToolbarAndRootMenuBeforeHelp) {
+TEST_F(QgisPluginUiTest, CommandInItsCategoryToolbarAndRootMenuBeforeHelp) {
     install();
     EXPECT_EQ(g_pApplication(), m_application) << "OnCreate got the QGIS application";
 
@@ -147,7 +147,7 @@ TEST_F(PluginUiTest, CommandInItsCategoryToolbarAndRootMenuBeforeHelp) {
     m_ui->remove();
 }
 
-TEST_F(PluginUiTest, SharedToolbarStaysWithTheOtherToolsCommands) {
+TEST_F(QgisPluginUiTest, SharedToolbarStaysWithTheOtherToolsCommands) {
     QToolBar* shared = m_window.addToolBar(QStringLiteral("KELMO"));
     shared->setObjectName(QStringLiteral("KELMO"));
     QAction* other = shared->addAction(QStringLiteral("Another tool"));
@@ -159,7 +159,7 @@ TEST_F(PluginUiTest, SharedToolbarStaysWithTheOtherToolsCommands) {
     EXPECT_EQ(shared->actions(), QList<QAction*>{other});
 }
 
-TEST_F(PluginUiTest, RegisteredSiblingToolIsOfferedAndRuns) {
+TEST_F(QgisPluginUiTest, RegisteredSiblingToolIsOfferedAndRuns) {
     {
         QSettings registry(QString::fromStdString(host::ComponentRegistryFile()),
                            QSettings::IniFormat);
