@@ -246,6 +246,13 @@ public:
     virtual std::shared_ptr<FeatureClass> OpenFeatureClass(const std::string& name) = 0;
 };
 
+/// The fields a pass over an update cursor reads and the fields it
+/// changes, by index (see FeatureClass::OpenColumnUpdateCursor).
+struct ColumnUpdate {
+    std::vector<std::int32_t> read;
+    std::vector<std::int32_t> written;
+};
+
 class FeatureClass {
 public:
     virtual ~FeatureClass() = default;
@@ -262,6 +269,17 @@ public:
     /// null). `recycling` lets the cursor reuse one Row object.
     virtual std::shared_ptr<UpdateCursor> OpenUpdateCursor(std::shared_ptr<QueryFilter> filter,
                                                            bool recycling) = 0;
+    /// An update cursor over all features for a pass that reads only the
+    /// fields `columns.read` and changes only `columns.written`, so that the
+    /// host may read and store just those (a column update: a format that
+    /// stores whole records need not rewrite the rest). Rows are recycled.
+    /// Such a cursor may refuse (Failure) reading or changing any other
+    /// field. The results are those of OpenUpdateCursor(nullptr, true),
+    /// which is what this does unless the host overrides it.
+    virtual std::shared_ptr<UpdateCursor> OpenColumnUpdateCursor(const ColumnUpdate& columns) {
+        (void)columns;
+        return OpenUpdateCursor(nullptr, true);
+    }
     /// A read-only cursor over all features.
     virtual std::shared_ptr<Cursor> Search(std::shared_ptr<QueryFilter> filter, bool recycling) = 0;
     /// Number of features, or -1 when it would cost a pass to know.

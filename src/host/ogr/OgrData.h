@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -183,6 +184,15 @@ public:
                                                          bool recycling) override;
     std::shared_ptr<host::Cursor> Search(std::shared_ptr<host::QueryFilter> filter,
                                          bool recycling) override;
+    /// A column update stores only the changed fields where the format
+    /// allows it: shapefiles (the numbers are written straight into the
+    /// dBASE table, the geometries are not touched) and GeoPackages (one
+    /// UPDATE of the changed columns per feature, so the spatial index is
+    /// not touched), when every changed field is a double field. Otherwise,
+    /// and for a shapefile of fewer than two features, an ordinary update
+    /// cursor. Rows of a column update refuse other fields than those named.
+    std::shared_ptr<host::UpdateCursor> OpenColumnUpdateCursor(
+        const host::ColumnUpdate& columns) override;
     std::int64_t GetFeatureCount() override;
 
     OgrSource& source() { return *m_source; }
@@ -227,6 +237,9 @@ public:
     /// Before the first next(): read only attribute `attr` (-1: none, the
     /// object id only). Ignored once reading has started.
     void restrictTo(int attr);
+    /// Before the first next(): read only the attributes `attrs` (and the
+    /// object id). Ignored once reading has started.
+    void restrictTo(std::vector<int> attrs);
     /// The next feature, or null at the end. Throws Failure when the layer
     /// was claimed by someone else or GDAL fails.
     FeaturePtr next();
@@ -243,11 +256,41 @@ private:
     std::shared_ptr<OgrFeatureClass> m_class;
     std::string m_where;
     Mode m_mode;
-    int m_only = -2;  ///< -2: no restriction
+    bool m_restricted = false;
+    std::vector<int> m_only;  ///< the attributes read when m_restricted
     bool m_started = false;
     bool m_finished = false;
     std::uint64_t m_claim = 0;
 };
+
+/// Where a column update stores the changed fields of a feature: written
+/// straight into the format, bypassing the driver's whole-feature write.
+class ColumnStore {
+public:
+    virtual ~ColumnStore() = default;
+    /// Stores `values` (one per attribute the store was opened for, in that
+    /// order; nullopt: null) into the feature `fid`. Throws Failure.
+    virtual void store(std::int64_t fid, const std::vector<std::optional<double>>& values) = 0;
+    /// Makes everything stored visible to the driver and the disk. Throws
+    /// Failure.
+    virtual void flush() = 0;
+    /// What flush does, for a cursor dropped without Flush; never throws.
+    virtual void abandon() noexcept = 0;
+};
+
+/// A store writing double attributes `attrs` of a shapefile layer straight
+/// into its dBASE table, in the bytes the shapefile driver writes. nullptr
+/// when the table cannot be written that way (a layer of fewer than two
+/// features, a table whose header does not match the layer, a field that is
+/// not a dBASE number). Storing in FID order reads and writes the table once.
+std::unique_ptr<ColumnStore> OpenDbfColumnStore(OgrFeatureClass& featureClass,
+                                                const std::vector<int>& attrs);
+/// A store updating attributes `attrs` of a GeoPackage layer by a prepared
+/// UPDATE on the data set's own connection (inside its transaction).
+/// nullptr when the driver gives no connection or the statement cannot be
+/// prepared.
+std::unique_ptr<ColumnStore> OpenSqliteColumnStore(OgrFeatureClass& featureClass,
+                                                   const std::vector<int>& attrs);
 
 /// A cursor of this adapter, which the statistics read natively.
 class NativeCursor {

@@ -291,8 +291,13 @@ FeatureReader::~FeatureReader() {
 }
 
 void FeatureReader::restrictTo(int attr) {
+    restrictTo(attr < 0 ? std::vector<int>{} : std::vector<int>{attr});
+}
+
+void FeatureReader::restrictTo(std::vector<int> attrs) {
     if (!m_started) {
-        m_only = attr;
+        m_only = std::move(attrs);
+        m_restricted = true;
     }
 }
 
@@ -326,9 +331,9 @@ void FeatureReader::start() {
             ignored.AddString((name && *name) ? name : "OGR_GEOMETRY");
         }
         ignored.AddString("OGR_STYLE");
-        if (m_only != -2) {
+        if (m_restricted) {
             for (int a = 0; a < defn->GetFieldCount(); ++a) {
-                if (a != m_only) {
+                if (std::find(m_only.begin(), m_only.end(), a) == m_only.end()) {
                     ignored.AddString(defn->GetFieldDefn(a)->GetNameRef());
                 }
             }
@@ -407,9 +412,19 @@ std::optional<double> toNumber(const Value& value, const std::string& fieldName)
 
 const std::string_view kEmptyText{};
 
+/// The host fields a row of a column update may read and change.
+struct ColumnMask {
+    std::vector<bool> readable;
+    std::vector<bool> writable;
+};
+
+enum class Access { kRead, kWrite };
+
 class OgrRow : public host::Row {
 public:
-    OgrRow(std::shared_ptr<OgrFeatureClass> owner, FeaturePtr feature) : m_owner(std::move(owner)) {
+    OgrRow(std::shared_ptr<OgrFeatureClass> owner, FeaturePtr feature,
+           std::shared_ptr<const ColumnMask> mask = nullptr)
+        : m_owner(std::move(owner)), m_mask(std::move(mask)) {
         reset(std::move(feature));
     }
 
@@ -419,7 +434,7 @@ public:
     }
 
     Value GetRowValue(std::int32_t index) const override {
-        const Column c = checkedColumn(index);
+        const Column c = checkedColumn(index, Access::kRead);
         OGRFeature& f = *m_feature;
         if (c.kind == Column::kOid) {
             return static_cast<std::int64_t>(f.GetFID());
@@ -458,7 +473,7 @@ public:
     }
 
     void SetRowValue(std::int32_t index, const Value& value) override {
-        const Column c = checkedColumn(index);
+        const Column c = checkedColumn(index, Access::kWrite);
         if (c.kind != Column::kAttribute) {
             throw gdalFailure("The field " + m_owner->fieldName(index) + " of " +
                               m_owner->describe() + " cannot be written");
@@ -507,7 +522,7 @@ public:
     }
 
     std::optional<std::string_view> GetRowText(std::int32_t index) const override {
-        const Column c = checkedColumn(index);
+        const Column c = checkedColumn(index, Access::kRead);
         if (c.kind == Column::kAttribute &&
             m_feature->GetFieldDefnRef(c.index)->GetType() == OFTString) {
             if (!m_feature->IsFieldSetAndNotNull(c.index)) {
@@ -527,7 +542,7 @@ public:
     }
 
     void SetRowDouble(std::int32_t index, double value) override {
-        const Column c = checkedColumn(index);
+        const Column c = checkedColumn(index, Access::kWrite);
         if (c.kind == Column::kAttribute) {
             const OGRFieldDefn* defn = m_feature->GetFieldDefnRef(c.index);
             if (defn->GetType() == OFTReal && defn->GetSubType() != OFSTFloat32) {
@@ -545,15 +560,25 @@ public:
     }
 
 private:
-    Column checkedColumn(std::int32_t index) const {
+    Column checkedColumn(std::int32_t index, Access access) const {
         if (!schemaCurrent()) {
             throw gdalFailure("A feature of " + m_owner->describe() +
                               " was read before its fields changed; read it again");
+        }
+        if (m_mask) {
+            const auto& allowed = access == Access::kRead ? m_mask->readable : m_mask->writable;
+            const auto at = static_cast<std::size_t>(index);
+            if (index < 0 || at >= allowed.size() || !allowed[at]) {
+                throw gdalFailure("The field " + std::to_string(index) + " of " +
+                                  m_owner->describe() + " was not named for this pass (" +
+                                  (access == Access::kRead ? "reading" : "writing") + ")");
+            }
         }
         return m_owner->column(index);
     }
 
     std::shared_ptr<OgrFeatureClass> m_owner;
+    std::shared_ptr<const ColumnMask> m_mask;
     FeaturePtr m_feature;
     std::uint64_t m_schema = 0;
     mutable std::string m_scratch;
@@ -563,8 +588,9 @@ private:
 // otherwise.
 class RowSource {
 public:
-    RowSource(std::shared_ptr<OgrFeatureClass> owner, bool recycling)
-        : m_owner(std::move(owner)), m_recycling(recycling) {}
+    RowSource(std::shared_ptr<OgrFeatureClass> owner, bool recycling,
+              std::shared_ptr<const ColumnMask> mask = nullptr)
+        : m_owner(std::move(owner)), m_recycling(recycling), m_mask(std::move(mask)) {}
 
     std::shared_ptr<host::Row> wrap(FeaturePtr feature) {
         if (!feature) {
@@ -573,7 +599,7 @@ public:
         if (m_recycling && m_row) {
             m_row->reset(std::move(feature));
         } else {
-            m_row = std::make_shared<OgrRow>(m_owner, std::move(feature));
+            m_row = std::make_shared<OgrRow>(m_owner, std::move(feature), m_mask);
         }
         return m_row;
     }
@@ -581,6 +607,7 @@ public:
 private:
     std::shared_ptr<OgrFeatureClass> m_owner;
     bool m_recycling;
+    std::shared_ptr<const ColumnMask> m_mask;
     std::shared_ptr<OgrRow> m_row;
 };
 
@@ -690,6 +717,107 @@ private:
     bool m_inTransaction = false;
 };
 
+// A column update: reads only the fields named (no geometry) and stores
+// only the changed double attributes, through a ColumnStore. A pass is one
+// transaction where the data set has them, as for OgrUpdateCursor.
+class OgrColumnCursor : public host::UpdateCursor, public NativeCursor {
+public:
+    OgrColumnCursor(std::shared_ptr<OgrFeatureClass> owner, std::vector<int> readAttrs,
+                    std::vector<int> writtenAttrs, std::shared_ptr<const ColumnMask> mask,
+                    std::unique_ptr<ColumnStore> store)
+        : m_owner(owner),
+          m_reader(owner, std::string(), FeatureReader::Mode::kRead),
+          m_rows(owner, true, std::move(mask)),
+          m_written(std::move(writtenAttrs)),
+          m_values(m_written.size()),
+          m_store(std::move(store)) {
+        m_reader.restrictTo(std::move(readAttrs));
+        m_transactional = m_owner->source().dataset().TestCapability(ODsCTransactions) != 0;
+    }
+
+    ~OgrColumnCursor() override {
+        if (m_store) {
+            m_store->abandon();
+        }
+        if (m_inTransaction) {
+            GdalErrorScope scope;
+            m_owner->source().dataset().RollbackTransaction();
+            m_owner->source().setInTransaction(false);
+        }
+    }
+
+    std::shared_ptr<host::Row> NextRow() override {
+        if (m_transactional && !m_inTransaction && !m_reader.started()) {
+            begin();
+        }
+        return m_rows.wrap(m_reader.next());
+    }
+
+    void StoreRow(host::Row& row) override {
+        auto* ogrRow = dynamic_cast<OgrRow*>(&row);
+        if (!ogrRow || ogrRow->owner() != m_owner.get() || !ogrRow->feature()) {
+            throw gdalFailure("StoreRow: the row does not come from a cursor of " +
+                              m_owner->describe());
+        }
+        if (!ogrRow->schemaCurrent()) {
+            throw gdalFailure("StoreRow: the feature was read before the fields of " +
+                              m_owner->describe() + " changed");
+        }
+        if (!m_store) {
+            throw gdalFailure("StoreRow: the pass over " + m_owner->describe() + " has ended");
+        }
+        const OGRFeature& feature = *ogrRow->feature();
+        for (std::size_t k = 0; k < m_written.size(); ++k) {
+            const int attr = m_written[k];
+            m_values[k] = feature.IsFieldSetAndNotNull(attr)
+                              ? std::optional<double>(feature.GetFieldAsDouble(attr))
+                              : std::nullopt;
+        }
+        m_store->store(feature.GetFID(), m_values);
+    }
+
+    void Flush() override {
+        if (m_store) {
+            auto store = std::move(m_store);
+            store->flush();
+        }
+        GdalErrorScope scope;
+        if (m_inTransaction) {
+            m_inTransaction = false;
+            m_owner->source().setInTransaction(false);
+            if (m_owner->source().dataset().CommitTransaction() != OGRERR_NONE) {
+                throw gdalFailure("Cannot commit the changes to " + m_owner->describe(), scope);
+            }
+        }
+    }
+
+    FeatureReader& reader() override { return m_reader; }
+
+private:
+    void begin() {
+        OgrSource& source = m_owner->source();
+        if (source.inTransaction()) {
+            throw gdalFailure("Cannot update " + m_owner->describe() +
+                              ": another update of the data set is in progress");
+        }
+        GdalErrorScope scope;
+        if (source.dataset().StartTransaction(FALSE) != OGRERR_NONE) {
+            throw gdalFailure("Cannot start a transaction on " + m_owner->describe(), scope);
+        }
+        source.setInTransaction(true);
+        m_inTransaction = true;
+    }
+
+    std::shared_ptr<OgrFeatureClass> m_owner;
+    FeatureReader m_reader;
+    RowSource m_rows;
+    std::vector<int> m_written;
+    std::vector<std::optional<double>> m_values;
+    std::unique_ptr<ColumnStore> m_store;
+    bool m_transactional = false;
+    bool m_inTransaction = false;
+};
+
 }  // namespace
 
 std::shared_ptr<host::Cursor> OgrFeatureClass::Search(std::shared_ptr<host::QueryFilter> filter,
@@ -707,6 +835,73 @@ std::shared_ptr<host::UpdateCursor> OgrFeatureClass::OpenUpdateCursor(
     }
     return std::make_shared<OgrUpdateCursor>(
         shared_from_this(), filter ? filter->whereClause() : std::string(), recycling);
+}
+
+std::shared_ptr<host::UpdateCursor> OgrFeatureClass::OpenColumnUpdateCursor(
+    const host::ColumnUpdate& columns) {
+    const std::string what = "Cannot update the features of " + describe();
+    ensureWritable(what);
+    if (!m_layer->TestCapability(OLCRandomWrite)) {
+        throw gdalFailure(what + ": the format does not allow features to be rewritten");
+    }
+    const std::int32_t fieldCount = GetFields().GetFieldCount();
+    auto mask = std::make_shared<ColumnMask>();
+    mask->readable.assign(static_cast<std::size_t>(fieldCount), false);
+    mask->writable.assign(static_cast<std::size_t>(fieldCount), false);
+    mask->readable[0] = true;  // the object id comes with every feature
+
+    std::vector<int> readAttrs;
+    std::vector<int> writtenAttrs;
+    bool storable = !columns.written.empty();
+    const auto note = [&](std::int32_t index, bool written) {
+        const Column c = column(index);
+        const auto at = static_cast<std::size_t>(index);
+        mask->readable[at] = true;
+        if (written) {
+            mask->writable[at] = true;
+        }
+        if (c.kind == Column::kGeometry || (written && c.kind != Column::kAttribute)) {
+            storable = false;
+            return;
+        }
+        if (c.kind != Column::kAttribute) {
+            return;
+        }
+        if (std::find(readAttrs.begin(), readAttrs.end(), c.index) == readAttrs.end()) {
+            readAttrs.push_back(c.index);
+        }
+        if (written) {
+            const OGRFieldDefn* defn = m_layer->GetLayerDefn()->GetFieldDefn(c.index);
+            if (defn->GetType() != OFTReal || defn->GetSubType() == OFSTFloat32) {
+                storable = false;
+            }
+            if (std::find(writtenAttrs.begin(), writtenAttrs.end(), c.index) ==
+                writtenAttrs.end()) {
+                writtenAttrs.push_back(c.index);
+            }
+        }
+    };
+    for (std::int32_t index : columns.read) {
+        note(index, false);
+    }
+    for (std::int32_t index : columns.written) {
+        note(index, true);
+    }
+
+    std::unique_ptr<ColumnStore> store;
+    if (storable) {
+        if (m_source->isShapefile()) {
+            store = OpenDbfColumnStore(*this, writtenAttrs);
+        } else if (m_source->driverName() == "GPKG") {
+            store = OpenSqliteColumnStore(*this, writtenAttrs);
+        }
+    }
+    if (!store) {
+        return OpenUpdateCursor(nullptr, true);
+    }
+    return std::make_shared<OgrColumnCursor>(shared_from_this(), std::move(readAttrs),
+                                             std::move(writtenAttrs), std::move(mask),
+                                             std::move(store));
 }
 
 }  // namespace vark::ogr

@@ -1,0 +1,349 @@
+// Column updates: changed double attributes written straight into the
+// format, where the driver would rewrite whole features (a shapefile's
+// geometry and every attribute, a GeoPackage row and its spatial index).
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "host/ogr/OgrData.h"
+
+namespace vark::ogr {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Shapefiles: the dBASE table
+
+constexpr std::size_t kDbfPrefixSize = 32;
+constexpr std::size_t kDbfDescriptorSize = 32;
+constexpr char kDbfDescriptorEnd = 0x0D;
+/// Records read, patched and written back at a time.
+constexpr std::int64_t kChunkRecords = 8192;
+
+std::uint32_t LittleEndian32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::uint16_t LittleEndian16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+/// The .dbf file of the shapefile layer, among the data set's files.
+std::string DbfPathOf(OgrFeatureClass& featureClass) {
+    std::string found;
+    char** files = featureClass.source().dataset().GetFileList();
+    for (char** f = files; f && *f; ++f) {
+        const std::filesystem::path path(*f);
+        if (EqualsIgnoringCase(path.extension().string(), ".dbf") &&
+            path.stem().string() == featureClass.layer()->GetName()) {
+            found = *f;
+            break;
+        }
+    }
+    CSLDestroy(files);
+    return found;
+}
+
+struct DbfField {
+    char type = 'C';
+    int size = 0;
+    int decimals = 0;
+    std::size_t offset = 0;  ///< within the record (the deletion flag is byte 0)
+};
+
+// Writes the numbers the way the shapefile driver does: "%<size>.<decimals>f"
+// in the C locale, a null as the field filled with '*'; a number that does
+// not fit its field is refused, where the driver would cut it and warn.
+class DbfColumnStore : public ColumnStore {
+public:
+    DbfColumnStore(OgrFeatureClass& featureClass, VSILFILE* file, std::size_t headerSize,
+                   std::size_t recordSize, std::int64_t records, std::vector<DbfField> fields)
+        : m_class(featureClass),
+          m_file(file),
+          m_headerSize(headerSize),
+          m_recordSize(recordSize),
+          m_records(records),
+          m_fields(std::move(fields)) {}
+
+    ~DbfColumnStore() override { abandon(); }
+
+    void store(std::int64_t fid, const std::vector<std::optional<double>>& values) override {
+        if (fid < 0 || fid >= m_records) {
+            throw gdalFailure("Cannot store the feature " + std::to_string(fid) + " of " +
+                              m_class.describe() + ": no such record in its table");
+        }
+        if (fid < m_first || fid >= m_first + m_count) {
+            writeChunk();
+            readChunk(fid);
+        }
+        char* record = m_chunk.data() + static_cast<std::size_t>(fid - m_first) * m_recordSize;
+        for (std::size_t k = 0; k < m_fields.size(); ++k) {
+            const DbfField& field = m_fields[k];
+            char* bytes = record + field.offset;
+            if (!values[k]) {
+                std::memset(bytes, '*', static_cast<std::size_t>(field.size));
+                continue;
+            }
+            char format[32];
+            std::snprintf(format, sizeof format, "%%%d.%df", std::min(field.size, 254),
+                          field.decimals);
+            char text[512];
+            CPLsnprintf(text, sizeof text, format, *values[k]);
+            const std::size_t length = std::strlen(text);
+            if (length > static_cast<std::size_t>(field.size)) {
+                throw gdalFailure("Cannot store the feature " + std::to_string(fid) + " of " +
+                                  m_class.describe() + ": the value " + text +
+                                  " is too wide for its field");
+            }
+            std::memcpy(bytes, text, length);
+        }
+    }
+
+    void flush() override {
+        writeChunk();
+        close();
+        refreshDriver();
+    }
+
+    void abandon() noexcept override {
+        try {
+            if (m_file) {
+                flush();
+            }
+        } catch (...) {
+            // Nothing more can be done for what was stored: the pass failed.
+        }
+    }
+
+private:
+    void readChunk(std::int64_t first) {
+        m_first = first;
+        m_count = std::min(kChunkRecords, m_records - first);
+        m_chunk.resize(static_cast<std::size_t>(m_count) * m_recordSize);
+        if (VSIFSeekL(m_file, offsetOf(first), SEEK_SET) != 0 ||
+            VSIFReadL(m_chunk.data(), 1, m_chunk.size(), m_file) != m_chunk.size()) {
+            m_count = 0;
+            throw gdalFailure("Cannot read the table of " + m_class.describe());
+        }
+        m_dirty = true;
+    }
+
+    void writeChunk() {
+        if (!m_dirty || m_count == 0) {
+            return;
+        }
+        m_dirty = false;
+        if (VSIFSeekL(m_file, offsetOf(m_first), SEEK_SET) != 0 ||
+            VSIFWriteL(m_chunk.data(), 1, m_chunk.size(), m_file) != m_chunk.size()) {
+            throw gdalFailure("Cannot write the table of " + m_class.describe());
+        }
+    }
+
+    vsi_l_offset offsetOf(std::int64_t record) const {
+        return static_cast<vsi_l_offset>(m_headerSize) +
+               static_cast<vsi_l_offset>(record) * static_cast<vsi_l_offset>(m_recordSize);
+    }
+
+    void close() {
+        if (m_file) {
+            VSILFILE* file = m_file;
+            m_file = nullptr;
+            if (VSIFCloseL(file) != 0) {
+                throw gdalFailure("Cannot write the table of " + m_class.describe());
+            }
+        }
+    }
+
+    // The driver keeps the last record it read, and its file buffer, from
+    // before the records were written here: it forgets both when its file
+    // is flushed and it reads two other records in turn.
+    void refreshDriver() {
+        GdalErrorScope scope;
+        OGRLayer* layer = m_class.layer();
+        layer->SyncToDisk();
+        FeaturePtr first(layer->GetFeature(0));
+        FeaturePtr second(layer->GetFeature(1));
+    }
+
+    OgrFeatureClass& m_class;
+    VSILFILE* m_file;
+    std::size_t m_headerSize;
+    std::size_t m_recordSize;
+    std::int64_t m_records;
+    std::vector<DbfField> m_fields;
+    std::string m_chunk;
+    std::int64_t m_first = 0;
+    std::int64_t m_count = 0;
+    bool m_dirty = false;
+};
+
+// ---------------------------------------------------------------------------
+// GeoPackages
+
+std::string QuotedName(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        out += c;
+        if (c == '"') {
+            out += '"';
+        }
+    }
+    return out + "\"";
+}
+
+class SqliteColumnStore : public ColumnStore {
+public:
+    SqliteColumnStore(OgrFeatureClass& featureClass, sqlite3* db, sqlite3_stmt* statement,
+                      int fidParameter)
+        : m_class(featureClass), m_db(db), m_statement(statement), m_fidParameter(fidParameter) {}
+
+    ~SqliteColumnStore() override { sqlite3_finalize(m_statement); }
+
+    void store(std::int64_t fid, const std::vector<std::optional<double>>& values) override {
+        for (std::size_t k = 0; k < values.size(); ++k) {
+            const int parameter = static_cast<int>(k) + 1;
+            if (values[k]) {
+                sqlite3_bind_double(m_statement, parameter, *values[k]);
+            } else {
+                sqlite3_bind_null(m_statement, parameter);
+            }
+        }
+        sqlite3_bind_int64(m_statement, m_fidParameter, fid);
+        const int result = sqlite3_step(m_statement);
+        sqlite3_reset(m_statement);
+        if (result != SQLITE_DONE) {
+            throw gdalFailure(
+                "Cannot store the feature " + std::to_string(fid) + " of " + m_class.describe(),
+                sqlite3_errmsg(m_db));
+        }
+        if (sqlite3_changes(m_db) != 1) {
+            throw gdalFailure("Cannot store the feature " + std::to_string(fid) + " of " +
+                              m_class.describe() + ": no such feature");
+        }
+    }
+
+    void flush() override {}
+    void abandon() noexcept override {}
+
+private:
+    OgrFeatureClass& m_class;
+    sqlite3* m_db;
+    sqlite3_stmt* m_statement;
+    int m_fidParameter;
+};
+
+}  // namespace
+
+std::unique_ptr<ColumnStore> OpenDbfColumnStore(OgrFeatureClass& featureClass,
+                                                const std::vector<int>& attrs) {
+    OGRLayer* layer = featureClass.layer();
+    OGRFeatureDefn* defn = layer->GetLayerDefn();
+    GdalErrorScope scope;
+    const GIntBig features = layer->GetFeatureCount(TRUE);
+    if (features < 2 || layer->GetAttrQueryString() != nullptr) {
+        return nullptr;
+    }
+    // Whatever the driver still holds goes to the file first.
+    if (layer->SyncToDisk() != OGRERR_NONE) {
+        return nullptr;
+    }
+    const std::string path = DbfPathOf(featureClass);
+    if (path.empty()) {
+        return nullptr;
+    }
+    VSILFILE* file = VSIFOpenL(path.c_str(), "r+b");
+    if (!file) {
+        return nullptr;
+    }
+    auto refuse = [&]() -> std::unique_ptr<ColumnStore> {
+        VSIFCloseL(file);
+        return nullptr;
+    };
+
+    unsigned char prefix[kDbfPrefixSize];
+    if (VSIFReadL(prefix, 1, sizeof prefix, file) != sizeof prefix) {
+        return refuse();
+    }
+    const std::int64_t records = LittleEndian32(prefix + 4);
+    const std::size_t headerSize = LittleEndian16(prefix + 8);
+    const std::size_t recordSize = LittleEndian16(prefix + 10);
+    if (records != features || headerSize < kDbfPrefixSize + 1) {
+        return refuse();
+    }
+    std::string descriptors(headerSize - kDbfPrefixSize, '\0');
+    if (VSIFReadL(descriptors.data(), 1, descriptors.size(), file) != descriptors.size()) {
+        return refuse();
+    }
+    std::vector<DbfField> table;
+    std::size_t offset = 1;
+    for (std::size_t at = 0;
+         at + kDbfDescriptorSize <= descriptors.size() && descriptors[at] != kDbfDescriptorEnd;
+         at += kDbfDescriptorSize) {
+        const auto* d = reinterpret_cast<const unsigned char*>(descriptors.data() + at);
+        DbfField field;
+        field.type = static_cast<char>(d[11]);
+        field.size = d[16];
+        field.decimals = d[17];
+        field.offset = offset;
+        offset += static_cast<std::size_t>(field.size);
+        table.push_back(field);
+    }
+    if (offset != recordSize || static_cast<int>(table.size()) != defn->GetFieldCount()) {
+        return refuse();
+    }
+    std::vector<DbfField> fields;
+    for (int attr : attrs) {
+        if (attr < 0 || attr >= static_cast<int>(table.size())) {
+            return refuse();
+        }
+        const DbfField& field = table[static_cast<std::size_t>(attr)];
+        const OGRFieldDefn* ogrField = defn->GetFieldDefn(attr);
+        if ((field.type != 'N' && field.type != 'F') || field.size != ogrField->GetWidth() ||
+            field.decimals != ogrField->GetPrecision()) {
+            return refuse();
+        }
+        fields.push_back(field);
+    }
+    return std::make_unique<DbfColumnStore>(featureClass, file, headerSize, recordSize, records,
+                                            std::move(fields));
+}
+
+std::unique_ptr<ColumnStore> OpenSqliteColumnStore(OgrFeatureClass& featureClass,
+                                                   const std::vector<int>& attrs) {
+    OGRLayer* layer = featureClass.layer();
+    auto* db =
+        static_cast<sqlite3*>(featureClass.source().dataset().GetInternalHandle("SQLITE_HANDLE"));
+    const char* fid = layer->GetFIDColumn();
+    if (!db || !fid || !*fid || attrs.empty()) {
+        return nullptr;
+    }
+    OGRFeatureDefn* defn = layer->GetLayerDefn();
+    std::string sql = "UPDATE " + QuotedName(layer->GetName()) + " SET ";
+    for (std::size_t k = 0; k < attrs.size(); ++k) {
+        sql += (k ? ", " : "") + QuotedName(defn->GetFieldDefn(attrs[k])->GetNameRef()) + " = ?" +
+               std::to_string(k + 1);
+    }
+    const int fidParameter = static_cast<int>(attrs.size()) + 1;
+    sql += " WHERE " + QuotedName(fid) + " = ?" + std::to_string(fidParameter);
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        return nullptr;
+    }
+    return std::make_unique<SqliteColumnStore>(featureClass, db, statement, fidParameter);
+}
+
+}  // namespace vark::ogr
