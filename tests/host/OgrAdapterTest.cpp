@@ -431,6 +431,31 @@ TEST(OgrAdapter, StatisticsOverManyFeatures) {
     EXPECT_EQ(texts->GetUniqueValueCount(), 2);
 }
 
+// A pass for the minimum and maximum keeps no values; values asked for
+// afterwards still come, from a pass of their own.
+TEST(OgrAdapter, ValuesAfterMinimumAndMaximum) {
+    TempDir dir;
+    const fs::path gpkg = dir.path() / "m.gpkg";
+    std::vector<FeatureSpec> features;
+    for (int i = 0; i < 50; ++i) {
+        features.push_back({{Value(static_cast<double>(i % 7))}, ""});
+    }
+    testing::WriteLayer("GPKG", gpkg, "m", {{"V", OFTReal}}, features);
+    auto app = appOver(gpkg, "m");
+    auto featureClass = openClass(app);
+    auto filter = CreateQueryFilter();
+    filter->SetWhereClause("V < 3");
+    for (const auto& f : {std::shared_ptr<QueryFilter>(), filter}) {
+        auto stats = app->CreateStatistics();
+        stats->SetStatisticsField("V");
+        stats->SetStatisticsCursor(featureClass->Search(f, false));
+        const MinMax mm = stats->GetStatistics();
+        EXPECT_EQ(mm.maximum, f ? 2.0 : 6.0);
+        EXPECT_EQ(stats->GetUniqueValueCount(), f ? 3 : 7);
+        EXPECT_EQ(stats->GetStatistics().minimum, 0.0);
+    }
+}
+
 TEST(OgrAdapter, EditorStateFollowsTheApplication) {
     auto app = ogr::CreateOgrApplication();
     auto editor = app->FindEditorExtension(kEditorExtensionId);

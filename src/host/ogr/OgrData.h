@@ -244,6 +244,8 @@ public:
     /// was claimed by someone else or GDAL fails.
     FeaturePtr next();
     bool started() const { return m_started; }
+    /// The where clause of the pass ("" for every feature).
+    const std::string& where() const { return m_where; }
     OgrFeatureClass& featureClass() { return *m_class; }
     std::shared_ptr<OgrFeatureClass> featureClassPtr() const { return m_class; }
     /// Features in the pass, or -1 when it would cost a pass to know.

@@ -44,12 +44,12 @@ public:
     void SetProgress(host::ProgressFn progress) override { m_progress = std::move(progress); }
 
     std::shared_ptr<ValueEnum> GetUniqueValues() override {
-        run(false);
+        gatherValues();
         return std::make_shared<ValueList>(m_values);
     }
 
     std::int32_t GetUniqueValueCount() override {
-        run(false);
+        gatherValues();
         return static_cast<std::int32_t>(m_values.size());
     }
 
@@ -122,6 +122,28 @@ private:
         m_reader = &reader;
     }
 
+    // A pass for the minimum and maximum alone keeps no values: memory then
+    // stays flat however many features there are. Values asked for after
+    // such a pass take a pass of their own.
+    void gatherValues() {
+        start();
+        if (m_finished && !m_wantValues) {
+            auto featureClass = m_reader->featureClassPtr();
+            std::shared_ptr<host::QueryFilter> filter;
+            if (!m_reader->where().empty()) {
+                filter = host::CreateQueryFilter();
+                filter->SetWhereClause(m_reader->where());
+            }
+            m_cursor = featureClass->Search(filter, false);
+            m_reader = nullptr;
+            m_finished = false;
+            m_done = 0;
+            start();
+        }
+        m_wantValues = true;
+        run(false);
+    }
+
     void number(double value) {
         if (std::isnan(value)) {
             return;
@@ -140,7 +162,7 @@ private:
 
     void addInteger(std::int64_t value) {
         number(static_cast<double>(value));
-        if (!m_overLimit && m_integers.insert(value).second) {
+        if (m_wantValues && !m_overLimit && m_integers.insert(value).second) {
             m_values.emplace_back(value);
             m_overLimit = !added();
         }
@@ -148,7 +170,7 @@ private:
 
     void addReal(double value) {
         number(value);
-        if (m_overLimit) {
+        if (!m_wantValues || m_overLimit) {
             return;
         }
         if (std::isnan(value)) {
@@ -166,7 +188,7 @@ private:
     }
 
     void addText(std::string_view text) {
-        if (m_overLimit || m_texts.find(text) != m_texts.end()) {
+        if (!m_wantValues || m_overLimit || m_texts.find(text) != m_texts.end()) {
             return;
         }
         m_texts.emplace(text);
@@ -235,6 +257,7 @@ private:
     std::int64_t m_done = 0;
     bool m_finished = false;
     bool m_overLimit = false;
+    bool m_wantValues = false;
 
     std::vector<host::Value> m_values;
     std::unordered_set<std::string, TextHash, std::equal_to<>> m_texts;
