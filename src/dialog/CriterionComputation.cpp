@@ -206,11 +206,6 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, std::int32_t* 
     field.SetFieldAlias(finalName);
     featureClass.AddFieldToClass(field);
 
-    auto cursor = featureClass.OpenUpdateCursor(nullptr, true);
-    if (!cursor) {
-        throw Failure(err::kObjectVariableNotSet, "The host gave no update cursor",
-                      "ComputeCriterion");
-    }
     const host::Fields after = featureClass.GetFields();
     const std::int32_t newIndex = after.FindFieldIndex(finalName);
     const std::int32_t sourceIndex = after.FindFieldIndex(sourceName);
@@ -218,6 +213,13 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, std::int32_t* 
         throw Failure(err::kSubscriptOutOfRange,
                       "Field " + (newIndex < 0 ? finalName : sourceName) +
                           " not found after the new field was added",
+                      "ComputeCriterion");
+    }
+    // The pass reads the source field and writes the new one, nothing else:
+    // a host may then store just that column instead of whole features.
+    auto cursor = featureClass.OpenColumnUpdateCursor({{sourceIndex}, {newIndex}});
+    if (!cursor) {
+        throw Failure(err::kObjectVariableNotSet, "The host gave no update cursor",
                       "ComputeCriterion");
     }
 

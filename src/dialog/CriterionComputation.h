@@ -100,7 +100,8 @@ struct CriterionResult {
 ///    define, before anything is written;
 /// 2. finds the source field (marker 41, then 42 once its name is read);
 /// 3. adds a double field named FinalFieldName(typedName), alias the same;
-/// 4. writes every feature's degree through one recycling update cursor: the
+/// 4. writes every feature's degree through one column update (reading the
+///    source field, writing the new one; host::ColumnUpdate): the
 ///    degree of the first entry (list order) whose value equals the feature's
 ///    text exactly, 0 when none does or the value is null; with no entries
 ///    the features are stored unchanged. The cursor is flushed at the end;
