@@ -398,6 +398,40 @@ std::shared_ptr<host::UpdateCursor> QgisFeatureClass::OpenUpdateCursor(
     return std::make_shared<QgisCursor>(l, layout(), filter, recycling, true);
 }
 
+std::shared_ptr<host::UpdateCursor> QgisFeatureClass::OpenColumnUpdateCursor(
+    const host::ColumnUpdate& columns) {
+    QgsVectorLayer& l = layer();
+    if (!(providerOf(l).capabilities() & QgsVectorDataProvider::ChangeAttributeValues)) {
+        throw HostFailure("The values of " + layerLabel(l) + " cannot be changed");
+    }
+    checkNotEditing("write to");
+    const auto fields = layout();
+    const std::size_t count = fields->entries.size();
+    auto mask = std::make_shared<ColumnMask>();
+    mask->readable.assign(count, false);
+    mask->writable.assign(count, false);
+    mask->readable[0] = true;  // the object id comes with every feature
+    const auto note = [&](std::int32_t index, bool written) {
+        if (index < 0 || static_cast<std::size_t>(index) >= count) {
+            throw Failure(
+                err::kSubscriptOutOfRange,
+                "Column update of " + layerLabel(l) + ": no field " + std::to_string(index),
+                std::string(kSource));
+        }
+        mask->readable[static_cast<std::size_t>(index)] = true;
+        if (written) {
+            mask->writable[static_cast<std::size_t>(index)] = true;
+        }
+    };
+    for (const std::int32_t index : columns.read) {
+        note(index, false);
+    }
+    for (const std::int32_t index : columns.written) {
+        note(index, true);
+    }
+    return std::make_shared<QgisCursor>(l, fields, nullptr, true, true, mask);
+}
+
 std::shared_ptr<host::Cursor> QgisFeatureClass::Search(std::shared_ptr<host::QueryFilter> filter,
                                                        bool recycling) {
     return std::make_shared<QgisCursor>(layer(), layout(), filter, recycling, false);
@@ -458,8 +492,9 @@ std::shared_ptr<host::FeatureClass> QgisWorkspace::OpenFeatureClass(const std::s
 // ---------------------------------------------------------------------------
 // Rows and cursors
 
-QgisRow::QgisRow(std::shared_ptr<const FieldLayout> layout)
+QgisRow::QgisRow(std::shared_ptr<const FieldLayout> layout, std::shared_ptr<const ColumnMask> mask)
     : m_layout(std::move(layout)),
+      m_mask(std::move(mask)),
       m_text(m_layout->entries.size()),
       m_textGeneration(m_layout->entries.size(), 0) {}
 
@@ -473,6 +508,15 @@ const FieldSlot& QgisRow::slot(std::int32_t index) const {
     return m_layout->entries[static_cast<std::size_t>(index)];
 }
 
+const FieldSlot& QgisRow::readSlot(std::int32_t index) const {
+    const FieldSlot& s = slot(index);
+    if (m_mask && !m_mask->readable[static_cast<std::size_t>(index)]) {
+        throw HostFailure("Field " + m_layout->fields.GetField(index).GetFieldName() +
+                          " is not read by this column update");
+    }
+    return s;
+}
+
 void QgisRow::load(const QgsFeature& feature) {
     m_feature = feature;
     m_changes.clear();
@@ -480,7 +524,7 @@ void QgisRow::load(const QgsFeature& feature) {
 }
 
 host::Value QgisRow::GetRowValue(std::int32_t index) const {
-    const FieldSlot& s = slot(index);
+    const FieldSlot& s = readSlot(index);
     switch (s.kind) {
         case FieldSlot::Fid:
             return static_cast<std::int64_t>(m_feature.id());
@@ -497,7 +541,7 @@ host::Value QgisRow::GetRowValue(std::int32_t index) const {
 }
 
 std::optional<std::string_view> QgisRow::GetRowText(std::int32_t index) const {
-    const FieldSlot& s = slot(index);
+    const FieldSlot& s = readSlot(index);
     if (s.kind == FieldSlot::Geometry) {
         return std::nullopt;
     }
@@ -529,6 +573,10 @@ void QgisRow::setAttribute(std::int32_t index, const QVariant& value) {
     if (s.kind != FieldSlot::Attribute || field.GetFieldType() == host::kFieldOid) {
         throw HostFailure("Field " + field.GetFieldName() + " cannot be written");
     }
+    if (m_mask && !m_mask->writable[static_cast<std::size_t>(index)]) {
+        throw HostFailure("Field " + field.GetFieldName() +
+                          " is not changed by this column update");
+    }
     m_changes.insert(s.providerIndex, value);
     m_feature.setAttribute(s.providerIndex, value);
     m_textGeneration[static_cast<std::size_t>(index)] = 0;
@@ -549,15 +597,19 @@ void QgisRow::SetRowDouble(std::int32_t index, double value) {
 
 QgisCursor::QgisCursor(QgsVectorLayer& layer, std::shared_ptr<const FieldLayout> layout,
                        const std::shared_ptr<host::QueryFilter>& filter, bool recycling,
-                       bool writable)
+                       bool writable, std::shared_ptr<const ColumnMask> mask)
     : m_layer(&layer),
       m_layout(std::move(layout)),
+      m_mask(std::move(mask)),
       m_recycling(recycling),
       m_writable(writable),
       m_filtered(filter && !filter->whereClause().empty()) {
     QgsVectorDataProvider& provider = providerOf(layer);
     QgsFeatureRequest request;
     request.setFlags(QgsFeatureRequest::NoGeometry);
+    if (m_mask) {
+        request.setSubsetOfAttributes(maskedAttributes());
+    }
     if (m_filtered) {
         const QString where = ToQString(filter->whereClause());
         QgsExpression expression(where);
@@ -620,6 +672,17 @@ bool QgisCursor::beginTransaction() {
     return true;
 }
 
+QgsAttributeList QgisCursor::maskedAttributes() const {
+    QgsAttributeList attributes;
+    for (std::size_t i = 0; i < m_layout->entries.size(); ++i) {
+        const FieldSlot& s = m_layout->entries[i];
+        if (m_mask->readable[i] && s.kind == FieldSlot::Attribute) {
+            attributes.append(s.providerIndex);
+        }
+    }
+    return attributes;
+}
+
 bool QgisCursor::loadChunk() {
     m_chunk.clear();
     m_nextInChunk = 0;
@@ -636,6 +699,9 @@ bool QgisCursor::loadChunk() {
     m_nextId = end;
     QgsFeatureRequest request;
     request.setFlags(QgsFeatureRequest::NoGeometry);
+    if (m_mask) {
+        request.setSubsetOfAttributes(maskedAttributes());
+    }
     request.setFilterFids(ids);
     QgsFeatureIterator it = providerOf(*m_layer).getFeatures(request);
     QgsFeature feature;
@@ -674,7 +740,7 @@ std::shared_ptr<host::Row> QgisCursor::NextRow() {
     }
     std::shared_ptr<QgisRow> row = m_recycling ? m_row : nullptr;
     if (!row) {
-        row = std::make_shared<QgisRow>(m_layout);
+        row = std::make_shared<QgisRow>(m_layout, m_mask);
         if (m_recycling) {
             m_row = row;
         }

@@ -93,6 +93,11 @@ public:
     /// data is in an edit session.
     std::shared_ptr<host::UpdateCursor> OpenUpdateCursor(std::shared_ptr<host::QueryFilter> filter,
                                                          bool recycling) override;
+    /// An update cursor that fetches only the fields read or written (and
+    /// the object id); rows refuse the others. Throws Failure for an index
+    /// out of range.
+    std::shared_ptr<host::UpdateCursor> OpenColumnUpdateCursor(
+        const host::ColumnUpdate& columns) override;
     std::shared_ptr<host::Cursor> Search(std::shared_ptr<host::QueryFilter> filter,
                                          bool recycling) override;
     std::int64_t GetFeatureCount() override;
@@ -131,10 +136,17 @@ private:
     std::int32_t m_type;
 };
 
-/// One feature as a QGIS cursor delivers it.
+/// The fields a column update may read and change, by host index.
+struct ColumnMask {
+    std::vector<bool> readable;
+    std::vector<bool> writable;
+};
+
+/// One feature as a QGIS cursor delivers it. With a column mask, reading or
+/// changing a field outside it fails.
 class QgisRow : public host::Row {
 public:
-    explicit QgisRow(std::shared_ptr<const FieldLayout> layout);
+    QgisRow(std::shared_ptr<const FieldLayout> layout, std::shared_ptr<const ColumnMask> mask);
     host::Value GetRowValue(std::int32_t index) const override;
     void SetRowValue(std::int32_t index, const host::Value& value) override;
     std::optional<std::string_view> GetRowText(std::int32_t index) const override;
@@ -147,9 +159,11 @@ public:
 
 private:
     const FieldSlot& slot(std::int32_t index) const;
+    const FieldSlot& readSlot(std::int32_t index) const;
     void setAttribute(std::int32_t index, const QVariant& value);
 
     std::shared_ptr<const FieldLayout> m_layout;
+    std::shared_ptr<const ColumnMask> m_mask;
     QgsFeature m_feature;
     QgsAttributeMap m_changes;
     mutable std::vector<std::string> m_text;
@@ -171,8 +185,11 @@ private:
 /// cursor streams and keeps what it stored, as over a shapefile.)
 class QgisCursor : public host::UpdateCursor {
 public:
+    /// With `mask`, only the provider attributes the mask lets rows read are
+    /// fetched.
     QgisCursor(QgsVectorLayer& layer, std::shared_ptr<const FieldLayout> layout,
-               const std::shared_ptr<host::QueryFilter>& filter, bool recycling, bool writable);
+               const std::shared_ptr<host::QueryFilter>& filter, bool recycling, bool writable,
+               std::shared_ptr<const ColumnMask> mask = nullptr);
     ~QgisCursor() override;
 
     std::shared_ptr<host::Row> NextRow() override;
@@ -188,12 +205,14 @@ public:
 
 private:
     bool nextFeature(QgsFeature& feature);
+    QgsAttributeList maskedAttributes() const;
     bool loadChunk();
     bool beginTransaction();
     void writeBatch();
 
     QPointer<QgsVectorLayer> m_layer;
     std::shared_ptr<const FieldLayout> m_layout;
+    std::shared_ptr<const ColumnMask> m_mask;
     QgsFeatureIterator m_iterator;
     std::unique_ptr<QgsTransaction> m_transaction;
     std::vector<QgsFeatureId> m_ids;

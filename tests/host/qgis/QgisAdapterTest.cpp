@@ -266,42 +266,67 @@ TEST_F(QgisAdapterTest, OtherProjectLayersOnTheSameDataSeeTheCriterion) {
 }
 
 // Big enough for several write batches (and, with a transaction, several
-// read chunks): every feature is visited and written exactly once.
+// read chunks): every feature is visited and written exactly once, by the
+// ordinary update cursor and by the column update alike.
 TEST_F(QgisAdapterTest, EveryFeatureOnceAcrossBatches) {
     constexpr int kCount = 12001;
     for (const auto& [driver, file] :
          std::map<std::string, std::string>{{"ESRI Shapefile", "big.shp"}, {"GPKG", "big.gpkg"}}) {
-        SCOPED_TRACE(driver);
-        testing::ClearProject();
-        QgsVectorLayer* layer = addNumbered(driver, file, kCount, "big");
-        ASSERT_TRUE(layer);
-        auto featureClass = classOf(0);
-        featureClass->AddFieldToClass(doubleField("FZY_CODE"));
-        const std::int32_t target = featureClass->FindFieldIndex("FZY_CODE");
-        const std::int32_t code = featureClass->FindFieldIndex("CODE");
-        std::set<std::int64_t> codes;
-        {
-            auto cursor = featureClass->OpenUpdateCursor(nullptr, true);
-            while (auto row = cursor->NextRow()) {
-                const auto value = std::get<std::int64_t>(row->GetRowValue(code));
-                ASSERT_TRUE(codes.insert(value).second) << "feature " << value << " came twice";
-                row->SetRowDouble(target, static_cast<double>(value) + 0.5);
-                cursor->StoreRow(*row);
+        for (const bool columns : {false, true}) {
+            SCOPED_TRACE(driver + (columns ? ", column update" : ", update cursor"));
+            testing::ClearProject();
+            QgsVectorLayer* layer =
+                addNumbered(driver, std::string(columns ? "c" : "u") + file, kCount, "big");
+            ASSERT_TRUE(layer);
+            auto featureClass = classOf(0);
+            featureClass->AddFieldToClass(doubleField("FZY_CODE"));
+            const std::int32_t target = featureClass->FindFieldIndex("FZY_CODE");
+            const std::int32_t code = featureClass->FindFieldIndex("CODE");
+            std::set<std::int64_t> codes;
+            {
+                auto cursor = columns ? featureClass->OpenColumnUpdateCursor({{code}, {target}})
+                                      : featureClass->OpenUpdateCursor(nullptr, true);
+                while (auto row = cursor->NextRow()) {
+                    const auto value = std::get<std::int64_t>(row->GetRowValue(code));
+                    ASSERT_TRUE(codes.insert(value).second) << "feature " << value << " came twice";
+                    row->SetRowDouble(target, static_cast<double>(value) + 0.5);
+                    cursor->StoreRow(*row);
+                }
+                cursor->Flush();
             }
-            cursor->Flush();
+            EXPECT_EQ(codes.size(), static_cast<std::size_t>(kCount));
+            const int index = layer->fields().indexFromName(QStringLiteral("FZY_CODE"));
+            ASSERT_GE(index, 0);
+            QgsFeatureIterator it = layer->getFeatures();
+            QgsFeature feature;
+            int wrong = 0;
+            while (it.nextFeature(feature)) {
+                wrong += feature.attribute(index).toDouble() !=
+                         feature.attribute(QStringLiteral("CODE")).toInt() + 0.5;
+            }
+            EXPECT_EQ(wrong, 0);
         }
-        EXPECT_EQ(codes.size(), static_cast<std::size_t>(kCount));
-        const int index = layer->fields().indexFromName(QStringLiteral("FZY_CODE"));
-        ASSERT_GE(index, 0);
-        QgsFeatureIterator it = layer->getFeatures();
-        QgsFeature feature;
-        int wrong = 0;
-        while (it.nextFeature(feature)) {
-            wrong += feature.attribute(index).toDouble() !=
-                     feature.attribute(QStringLiteral("CODE")).toInt() + 0.5;
-        }
-        EXPECT_EQ(wrong, 0);
     }
+}
+
+TEST_F(QgisAdapterTest, ColumnUpdateRowsTouchOnlyTheFieldsNamed) {
+    addNumbered("GPKG", "a.gpkg", 3, "A");
+    auto featureClass = classOf(0);
+    featureClass->AddFieldToClass(doubleField("D"));
+    const std::int32_t code = featureClass->FindFieldIndex("CODE");
+    const std::int32_t nature = featureClass->FindFieldIndex("NATURE");
+    const std::int32_t target = featureClass->FindFieldIndex("D");
+    auto cursor = featureClass->OpenColumnUpdateCursor({{nature}, {target}});
+    auto row = cursor->NextRow();
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->GetRowValue(nature), Value(std::string("N0")));
+    EXPECT_NO_THROW(row->GetRowValue(0));
+    EXPECT_NO_THROW(row->GetRowValue(target));
+    EXPECT_THROW(row->GetRowValue(code), Failure);
+    EXPECT_THROW(row->GetRowText(code), Failure);
+    EXPECT_THROW(row->SetRowValue(nature, Value(std::string("x"))), Failure);
+    EXPECT_THROW(row->SetRowDouble(code, 1.0), Failure);
+    EXPECT_THROW(featureClass->OpenColumnUpdateCursor({{nature}, {99}}), Failure);
 }
 
 TEST_F(QgisAdapterTest, TransactionSpansEveryChunkUntilFlush) {
