@@ -22,6 +22,8 @@ using vark::testing::FieldSpec;
 using vark::testing::TempDir;
 
 constexpr int kFeatures = 40;
+/// More features than a shapefile chunk and a GeoPackage batch hold.
+constexpr int kManyFeatures = 9000;
 
 std::shared_ptr<FeatureClass> classOf(const std::shared_ptr<Application>& app) {
     auto layer =
@@ -92,7 +94,7 @@ TEST(OgrColumnUpdate, WritesWhatAnOrdinaryPassWrites) {
         for (const char* copy : {"ordinary", "column"}) {
             fs::create_directory(dir.path() / copy);
             paths.push_back(dir.path() / copy / format.file);
-            writeParcels(format.driver, paths.back());
+            writeParcels(format.driver, paths.back(), kManyFeatures);
             auto app = ogr::CreateOgrApplication();
             ogr::AddDataSource(*app, {paths.back().string(), ""});
             auto featureClass = classOf(app);
@@ -112,7 +114,7 @@ TEST(OgrColumnUpdate, WritesWhatAnOrdinaryPassWrites) {
         EXPECT_EQ(testing::ReadGeometries(paths[0], "parcels"),
                   testing::ReadGeometries(paths[1], "parcels"));
         const auto written = testing::ReadColumn(paths[1], "parcels", "D");
-        ASSERT_EQ(written.size(), static_cast<std::size_t>(kFeatures));
+        ASSERT_EQ(written.size(), static_cast<std::size_t>(kManyFeatures));
         EXPECT_EQ(written[1], Value(0.75));
         EXPECT_TRUE(IsNull(written[5]));
         if (std::string(format.driver) == "ESRI Shapefile") {
@@ -131,7 +133,7 @@ TEST(OgrColumnUpdate, ValuesReadBackThroughTheSameDataSet) {
         SCOPED_TRACE(format.driver);
         TempDir dir;
         const fs::path path = dir.path() / format.file;
-        writeParcels(format.driver, path);
+        writeParcels(format.driver, path, kManyFeatures);
         auto app = ogr::CreateOgrApplication();
         ogr::AddDataSource(*app, {path.string(), ""});
         auto featureClass = classOf(app);
@@ -154,15 +156,45 @@ TEST(OgrColumnUpdate, ValuesReadBackThroughTheSameDataSet) {
                 EXPECT_EQ(value, expected ? Value(*expected) : Value()) << i;
                 ++i;
             }
-            EXPECT_EQ(i, kFeatures);
+            EXPECT_EQ(i, kManyFeatures);
             // The last feature alone, as a filter on its id reads it.
             auto filter = CreateQueryFilter();
             filter->SetWhereClause(featureClass->GetFields().GetField(0).GetFieldName() + " = " +
                                    ValueToText(lastFid));
             auto last = featureClass->Search(filter, false)->NextRow();
             ASSERT_TRUE(last);
-            const auto expected = degreeOf(last->GetRowText(source), kFeatures - 1 + shift);
+            const auto expected = degreeOf(last->GetRowText(source), kManyFeatures - 1 + shift);
             EXPECT_EQ(last->GetRowValue(target), expected ? Value(*expected) : Value());
+        }
+    }
+}
+
+TEST(OgrColumnUpdate, AFeatureStoredTwiceKeepsItsLastValues) {
+    for (const Format& format : kFormats) {
+        SCOPED_TRACE(format.driver);
+        TempDir dir;
+        const fs::path path = dir.path() / format.file;
+        writeParcels(format.driver, path, 2500);
+        {
+            auto app = ogr::CreateOgrApplication();
+            ogr::AddDataSource(*app, {path.string(), ""});
+            auto featureClass = classOf(app);
+            addField(*featureClass, "D", kFieldDouble);
+            const std::int32_t target = featureClass->FindFieldIndex("D");
+            auto cursor = featureClass->OpenColumnUpdateCursor({{}, {target}});
+            std::int64_t i = 0;
+            while (auto row = cursor->NextRow()) {
+                row->SetRowDouble(target, -1.0);
+                cursor->StoreRow(*row);
+                row->SetRowDouble(target, static_cast<double>(i++));
+                cursor->StoreRow(*row);
+            }
+            cursor->Flush();
+        }
+        const auto written = testing::ReadColumn(path, "parcels", "D");
+        ASSERT_EQ(written.size(), 2500u);
+        for (std::size_t i = 0; i < written.size(); ++i) {
+            ASSERT_EQ(written[i], Value(static_cast<double>(i))) << i;
         }
     }
 }
