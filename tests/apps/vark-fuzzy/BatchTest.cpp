@@ -5,13 +5,17 @@
 #include <fstream>
 
 #include "BatchTestSupport.h"
+#include "criterion_file/fzy_io.h"
 #include "dialog/CriterionComputation.h"
 #include "dialog/FieldListing.h"
+#include "host/HostState.h"
 #include "host/ogr/OgrApplication.h"
 #include "text_store/clsResourceMDB.h"
 
 namespace vark::test {
 namespace {
+
+using namespace std::string_literals;
 
 double Degree(int grade, MembershipScale scale = MembershipScale::Seven) {
     return static_cast<double>(*MembershipDegree(grade, scale));
@@ -78,6 +82,108 @@ TEST_F(BatchTest, ComputePrintsHowManyFeaturesEachEntryAndZeroGot) {
         const std::string field = c.expectedOut.substr(0, c.expectedOut.find('\n'));
         EXPECT_EQ(ReadDoubles(gpkg, field), c.degrees);
         EXPECT_TRUE(fs::exists(folder / ("parcelles.gpkg.parcelles.fzy")));
+    }
+}
+
+/// A feature class that stores through ordinary update cursors only: the
+/// straightforward pass, whole features read and written.
+class WholeFeatures : public host::FeatureClass {
+public:
+    explicit WholeFeatures(std::shared_ptr<host::FeatureClass> inner) : m_inner(std::move(inner)) {}
+    std::int32_t GetShapeType() const override { return m_inner->GetShapeType(); }
+    std::string GetAliasName() const override { return m_inner->GetAliasName(); }
+    std::shared_ptr<host::Workspace> GetWorkspace() override { return m_inner->GetWorkspace(); }
+    host::Fields GetFields() override { return m_inner->GetFields(); }
+    void AddFieldToClass(const host::Field& field) override { m_inner->AddFieldToClass(field); }
+    std::shared_ptr<host::UpdateCursor> OpenUpdateCursor(std::shared_ptr<host::QueryFilter> f,
+                                                         bool recycling) override {
+        return m_inner->OpenUpdateCursor(std::move(f), recycling);
+    }
+    std::shared_ptr<host::Cursor> Search(std::shared_ptr<host::QueryFilter> f,
+                                         bool recycling) override {
+        return m_inner->Search(std::move(f), recycling);
+    }
+    std::int64_t GetFeatureCount() override { return m_inner->GetFeatureCount(); }
+
+private:
+    std::shared_ptr<host::FeatureClass> m_inner;
+};
+
+/// The computation over `dataset` through whole-feature passes.
+void ComputeStraightforwardly(const fs::path& dataset, const std::vector<std::string>& entries) {
+    auto app = ogr::CreateOgrApplication();
+    ogr::AddDataSource(*app, {dataset.string(), ""});
+    g_pApplication() = app;
+    auto layer = std::dynamic_pointer_cast<host::FeatureLayer>(
+        app->GetDocument()->GetFocusMap()->GetMapLayer(0));
+    ASSERT_TRUE(layer);
+    std::string path = layer->GetFeatureClass()->GetWorkspace()->GetWorkspacePath();
+    std::string name = layer->GetLayerName();
+    fzy_io_open(path, name);
+    CriterionRequest request;
+    request.sourceField = "NATURE";
+    request.gradedEntries = entries;
+    request.typedName = "FZY_NATURE";
+    request.featureClass = std::make_shared<WholeFeatures>(layer->GetFeatureClass());
+    request.workspacePath = path;
+    request.layerName = name;
+    ComputeCriterion(request);
+    g_pApplication().reset();
+}
+
+// The column update the computation runs is an optimisation: the files must
+// come out as the straightforward pass leaves them.
+TEST_F(BatchTest, ComputeWritesWhatWholeFeaturePassesWrite) {
+    Natures natures;
+    for (int i = 0; i < 300; ++i) natures.insert(natures.end(), kMixed.begin(), kMixed.end());
+    const std::vector<std::string> entries = {"Forêt->6", "Prairie->4", "->2", "A->2->5"};
+    for (const char* file : {"parcelles.shp", "parcelles.gpkg"}) {
+        SCOPED_TRACE(file);
+        const fs::path folder = m_dir.path() / file;
+        const fs::path dataset = folder / file;
+        const bool shapefile = fs::path(file).extension() == ".shp";
+        const fs::path fzy =
+            folder / (shapefile ? "parcelles.fzy" : "parcelles.gpkg.parcelles.fzy");
+        const auto makeData = [&] {
+            fs::remove_all(folder);
+            fs::create_directory(folder);
+            WriteNatures(dataset, shapefile ? "ESRI Shapefile" : "GPKG", natures, "parcelles");
+        };
+        makeData();
+        std::vector<std::string> args = {dataset.string(), "NATURE"};
+        for (const auto& entry : entries) args.insert(args.end(), {"--grade", entry});
+        ASSERT_EQ(Run("compute", args).status, 0);
+        const auto values = ReadDoubles(dataset, "FZY_NATURE");
+        const std::string table = ReadBytes(shapefile ? folder / "parcelles.dbf" : dataset);
+        const std::string record = WithoutDates(ReadBytes(fzy));
+
+        makeData();
+        ComputeStraightforwardly(dataset, entries);
+        EXPECT_EQ(ReadDoubles(dataset, "FZY_NATURE"), values);
+        EXPECT_EQ(WithoutDates(ReadBytes(fzy)), record);
+        if (shapefile) {
+            // The new field's bytes in every record (it is the last field).
+            // A whole-feature pass also writes the other fields back as it
+            // read them (dBASE texts lose their leading blanks); the column
+            // pass leaves them as they were.
+            const std::string whole = ReadBytes(folder / "parcelles.dbf");
+            ASSERT_EQ(whole.size(), table.size());
+            const auto header = static_cast<std::size_t>(static_cast<unsigned char>(table[8]) |
+                                                         static_cast<unsigned char>(table[9]) << 8);
+            const auto record = static_cast<std::size_t>(
+                static_cast<unsigned char>(table[10]) | static_cast<unsigned char>(table[11]) << 8);
+            EXPECT_EQ(whole.substr(0, header), table.substr(0, header));
+            for (std::size_t r = 0; r < natures.size(); ++r) {
+                const std::size_t end = header + (r + 1) * record;
+                ASSERT_EQ(whole.substr(end - 24, 24), table.substr(end - 24, 24)) << r;
+            }
+            EXPECT_EQ(table.substr(header + 8 * record + 1, 6),
+                      " For\xEA"
+                      "t"s);
+        } else {
+            EXPECT_EQ(values[9], Degree(5));  // "A->2"
+        }
+        ASSERT_EQ(values.size(), natures.size());
     }
 }
 
