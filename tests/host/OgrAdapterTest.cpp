@@ -456,6 +456,26 @@ TEST(OgrAdapter, ValuesAfterMinimumAndMaximum) {
     }
 }
 
+// Shapefiles and GeoPackages are opened with their own driver alone; any
+// other data set, or a file its name misleads about, with every driver.
+TEST(OgrAdapter, OpensWhateverGdalReads) {
+    // Written by hand: nothing here registers GDAL's drivers before the
+    // adapter opens the files (ctest runs each test in a process of its own).
+    TempDir dir;
+    const std::string json =
+        R"({"type":"FeatureCollection","features":[{"type":"Feature","properties":{"T":"x"},)"
+        R"("geometry":{"type":"Polygon","coordinates":[[[0,0],[1,0],[1,1],[0,0]]]}}]})";
+    for (const char* name : {"a.geojson", "b.shp"}) {
+        const fs::path path = dir.path() / name;
+        std::ofstream(path) << json;
+        auto app = appOver(path);
+        auto featureClass = openClass(app);
+        ASSERT_TRUE(featureClass) << path;
+        EXPECT_EQ(featureClass->GetFeatureCount(), 1) << path;
+        EXPECT_EQ(featureClass->GetShapeType(), kShapePolygon) << path;
+    }
+}
+
 TEST(OgrAdapter, EditorStateFollowsTheApplication) {
     auto app = ogr::CreateOgrApplication();
     auto editor = app->FindEditorExtension(kEditorExtensionId);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <mutex>
 
 #include "host/ogr/OgrData.h"
 
@@ -230,8 +229,7 @@ OgrApplication& ogrApplication(host::Application& app) {
 }  // namespace
 
 std::shared_ptr<host::Application> CreateOgrApplication() {
-    static std::once_flag registered;
-    std::call_once(registered, [] { GDALAllRegister(); });
+    // GDAL's drivers are registered as data sets are opened (SourceCache).
     return std::make_shared<OgrApplication>();
 }
 

@@ -123,7 +123,14 @@ public:
     std::shared_ptr<OgrSource> open(const std::string& path);
 
 private:
+    /// Registers the GDAL drivers needed to open `path`: only the shapefile
+    /// or GeoPackage driver for such a file, every driver otherwise (and
+    /// when `everything`). Registering every driver costs the process some
+    /// ten MiB of memory, touching the code of each.
+    void registerDriversFor(const std::string& path, bool everything);
+
     std::map<std::string, std::weak_ptr<OgrSource>> m_sources;
+    bool m_everyDriver = false;
 };
 
 /// Makes a file path absolute; leaves connection strings and GDAL virtual

@@ -1,6 +1,12 @@
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <initializer_list>
 #include <regex>
+#include <string_view>
 
 #include "host/ogr/OgrData.h"
 
@@ -116,13 +122,30 @@ std::string OgrSource::workspacePath() const {
     return fs::path(m_path).parent_path().string();
 }
 
-std::shared_ptr<OgrSource> SourceCache::open(const std::string& rawPath) {
-    const std::string path = NormalisePath(rawPath);
-    if (auto it = m_sources.find(path); it != m_sources.end()) {
-        if (auto alive = it->second.lock()) {
-            return alive;
-        }
+namespace {
+
+bool hasExtension(const fs::path& path, std::initializer_list<std::string_view> extensions) {
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return std::find(extensions.begin(), extensions.end(), extension) != extensions.end();
+}
+
+/// Calls the registration function `name` of a GDAL driver, when the
+/// library exports it. False when it does not.
+bool registerDriver(const char* name) {
+    using RegisterFn = void (*)();
+    void* symbol = dlsym(RTLD_DEFAULT, name);
+    if (symbol == nullptr) {
+        return false;
     }
+    reinterpret_cast<RegisterFn>(symbol)();
+    return true;
+}
+
+/// Opens `path` for update, read-only when GDAL refuses the update.
+GDALDataset* openDataset(const std::string& path, bool& readOnly, std::string& reason,
+                         std::string& readFailure) {
     // The shapefile writer would otherwise re-orient the rings of every
     // polygon it stores; a stored feature must keep its geometry as it was.
     const char* previous = CPLGetThreadLocalConfigOption("SHAPE_REWIND_ON_WRITE", nullptr);
@@ -130,8 +153,8 @@ std::shared_ptr<OgrSource> SourceCache::open(const std::string& rawPath) {
     CPLSetThreadLocalConfigOption("SHAPE_REWIND_ON_WRITE", "NO");
 
     GDALDataset* dataset = nullptr;
-    std::string reason;
-    std::string readFailure;
+    reason.clear();
+    readFailure.clear();
     {
         GdalErrorScope scope;
         dataset = GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE);
@@ -139,7 +162,7 @@ std::shared_ptr<OgrSource> SourceCache::open(const std::string& rawPath) {
             reason = scope.message();
         }
     }
-    bool readOnly = false;
+    readOnly = false;
     if (!dataset) {
         GdalErrorScope scope;
         dataset = GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY);
@@ -147,6 +170,49 @@ std::shared_ptr<OgrSource> SourceCache::open(const std::string& rawPath) {
         readFailure = scope.message();
     }
     CPLSetThreadLocalConfigOption("SHAPE_REWIND_ON_WRITE", previous ? saved.c_str() : nullptr);
+    return dataset;
+}
+
+}  // namespace
+
+void SourceCache::registerDriversFor(const std::string& path, bool everything) {
+    if (m_everyDriver) {
+        return;
+    }
+    if (!everything) {
+        std::error_code ec;
+        const fs::path file(path);
+        if (fs::is_regular_file(file, ec)) {
+            if (hasExtension(file, {".shp", ".shx", ".dbf"}) &&
+                registerDriver("RegisterOGRShape")) {
+                return;
+            }
+            if (hasExtension(file, {".gpkg"}) && registerDriver("RegisterOGRGeoPackage")) {
+                return;
+            }
+        }
+    }
+    GDALAllRegister();
+    m_everyDriver = true;
+}
+
+std::shared_ptr<OgrSource> SourceCache::open(const std::string& rawPath) {
+    const std::string path = NormalisePath(rawPath);
+    if (auto it = m_sources.find(path); it != m_sources.end()) {
+        if (auto alive = it->second.lock()) {
+            return alive;
+        }
+    }
+    bool readOnly = false;
+    std::string reason;
+    std::string readFailure;
+    registerDriversFor(path, false);
+    GDALDataset* dataset = openDataset(path, readOnly, reason, readFailure);
+    if (!dataset && !m_everyDriver) {
+        // The format's own driver could not open it: let every driver try.
+        registerDriversFor(path, true);
+        dataset = openDataset(path, readOnly, reason, readFailure);
+    }
 
     if (!dataset) {
         throw gdalFailure("Cannot open the data source " + path,

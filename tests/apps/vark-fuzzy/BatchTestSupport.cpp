@@ -92,6 +92,7 @@ void WriteNatures(const fs::path& path, const std::string& driverName, const Nat
 }
 
 std::vector<std::optional<double>> ReadDoubles(const fs::path& path, const std::string& field) {
+    GDALAllRegister();
     std::vector<std::optional<double>> out;
     GDALDatasetH ds =
         GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
@@ -114,6 +115,7 @@ std::vector<std::optional<double>> ReadDoubles(const fs::path& path, const std::
 }
 
 std::vector<std::string> ReadFieldNames(const fs::path& path) {
+    GDALAllRegister();
     std::vector<std::string> names;
     GDALDatasetH ds =
         GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
