@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# Times vark-fuzzy's batch subcommands against the GDAL command-line ways of
+# doing the same work, on generated parcel layers, and reports the ratios and
+# the peak memory of every command.
+#
+# Usage: bench/run.sh [-b BUILD_DIR] [-w WORK_DIR] [-r RUNS] [COUNT...]
+#   BUILD_DIR  a built tree holding bin/vark-fuzzy and bin/make_bench_layers
+#              (default: build/default)
+#   WORK_DIR   where the layers are written (default: a temporary folder,
+#              removed at the end; the 1,000,000-feature layers take 1 GB)
+#   RUNS       hyperfine runs per command that writes (default 3); commands
+#              that only read run at least 10 times, after one warm-up
+#   COUNT      features per layer (default: 10000 100000 1000000)
+#
+# Needs hyperfine, GNU time (/usr/bin/time) and ogrinfo (scripts/install-deps
+# --bench). Every timed run of a command that writes starts from a fresh copy
+# of the layer (hyperfine --prepare). Cases:
+#   compute  shapefile   vark-fuzzy compute    vs ogrinfo ALTER TABLE + SQLite-dialect UPDATE
+#   compute  GeoPackage  vark-fuzzy compute    vs ogrinfo ALTER TABLE + native UPDATE
+#   values   shapefile   vark-fuzzy values     vs ogrinfo SELECT DISTINCT
+#   values   GeoPackage  vark-fuzzy values     vs ogrinfo SELECT DISTINCT (native SQL)
+#   refusal  shapefile   vark-fuzzy values on a field of one value per
+#                        feature (refused, exit 3) vs ogrinfo SELECT DISTINCT
+# Targets (at the largest count): shapefile compute <= 0.25 x the
+# alternative, GeoPackage compute <= 1.2 x, shapefile values <= 1 x, the
+# refusal as fast at every count, and a peak RSS under 64 MiB for every
+# vark-fuzzy subcommand.
+set -euo pipefail
+
+here="$(cd "$(dirname "$0")" && pwd)"
+repo="$(dirname "$here")"
+build="$repo/build/default"
+work=""
+runs=3
+while getopts "b:w:r:" option; do
+    case "$option" in
+        b) build="$OPTARG" ;;
+        w) work="$OPTARG" ;;
+        r) runs="$OPTARG" ;;
+        *) sed -n '2,16p' "$0" >&2; exit 2 ;;
+    esac
+done
+shift $((OPTIND - 1))
+counts=("$@")
+[ "${#counts[@]}" -gt 0 ] || counts=(10000 100000 1000000)
+
+build="$(cd "$build" && pwd)"
+vark="$build/bin/vark-fuzzy"
+maker="$build/bin/make_bench_layers"
+for tool in "$vark" "$maker"; do
+    [ -x "$tool" ] || { echo "missing $tool: build the tree first" >&2; exit 1; }
+done
+for tool in hyperfine ogrinfo /usr/bin/time; do
+    command -v "$tool" > /dev/null || { echo "missing $tool (scripts/install-deps --bench)" >&2; exit 1; }
+done
+
+if [ -z "$work" ]; then
+    work="$(mktemp -d)"
+    trap 'rm -rf "$work"' EXIT
+fi
+mkdir -p "$work"
+work="$(cd "$work" && pwd)"
+results="$work/results.md"
+: > "$results"
+
+"$maker" grades "$work/grades.txt"
+case_sql="$("$maker" sql)"
+
+# The alternatives, as scripts: the SQL holds quotes.
+cat > "$work/alt_compute_shp.sh" <<EOF
+#!/bin/sh
+set -e
+ogrinfo -q "\$1/parcels.shp" -sql "ALTER TABLE parcels ADD COLUMN FZY_NATURE float" > /dev/null
+ogrinfo -q "\$1/parcels.shp" -dialect SQLite -sql "UPDATE parcels SET FZY_NATURE = $case_sql" > /dev/null
+EOF
+cat > "$work/alt_compute_gpkg.sh" <<EOF
+#!/bin/sh
+set -e
+ogrinfo -q "\$1/parcels.gpkg" -sql "ALTER TABLE parcels ADD COLUMN FZY_NATURE REAL" > /dev/null
+ogrinfo -q "\$1/parcels.gpkg" -sql "UPDATE parcels SET FZY_NATURE = $case_sql" > /dev/null
+EOF
+cat > "$work/alt_distinct.sh" <<'EOF'
+#!/bin/sh
+ogrinfo -q "$1" -sql "SELECT DISTINCT $2 FROM parcels" > /dev/null
+EOF
+chmod +x "$work"/alt_*.sh
+
+# mean and standard deviation (seconds) of command NAME in a hyperfine CSV.
+stat_of() {
+    awk -F, -v name="$2" 'NR > 1 && $1 == name { printf "%s %s", $2, $3 }' "$1"
+}
+
+# Peak resident memory of a command, in MiB.
+peak_mib() {
+    /usr/bin/time -f "%M" -o "$work/time.txt" "$@" > /dev/null 2>&1 || true
+    awk '{ printf "%.1f", $1 / 1024 }' "$work/time.txt"
+}
+
+# bench_pair CASE COUNT TARGET NAME_A CMD_A NAME_B CMD_B [PREPARE]
+# Without PREPARE the commands only read: more runs, after a warm-up.
+bench_pair() {
+    local label="$1" count="$2" target="$3" a="$4" cmd_a="$5" b="$6" cmd_b="$7" prepare="${8:-}"
+    local csv="$work/$label-$count.csv"
+    local args=(--ignore-failure --export-csv "$csv" --style basic)
+    if [ -n "$prepare" ]; then
+        args+=(--runs "$runs" --prepare "$prepare")
+    else
+        args+=(--runs "$((runs > 10 ? runs : 10))" --warmup 1)
+    fi
+    hyperfine "${args[@]}" -n "$a" "$cmd_a" -n "$b" "$cmd_b" > "$work/$label-$count.log" 2>&1
+    read -r mean_a sd_a <<< "$(stat_of "$csv" "$a")"
+    read -r mean_b sd_b <<< "$(stat_of "$csv" "$b")"
+    awk -v l="$label" -v n="$count" -v ma="$mean_a" -v sa="$sd_a" -v mb="$mean_b" -v sb="$sd_b" \
+        -v t="$target" 'BEGIN {
+            r = ma / mb
+            met = (t == "-") ? "-" : ((r <= t) ? "yes" : "no")
+            printf "| %s | %d | %.2f ± %.2f | %.2f ± %.2f | %.2f | %s | %s |\n",
+                   l, n, ma, sa, mb, sb, r, (t == "-") ? "-" : "<= " t, met
+        }' >> "$results"
+}
+
+echo "| case | features | vark-fuzzy (s) | GDAL alternative (s) | ratio | target | met |" >> "$results"
+echo "|---|---:|---:|---:|---:|---|---|" >> "$results"
+rss_rows=()
+for count in "${counts[@]}"; do
+    echo "== $count features: writing the layers" >&2
+    data="$work/data-$count"
+    rm -rf "$data"
+    mkdir -p "$data/shp" "$data/gpkg"
+    "$maker" layer "$data/shp/parcels.shp" "$count"
+    "$maker" layer "$data/gpkg/parcels.gpkg" "$count"
+    run="$work/run-$count"
+    fresh_shp="rm -rf $run && cp -r $data/shp $run"
+    fresh_gpkg="rm -rf $run && cp -r $data/gpkg $run"
+
+    echo "== $count features: timing" >&2
+    bench_pair "compute shapefile" "$count" 0.25 \
+        vark "$vark compute $run/parcels.shp NATURE --grades $work/grades.txt --quiet" \
+        gdal "$work/alt_compute_shp.sh $run" "$fresh_shp"
+    bench_pair "compute GeoPackage" "$count" 1.2 \
+        vark "$vark compute $run/parcels.gpkg NATURE --grades $work/grades.txt --quiet" \
+        gdal "$work/alt_compute_gpkg.sh $run" "$fresh_gpkg"
+    bench_pair "values shapefile" "$count" 1.0 \
+        vark "$vark values $data/shp/parcels.shp NATURE --quiet" \
+        gdal "$work/alt_distinct.sh $data/shp/parcels.shp NATURE"
+    bench_pair "values GeoPackage" "$count" - \
+        vark "$vark values $data/gpkg/parcels.gpkg NATURE --quiet" \
+        gdal "$work/alt_distinct.sh $data/gpkg/parcels.gpkg NATURE"
+    bench_pair "refusal shapefile (>100 values)" "$count" - \
+        vark "$vark values $data/shp/parcels.shp CODE --quiet" \
+        gdal "$work/alt_distinct.sh $data/shp/parcels.shp CODE"
+
+    echo "== $count features: peak memory" >&2
+    for format in shp gpkg; do
+        layer="$data/$format/parcels.$format"
+        row="| $count | $format"
+        row+=" | $(peak_mib "$vark" fields "$layer" --unit-interval --quiet)"
+        row+=" | $(peak_mib "$vark" values "$layer" NATURE --quiet)"
+        rm -rf "$run" && cp -r "$data/$format" "$run"
+        row+=" | $(peak_mib "$vark" compute "$run/parcels.$format" NATURE --grades "$work/grades.txt" --quiet)"
+        row+=" | $(peak_mib "$vark" describe "$run/parcels.$format" FZY_NATURE --quiet)"
+        rm -rf "$run" && cp -r "$data/$format" "$run"
+        row+=" | $(peak_mib "$work/alt_compute_$format.sh" "$run")"
+        row+=" | $(peak_mib "$work/alt_distinct.sh" "$layer" NATURE) |"
+        rss_rows+=("$row")
+    done
+    rm -rf "$run"
+    [ "$count" = "${counts[-1]}" ] || rm -rf "$data"
+done
+
+{
+    echo
+    echo "Peak resident memory (MiB; target: under 64 for every vark-fuzzy subcommand):"
+    echo
+    echo "| features | format | fields --unit-interval | values | compute | describe | GDAL compute | GDAL distinct |"
+    echo "|---:|---|---:|---:|---:|---:|---:|---:|"
+    printf '%s\n' "${rss_rows[@]}"
+} >> "$results"
+cat "$results"
