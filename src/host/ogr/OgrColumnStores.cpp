@@ -205,7 +205,7 @@ std::string QuotedName(const std::string& name) {
 }
 
 /// Features stored by one UPDATE, and the widest span of ids it covers.
-constexpr std::size_t kBatchFeatures = 1000;
+constexpr std::size_t kBatchFeatures = 500;
 constexpr std::int64_t kBatchSpan = 4 * static_cast<std::int64_t>(kBatchFeatures);
 
 // Stores features in batches: one UPDATE over a range of ids, taking each
