@@ -12,22 +12,6 @@
 namespace vark {
 namespace {
 
-// Settings of this process go to a private folder, so that test processes
-// running side by side never see each other's language setting.
-class PrivateSettings : public ::testing::Environment {
-public:
-    void SetUp() override {
-        m_dir = std::make_unique<test::TempDir>();
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                           QString::fromStdString(m_dir->path().string()));
-    }
-    void TearDown() override { m_dir.reset(); }
-
-private:
-    std::unique_ptr<test::TempDir> m_dir;
-};
-const auto* const kPrivateSettings = ::testing::AddGlobalTestEnvironment(new PrivateSettings);
-
 void ClearLangSetting() {
     QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Kelmo_Trelvastin");
     s.remove("params/lang");
