@@ -27,33 +27,33 @@ Invocation SplitSubcommand(std::span<char* const> argv, std::span<const std::str
 }
 
 std::vector<ogr::DataSourceSpec> ParseDataSources(const std::vector<std::string>& args) {
-    std::vector<ogr::DataSourceSpec> specs;
+    std::vector<ogr::DataSourceSpec> sources;
     bool layerGiven = false;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.empty() || arg[0] != '-') {
-            specs.push_back({arg, {}});
+            sources.push_back({arg, {}});
             layerGiven = false;
         } else if (arg == "--") {
             optionsEnded = true;
         } else if (arg == "--layer") {
-            if (specs.empty()) {
+            if (sources.empty()) {
                 throw UsageError("--layer must follow the data set it applies to");
             }
             if (i + 1 >= args.size() || args[i + 1].empty()) {
                 throw UsageError("--layer needs a layer name");
             }
             if (layerGiven) {
-                throw UsageError("only one --layer per data set: " + specs.back().path);
+                throw UsageError("only one --layer per data set: " + sources.back().path);
             }
-            specs.back().layerName = args[++i];
+            sources.back().layerName = args[++i];
             layerGiven = true;
         } else {
             throw UsageError("unknown option: " + arg);
         }
     }
-    return specs;
+    return sources;
 }
 
 bool ParsedArgs::has(std::string_view name) const {
@@ -71,7 +71,7 @@ std::optional<std::string> ParsedArgs::value(std::string_view name) const {
     return found;
 }
 
-ParsedArgs ParseOptions(const std::vector<std::string>& args, std::span<const OptionSpec> specs) {
+ParsedArgs ParseOptions(const std::vector<std::string>& args, std::span<const OptionSpec> options) {
     ParsedArgs parsed;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -84,16 +84,16 @@ ParsedArgs ParseOptions(const std::vector<std::string>& args, std::span<const Op
             optionsEnded = true;
             continue;
         }
-        const auto spec = std::find_if(specs.begin(), specs.end(),
-                                       [&arg](const OptionSpec& s) { return s.name == arg; });
-        if (spec == specs.end()) {
+        const auto option = std::find_if(options.begin(), options.end(),
+                                         [&arg](const OptionSpec& s) { return s.name == arg; });
+        if (option == options.end()) {
             throw UsageError("unknown option: " + arg);
         }
-        if (!spec->repeatable && parsed.has(arg)) {
+        if (!option->repeatable && parsed.has(arg)) {
             throw UsageError("option given twice: " + arg);
         }
         std::string value;
-        if (spec->takesValue) {
+        if (option->takesValue) {
             if (i + 1 >= args.size()) {
                 throw UsageError(arg + " needs a value");
             }

@@ -59,12 +59,12 @@ struct ParsedArgs {
     std::optional<std::string> value(std::string_view name) const;
 };
 
-/// Splits `args` by `specs`. The argument after an option that takes a
+/// Splits `args` by `options`. The argument after an option that takes a
 /// value is its value whatever it looks like (so `--grade '->6'` works);
-/// any other argument starting with "-" must be an option of `specs`;
+/// any other argument starting with "-" must be an option of `options`;
 /// "--" ends the options. Throws UsageError for an unknown option, a
 /// missing value, or an option given twice that is not repeatable.
-ParsedArgs ParseOptions(const std::vector<std::string>& args, std::span<const OptionSpec> specs);
+ParsedArgs ParseOptions(const std::vector<std::string>& args, std::span<const OptionSpec> options);
 
 /// Checks a graded entry given on the command line or in a grades file:
 /// the value, "->" and one grade digit 0 to 6 (the value may be empty and

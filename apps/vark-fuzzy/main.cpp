@@ -104,8 +104,8 @@ std::unique_ptr<Session> startSession(const std::vector<ogr::DataSourceSpec>& da
     auto session = std::make_unique<Session>();
     session->library = ComponentLibrary::Load(ExecutableFolder());
     session->application = ogr::CreateOgrApplication();
-    for (const ogr::DataSourceSpec& spec : dataSources) {
-        ogr::AddDataSource(*session->application, spec);
+    for (const ogr::DataSourceSpec& source : dataSources) {
+        ogr::AddDataSource(*session->application, source);
     }
     session->commandObject = session->library.Create(ids::kProgId_clsRequeteText);
     session->command =

@@ -89,11 +89,11 @@ void WriteLayer(const std::string& driver, const fs::path& path, const std::stri
             throw std::runtime_error("cannot start a transaction");
         }
     }
-    for (const auto& spec : features) {
+    for (const auto& source : features) {
         OGRFeature* feature = OGRFeature::CreateFeature(l->GetLayerDefn());
-        for (std::size_t i = 0; i < spec.values.size(); ++i) {
+        for (std::size_t i = 0; i < source.values.size(); ++i) {
             const int a = static_cast<int>(i);
-            const auto& v = spec.values[i];
+            const auto& v = source.values[i];
             if (const auto* n = std::get_if<std::int64_t>(&v)) {
                 feature->SetField(a, static_cast<GIntBig>(*n));
             } else if (const auto* d = std::get_if<double>(&v)) {
@@ -104,9 +104,9 @@ void WriteLayer(const std::string& driver, const fs::path& path, const std::stri
                 feature->SetFieldNull(a);
             }
         }
-        if (!spec.wkt.empty()) {
+        if (!source.wkt.empty()) {
             OGRGeometry* geometry = nullptr;
-            OGRGeometryFactory::createFromWkt(spec.wkt.c_str(), nullptr, &geometry);
+            OGRGeometryFactory::createFromWkt(source.wkt.c_str(), nullptr, &geometry);
             feature->SetGeometryDirectly(geometry);
         }
         const OGRErr err = l->CreateFeature(feature);

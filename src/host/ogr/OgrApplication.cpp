@@ -156,7 +156,7 @@ public:
         return std::make_shared<OgrFolderWorkspace>(path, m_cache);
     }
 
-    void addDataSource(const DataSourceSpec& spec);
+    void addDataSource(const DataSourceSpec& request);
     OgrEditor& editor() { return *m_editor; }
 
 private:
@@ -173,8 +173,8 @@ void OgrApplication::addLayer(const std::shared_ptr<OgrSource>& source, OGRLayer
         std::make_shared<OgrFeatureLayer>(layer->GetName(), featureClass));
 }
 
-void OgrApplication::addDataSource(const DataSourceSpec& spec) {
-    auto source = m_cache->open(spec.path);
+void OgrApplication::addDataSource(const DataSourceSpec& request) {
+    auto source = m_cache->open(request.path);
     GDALDataset& dataset = source->dataset();
 
     // A folder of shapefiles: each shapefile is opened on its own, as the
@@ -194,11 +194,11 @@ void OgrApplication::addDataSource(const DataSourceSpec& spec) {
         }
     };
 
-    if (!spec.layerName.empty()) {
+    if (!request.layerName.empty()) {
         GdalErrorScope scope;
-        OGRLayer* layer = dataset.GetLayerByName(spec.layerName.c_str());
+        OGRLayer* layer = dataset.GetLayerByName(request.layerName.c_str());
         if (!layer) {
-            throw gdalFailure("No layer " + spec.layerName + " in " + source->path(), scope);
+            throw gdalFailure("No layer " + request.layerName + " in " + source->path(), scope);
         }
         add(layer);
         return;
@@ -233,8 +233,8 @@ std::shared_ptr<host::Application> CreateOgrApplication() {
     return std::make_shared<OgrApplication>();
 }
 
-void AddDataSource(host::Application& app, const DataSourceSpec& spec) {
-    ogrApplication(app).addDataSource(spec);
+void AddDataSource(host::Application& app, const DataSourceSpec& request) {
+    ogrApplication(app).addDataSource(request);
 }
 
 void SetEditState(host::Application& app, std::int32_t state) {

@@ -60,9 +60,9 @@ struct DataSourceSpec {
 /// whose state is never "editing" unless set.
 std::shared_ptr<host::Application> CreateOgrApplication();
 
-/// Opens `spec` and appends its layer(s) to the focus map of `app` (which
+/// Opens `request` and appends its layer(s) to the focus map of `app` (which
 /// must come from CreateOgrApplication). Throws Failure when GDAL cannot open it.
-void AddDataSource(host::Application& app, const DataSourceSpec& spec);
+void AddDataSource(host::Application& app, const DataSourceSpec& request);
 
 /// Sets the state GetEditState of the application's editor reports (for a
 /// host that edits the data while the component runs, and for tests).

@@ -13,7 +13,7 @@ namespace {
 TEST(CommandLineTest, DataSetsAndTheirLayers) {
     struct Case {
         std::vector<std::string> args;
-        std::vector<std::pair<std::string, std::string>> specs;
+        std::vector<std::pair<std::string, std::string>> sources;
     } cases[] = {
         {{}, {}},
         {{"a.shp"}, {{"a.shp", ""}}},
@@ -23,11 +23,11 @@ TEST(CommandLineTest, DataSetsAndTheirLayers) {
         {{"PG:dbname=gis", "--layer", "public.zones"}, {{"PG:dbname=gis", "public.zones"}}},
     };
     for (const Case& c : cases) {
-        const auto specs = ParseDataSources(c.args);
-        ASSERT_EQ(specs.size(), c.specs.size());
-        for (std::size_t i = 0; i < specs.size(); ++i) {
-            EXPECT_EQ(specs[i].path, c.specs[i].first);
-            EXPECT_EQ(specs[i].layerName, c.specs[i].second);
+        const auto sources = ParseDataSources(c.args);
+        ASSERT_EQ(sources.size(), c.sources.size());
+        for (std::size_t i = 0; i < sources.size(); ++i) {
+            EXPECT_EQ(sources[i].path, c.sources[i].first);
+            EXPECT_EQ(sources[i].layerName, c.sources[i].second);
         }
     }
 }
@@ -67,7 +67,7 @@ TEST(CommandLineTest, SubcommandIsTheFirstWordOnlyWhenKnown) {
 }
 
 TEST(CommandLineTest, BatchOptions) {
-    const OptionSpec specs[] = {{"--layer", true}, {"--quiet", false}, {"--grade", true, true}};
+    const OptionSpec sources[] = {{"--layer", true}, {"--quiet", false}, {"--grade", true, true}};
     struct Case {
         std::vector<std::string> args;
         std::vector<std::string> positionals;
@@ -82,7 +82,7 @@ TEST(CommandLineTest, BatchOptions) {
         {{"--layer", "l", "a.gpkg"}, {"a.gpkg"}, {{"--layer", "l"}}},
     };
     for (const Case& c : cases) {
-        const ParsedArgs parsed = ParseOptions(c.args, specs);
+        const ParsedArgs parsed = ParseOptions(c.args, sources);
         EXPECT_EQ(parsed.positionals, c.positionals);
         EXPECT_EQ(parsed.options, c.options);
     }
@@ -93,7 +93,7 @@ TEST(CommandLineTest, BatchOptions) {
         {"a.shp", "--quiet", "--quiet"},
     };
     for (const auto& args : bad) {
-        EXPECT_THROW(ParseOptions(args, specs), UsageError) << args.back();
+        EXPECT_THROW(ParseOptions(args, sources), UsageError) << args.back();
     }
 }
 
