@@ -56,9 +56,9 @@ enum ShapeType : std::int32_t {
 
 /// Workspace type codes returned by GetWorkspaceType.
 enum WorkspaceType : std::int32_t {
-    kWorkspaceFileSystem = 0,   ///< a folder of shapefiles (or other file-per-layer data)
-    kWorkspaceLocalDatabase = 1,///< a single database file (GeoPackage, SQLite, ...)
-    kWorkspaceRemoteDatabase = 2///< a database server; no file-system location
+    kWorkspaceFileSystem = 0,     ///< a folder of shapefiles (or other file-per-layer data)
+    kWorkspaceLocalDatabase = 1,  ///< a single database file (GeoPackage, SQLite, ...)
+    kWorkspaceRemoteDatabase = 2  ///< a database server; no file-system location
 };
 
 /// Edit state returned by Editor::GetEditState.
@@ -78,7 +78,9 @@ public:
 private:
     std::string m_value;
 };
-inline Uid CreateUid() { return {}; }
+inline Uid CreateUid() {
+    return {};
+}
 
 // ---------------------------------------------------------------------------
 // Values
@@ -87,7 +89,9 @@ inline Uid CreateUid() { return {}; }
 /// date as days since 1899-12-30) or text.
 using Value = std::variant<std::monostate, std::int64_t, double, std::string>;
 
-inline bool IsNull(const Value& v) { return std::holds_alternative<std::monostate>(v); }
+inline bool IsNull(const Value& v) {
+    return std::holds_alternative<std::monostate>(v);
+}
 
 /// The value converted to text as a list shows it: integers in decimal,
 /// reals in shortest round-trip form, text as is, null as "".
@@ -120,7 +124,9 @@ private:
     std::int32_t m_length = 0;
     std::int32_t m_precision = 0;
 };
-inline Field NewField() { return {}; }
+inline Field NewField() {
+    return {};
+}
 
 /// The field collection of a feature class, in table order, object id and
 /// geometry included.
@@ -154,7 +160,9 @@ public:
 private:
     std::string m_where;
 };
-inline std::shared_ptr<QueryFilter> CreateQueryFilter() { return std::make_shared<QueryFilter>(); }
+inline std::shared_ptr<QueryFilter> CreateQueryFilter() {
+    return std::make_shared<QueryFilter>();
+}
 
 /// One feature as a cursor delivers it. Field indices are those of GetFields.
 class Row {
