@@ -103,6 +103,13 @@ FzyLayout ReadFzyLayout(std::string_view file) {
                             " bytes are left in the file";
             return layout;
         }
+        // A negative kind stays below the deleted kinds however often 10 is
+        // added, so such a record could never be removed: no tool writes one.
+        if (frame.kind < 0) {
+            layout.damage =
+                At(i, offset) + " has an impossible RecordKind of " + std::to_string(frame.kind);
+            return layout;
+        }
         const std::int16_t nameLength = GetInt16(file, offset + 4);
         if (nameLength < 0 || kFrameSize + nameLength > frame.length) {
             layout.damage = At(i, offset) + " has a field name of " + std::to_string(nameLength) +

@@ -79,7 +79,7 @@ struct FzyLayout {
 };
 
 /// Walks the records of a whole criterion file held in `file`. A sound file
-/// has a complete header, no negative count, and exactly Kind1Count +
+/// has a complete header, no negative count or record kind, and exactly Kind1Count +
 /// Kind2Count records, each at least as long as its frame and its field
 /// name, following one another from offset 23 to the last byte of the file.
 /// Anything else is described in `damage`. Costs one pass; never reads

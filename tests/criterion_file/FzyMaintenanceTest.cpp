@@ -269,6 +269,7 @@ TEST_F(FzyMaintenance, DamagedFilesAreReportedAndLeftUnchanged) {
         {"RecordLength below its frame", Header(0, 1, 0) + I16(4) + good.substr(2)},
         {"negative RecordLength", Header(0, 1, 0) + I16(-88) + good.substr(2)},
         {"huge RecordLength", Header(0, 1, 0) + I16(32000) + good.substr(2)},
+        {"negative RecordKind", Header(0, 1, 0) + good.substr(0, 2) + I16(-32439) + good.substr(4)},
         {"name past its record",
          Header(0, 1, 0) + I16(10) + I16(2) + I16(9) + "FZY_A" + good.substr(11)},
         {"negative Kind1Count", Header(-1, 2, 0) + good},
