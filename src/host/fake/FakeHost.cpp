@@ -122,19 +122,6 @@ private:
     mutable std::string m_scratch;
 };
 
-class LayerList : public LayerEnum {
-public:
-    explicit LayerList(std::vector<std::shared_ptr<Layer>> layers) : m_layers(std::move(layers)) {}
-    void ResetLayers() override { m_next = 0; }
-    std::shared_ptr<Layer> NextLayer() override {
-        return m_next < m_layers.size() ? m_layers[m_next++] : nullptr;
-    }
-
-private:
-    std::vector<std::shared_ptr<Layer>> m_layers;
-    std::size_t m_next = 0;
-};
-
 class ValueList : public Statistics::ValueEnum {
 public:
     explicit ValueList(std::vector<Value> values) : m_values(std::move(values)) {}

@@ -38,20 +38,6 @@ private:
     std::shared_ptr<host::FeatureClass> m_featureClass;
 };
 
-class LayerList : public host::LayerEnum {
-public:
-    explicit LayerList(std::vector<std::shared_ptr<host::Layer>> layers)
-        : m_layers(std::move(layers)) {}
-    void ResetLayers() override { m_next = 0; }
-    std::shared_ptr<host::Layer> NextLayer() override {
-        return m_next < m_layers.size() ? m_layers[m_next++] : nullptr;
-    }
-
-private:
-    std::vector<std::shared_ptr<host::Layer>> m_layers;
-    std::size_t m_next = 0;
-};
-
 void collectFeatureLayers(const std::vector<std::shared_ptr<host::Layer>>& layers, bool recursive,
                           std::vector<std::shared_ptr<host::Layer>>& out) {
     for (const auto& layer : layers) {
@@ -91,7 +77,7 @@ public:
         if (uid.value() == host::kFeatureLayerUid) {
             collectFeatureLayers(m_layers, recursive, found);
         }
-        return std::make_shared<LayerList>(std::move(found));
+        return std::make_shared<host::LayerList>(std::move(found));
     }
     void AddLayer(std::shared_ptr<host::Layer> layer) override {
         if (!layer) {

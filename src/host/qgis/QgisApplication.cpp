@@ -198,20 +198,6 @@ void collectFeatureLayers(QgsLayerTreeGroup& group, bool recursive,
     }
 }
 
-class LayerList : public host::LayerEnum {
-public:
-    explicit LayerList(std::vector<std::shared_ptr<host::Layer>> layers)
-        : m_layers(std::move(layers)) {}
-    void ResetLayers() override { m_next = 0; }
-    std::shared_ptr<host::Layer> NextLayer() override {
-        return m_next < m_layers.size() ? m_layers[m_next++] : nullptr;
-    }
-
-private:
-    std::vector<std::shared_ptr<host::Layer>> m_layers;
-    std::size_t m_next = 0;
-};
-
 /// The focus map: the project's layer tree. Its view events come from the
 /// tree (items added, removed, reordered), the project (cleared) and, with a
 /// QGIS window, the map canvas (drawn, refreshed, selection, CRS).
@@ -238,7 +224,7 @@ public:
         if (uid.value() == host::kFeatureLayerUid) {
             collectFeatureLayers(root(), recursive, found);
         }
-        return std::make_shared<LayerList>(std::move(found));
+        return std::make_shared<host::LayerList>(std::move(found));
     }
     /// Appends the layer at the bottom of the tree's top level. A free
     /// feature layer hands its data to the project and is bound to the new
