@@ -13,6 +13,7 @@
 #include "dialog/CriterionComputation.h"
 #include "dialog/CriterionRun.h"
 #include "dialog/FieldListing.h"
+#include "dialog/TextNumbers.h"
 #include "host/HostState.h"
 #include "host/ogr/OgrApplication.h"
 #include "support/ErrorHandling.h"
@@ -37,33 +38,22 @@ namespace fs = std::filesystem;
 
 // The dialog's form and handler names: a failure is reported (and logged)
 // exactly as the dialog reports the same failure.
-constexpr const char* kFormName = "frm_CritereTexte";
 constexpr const char* kProgramName = "vark-fuzzy";
-
-constexpr std::int32_t kTextTextFields = 121;
-constexpr std::int32_t kTextEditing = 133;
-constexpr std::int32_t kTextNoDescription = 153;
-constexpr std::int32_t kTextOtherFields = 163;
-constexpr std::int32_t kTextUnitFields = 164;
-constexpr std::int32_t kTextUndefinedGrades = 171;
-constexpr std::int32_t kTextUnlisted = 172;
-constexpr std::int32_t kTextEmpty = 173;
-constexpr std::int32_t kTextNull = 174;
 
 /// The French texts, for a text database that lacks a number.
 constexpr std::pair<std::int32_t, const char*> kFallbackTexts[] = {
-    {kTextTextFields, "Attributs disponibles"},
-    {kTextEditing,
+    {text::kTextFields, "Attributs disponibles"},
+    {text::kEditing,
      "Les données sont en cours de modification. Terminez la session de mise à jour avant de "
      "calculer le critère."},
-    {kTextNoDescription, "Aucune description n'est enregistrée pour ce champ."},
-    {kTextOtherFields, "Champs non texte"},
-    {kTextUnitFields, "Champs avec valeur 0-1"},
-    {kTextUndefinedGrades,
+    {text::kNoDescription, "Aucune description n'est enregistrée pour ce champ."},
+    {text::kOtherFields, "Champs non texte"},
+    {text::kUnitFields, "Champs avec valeur 0-1"},
+    {text::kUndefinedGrades,
      "Ces valeurs ont un niveau que l'échelle choisie n'offre pas ; notez-les de nouveau :"},
-    {kTextUnlisted, "valeurs non notées"},
-    {kTextEmpty, "textes vides"},
-    {kTextNull, "valeurs nulles"},
+    {text::kUnlisted, "valeurs non notées"},
+    {text::kEmpty, "textes vides"},
+    {text::kNull, "valeurs nulles"},
 };
 
 std::string Text(std::int32_t id) {
@@ -306,14 +296,14 @@ int RunFields(const Target& target, const ParsedArgs& args, BatchIo& io) {
     try {
         lists = ListLayerFields(*target.application, *target.layer, unitInterval, &marker);
     } catch (...) {
-        return Report(CurrentFailure(), kFormName, "Lst_shapes_MouseUp",
+        return Report(CurrentFailure(), text::kFormName, "Lst_shapes_MouseUp",
                       "Debug=" + std::to_string(marker));
     }
-    io.out << Text(kTextTextFields) << " :\n";
+    io.out << Text(text::kTextFields) << " :\n";
     for (const auto& name : lists.textFields) {
         io.out << "  " << name << '\n';
     }
-    io.out << Text(unitInterval ? kTextUnitFields : kTextOtherFields) << " :\n";
+    io.out << Text(unitInterval ? text::kUnitFields : text::kOtherFields) << " :\n";
     for (const auto& name : lists.otherFields) {
         io.out << "  " << name << '\n';
     }
@@ -333,7 +323,7 @@ int RunValues(const Target& target, const ParsedArgs& args, BatchIo& io, bool pr
         } catch (...) {
             const Failure failure = CurrentFailure();
             bar.finish();
-            return Report(failure, kFormName, "Lst_fields_MouseUp");
+            return Report(failure, text::kFormName, "Lst_fields_MouseUp");
         }
     }
     if (values.tooMany) {
@@ -396,7 +386,7 @@ std::optional<ComputePlan> PlanCompute(const ParsedArgs& args, BatchIo& io) {
     const auto undefined =
         UndefinedGradeValues(LoadGradedEntries(plan.entries), plan.request.scale);
     if (!undefined.empty()) {
-        io.err << Lines(Text(kTextUndefinedGrades)) << '\n';
+        io.err << Lines(Text(text::kUndefinedGrades)) << '\n';
         for (const auto& value : undefined) {
             io.err << value << '\n';
         }
@@ -422,11 +412,12 @@ int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progres
         } catch (...) {
             const Failure failure = CurrentFailure();
             bar.finish();
-            return Report(failure, kFormName, "cmd_go_Click", "Debug=" + std::to_string(marker));
+            return Report(failure, text::kFormName, "cmd_go_Click",
+                          "Debug=" + std::to_string(marker));
         }
     }
     if (run.outcome == RunOutcome::Editing) {
-        io.err << Lines(Text(kTextEditing)) << '\n';
+        io.err << Lines(Text(text::kEditing)) << '\n';
         return kExitFailure;
     }
 
@@ -435,9 +426,9 @@ int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progres
     for (std::size_t k = 0; k < plan.entries.size(); ++k) {
         io.out << result.entryCounts[k] << '\t' << plan.entries[k] << '\n';
     }
-    io.out << result.unlistedCount << "\t(" << Text(kTextUnlisted) << ")\n"
-           << result.emptyCount << "\t(" << Text(kTextEmpty) << ")\n"
-           << result.nullCount << "\t(" << Text(kTextNull) << ")\n";
+    io.out << result.unlistedCount << "\t(" << Text(text::kUnlisted) << ")\n"
+           << result.emptyCount << "\t(" << Text(text::kEmpty) << ")\n"
+           << result.nullCount << "\t(" << Text(text::kNull) << ")\n";
     return kExitOk;
 }
 
@@ -462,7 +453,7 @@ int RunDescribe(const Target& target, const ParsedArgs& args, BatchIo& io, const
         // description, and gets no empty file for asking.
         std::error_code error;
         if (!fs::exists(FzyFilePath(layerPath, layerName), error)) {
-            io.out << Lines(Text(kTextNoDescription)) << '\n';
+            io.out << Lines(Text(text::kNoDescription)) << '\n';
             return kExitOk;
         }
         fzy_io_open(layerPath, layerName);
@@ -480,10 +471,10 @@ int RunDescribe(const Target& target, const ParsedArgs& args, BatchIo& io, const
         const bool foundOtherCriterion = fzy_io_recordinfo(field, std::string());
         marker = 5;
         if (!foundTextCriterion && !foundOtherCriterion) {
-            description->SetInfoText(Text(kTextNoDescription));
+            description->SetInfoText(Text(text::kNoDescription));
         }
     } catch (...) {
-        return Report(CurrentFailure(), kFormName, "sum_table_Click",
+        return Report(CurrentFailure(), text::kFormName, "sum_table_Click",
                       "Debug=" + std::to_string(marker));
     }
     io.out << Lines(description->text()) << '\n';

@@ -18,6 +18,7 @@
 #include "dialog/CriterionRun.h"
 #include "dialog/DialogState.h"
 #include "dialog/FieldListing.h"
+#include "dialog/TextNumbers.h"
 #include "dialog/requeteur.h"
 #include "host/HostState.h"
 #include "host/host.h"
@@ -32,18 +33,8 @@ namespace vark {
 
 namespace {
 
-constexpr const char* kFormName = "frm_CritereTexte";
 constexpr const char* kFieldPrefix = "FZY_";
 
-constexpr std::int32_t kTextNoSourceField = 131;
-constexpr std::int32_t kTextEditing = 133;
-constexpr std::int32_t kTextNoDescription = 153;
-constexpr std::int32_t kTextNameTakenPrompt = 157;
-constexpr std::int32_t kTextNameTakenTitle = 158;
-constexpr std::int32_t kTextComputed = 162;
-/// Prompt of the refusal of grades the chosen scale does not define; the
-/// values follow it, one per line.
-constexpr std::int32_t kTextUndefinedGrades = 171;
 constexpr const char* kUndefinedGradesFallback =
     "Ces valeurs ont un niveau que l'échelle choisie n'offre pas ; notez-les de nouveau :";
 
@@ -66,7 +57,7 @@ std::shared_ptr<T> Require(std::shared_ptr<T> object, const char* what) {
     if (!object) {
         throw Failure(err::kObjectVariableNotSet,
                       std::string("Object variable or With block variable not set (") + what + ")",
-                      kFormName);
+                      text::kFormName);
     }
     return object;
 }
@@ -381,8 +372,8 @@ void frm_CritereTexte::Lst_fields_MouseUp() {
         const QString proposed = m_ui->Txt_new_name->text();
         for (int i = 0; i < m_ui->Lst_fields->count(); ++i) {
             if (m_ui->Lst_fields->item(i)->text() == proposed) {
-                Ui().MsgBox(ResourceString(kTextNameTakenPrompt), MsgIcon::None, MsgButtons::Ok,
-                            ResourceString(kTextNameTakenTitle));
+                Ui().MsgBox(ResourceString(text::kNameTakenPrompt), MsgIcon::None, MsgButtons::Ok,
+                            ResourceString(text::kNameTakenTitle));
             }
         }
 
@@ -419,7 +410,7 @@ void frm_CritereTexte::Lst_fields_MouseUp() {
         }
         AddItems(m_ui->ListValuesEntree, values.values);
     } catch (...) {
-        HandleError(CurrentFailure(), kFormName, "Lst_fields_MouseUp", true, 0, "", 0, true);
+        HandleError(CurrentFailure(), text::kFormName, "Lst_fields_MouseUp", true, 0, "", 0, true);
     }
 }
 
@@ -524,7 +515,7 @@ void frm_CritereTexte::cmd_go_Click() {
     try {
         const QListWidgetItem* sourceItem = SelectedItem(m_ui->Lst_fields);
         if (sourceItem == nullptr) {
-            Ui().MsgBox(ResourceString(kTextNoSourceField), MsgIcon::Critical);
+            Ui().MsgBox(ResourceString(text::kNoSourceField), MsgIcon::Critical);
             return;
         }
         const std::string sourceField = ToStd(sourceItem->text());
@@ -550,7 +541,7 @@ void frm_CritereTexte::cmd_go_Click() {
         // run before anything is written rather than guess one.
         const auto undefined = UndefinedGradeValues(graded, scale);
         if (!undefined.empty()) {
-            std::string prompt = ResourceString(kTextUndefinedGrades);
+            std::string prompt = ResourceString(text::kUndefinedGrades);
             if (prompt.empty()) {
                 prompt = kUndefinedGradesFallback;
             }
@@ -588,7 +579,7 @@ void frm_CritereTexte::cmd_go_Click() {
         }
         if (run.outcome == RunOutcome::Editing) {
             busy.reset();
-            Ui().MsgBox(ResourceString(kTextEditing), MsgIcon::Critical);
+            Ui().MsgBox(ResourceString(text::kEditing), MsgIcon::Critical);
             return;
         }
 
@@ -609,15 +600,15 @@ void frm_CritereTexte::cmd_go_Click() {
     } catch (...) {
         const Failure f = CurrentFailure();
         busy.reset();
-        HandleError(f, kFormName, "cmd_go_Click", true, 0, "Debug=" + std::to_string(marker), 0,
-                    true);
+        HandleError(f, text::kFormName, "cmd_go_Click", true, 0, "Debug=" + std::to_string(marker),
+                    0, true);
         return;
     }
 
     m_ui->ListValuesEntree->clear();
     m_ui->ListValuesSortie->clear();
     busy.reset();
-    Ui().MsgBox(ResourceString(kTextComputed));
+    Ui().MsgBox(ResourceString(text::kComputed));
 }
 
 // ---------------------------------------------------------------------------
@@ -632,7 +623,7 @@ void frm_CritereTexte::sum_table_Click() {
         if (state.gLayerPath.empty() || state.gLayerName.empty()) {
             // No layer chosen yet: no criterion file to name, and none is
             // created for nothing.
-            CurrentDescriptionTarget().SetInfoText(ResourceString(kTextNoDescription));
+            CurrentDescriptionTarget().SetInfoText(ResourceString(text::kNoDescription));
             fzy_io_showinfo();
             return;
         }
@@ -647,7 +638,7 @@ void frm_CritereTexte::sum_table_Click() {
         const bool foundOtherCriterion = fzy_io_recordinfo(fieldName, std::string());
         marker = 5;
         if (!foundTextCriterion && !foundOtherCriterion) {
-            CurrentDescriptionTarget().SetInfoText(ResourceString(kTextNoDescription));
+            CurrentDescriptionTarget().SetInfoText(ResourceString(text::kNoDescription));
         }
         file.closedByCallee();
         fzy_io_close();
@@ -698,8 +689,8 @@ void frm_CritereTexte::cmd_open_shape_Click() {
         layer->SetLayerName(featureClass->GetAliasName());
         map->AddLayer(layer);
     } catch (...) {
-        HandleError(CurrentFailure(), kFormName, "cmd_open_shape_Click", true, 0, "Debug=" + marker,
-                    0, true);
+        HandleError(CurrentFailure(), text::kFormName, "cmd_open_shape_Click", true, 0,
+                    "Debug=" + marker, 0, true);
     }
 }
 
@@ -740,7 +731,7 @@ void frm_CritereTexte::Listlang_Click() {
         store.LoadFormLanguageText(this, false);
         store.SaveLangSetting();
     } catch (...) {
-        HandleError(CurrentFailure(), kFormName, "listLang_Click", true, 0, "", 0, true);
+        HandleError(CurrentFailure(), text::kFormName, "listLang_Click", true, 0, "", 0, true);
         return;
     }
     try {

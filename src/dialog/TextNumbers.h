@@ -1,0 +1,28 @@
+#pragma once
+
+// Numbers of the texts the dialog and the batch commands show, and the
+// dialog's name as error reports give it. The wording lives in the text
+// database (src/text_store/texts.tsv).
+
+#include <cstdint>
+
+namespace vark::text {
+
+inline constexpr const char* kFormName = "frm_CritereTexte";
+
+inline constexpr std::int32_t kTextFields = 121;
+inline constexpr std::int32_t kNoSourceField = 131;
+inline constexpr std::int32_t kEditing = 133;
+inline constexpr std::int32_t kNoDescription = 153;
+inline constexpr std::int32_t kNameTakenPrompt = 157;
+inline constexpr std::int32_t kNameTakenTitle = 158;
+inline constexpr std::int32_t kComputed = 162;
+inline constexpr std::int32_t kOtherFields = 163;
+inline constexpr std::int32_t kUnitFields = 164;
+/// Prompt of the refusal of grades the chosen scale does not define.
+inline constexpr std::int32_t kUndefinedGrades = 171;
+inline constexpr std::int32_t kUnlisted = 172;
+inline constexpr std::int32_t kEmpty = 173;
+inline constexpr std::int32_t kNull = 174;
+
+}  // namespace vark::text
