@@ -625,47 +625,96 @@ private:
     RowSource m_rows;
 };
 
+// The transaction of one update pass, where the data set has them: started
+// before the first read, committed by commit(), rolled back when the pass is
+// dropped unfinished.
+class PassTransaction {
+public:
+    explicit PassTransaction(OgrFeatureClass& owner)
+        : m_owner(owner),
+          m_available(owner.source().dataset().TestCapability(ODsCTransactions) != 0) {}
+    ~PassTransaction() {
+        if (m_open) {
+            GdalErrorScope scope;
+            m_owner.source().dataset().RollbackTransaction();
+            m_owner.source().setInTransaction(false);
+        }
+    }
+    PassTransaction(const PassTransaction&) = delete;
+    PassTransaction& operator=(const PassTransaction&) = delete;
+
+    /// Starts the transaction when the data set has them and none is open.
+    void ensureStarted() {
+        if (!m_available || m_open) {
+            return;
+        }
+        OgrSource& source = m_owner.source();
+        if (source.inTransaction()) {
+            throw gdalFailure("Cannot update " + m_owner.describe() +
+                              ": another update of the data set is in progress");
+        }
+        GdalErrorScope scope;
+        if (source.dataset().StartTransaction(FALSE) != OGRERR_NONE) {
+            throw gdalFailure("Cannot start a transaction on " + m_owner.describe(), scope);
+        }
+        source.setInTransaction(true);
+        m_open = true;
+    }
+
+    /// Commits the open transaction; false when none was open.
+    bool commit() {
+        if (!m_open) {
+            return false;
+        }
+        GdalErrorScope scope;
+        m_open = false;
+        m_owner.source().setInTransaction(false);
+        if (m_owner.source().dataset().CommitTransaction() != OGRERR_NONE) {
+            throw gdalFailure("Cannot commit the changes to " + m_owner.describe(), scope);
+        }
+        return true;
+    }
+
+private:
+    OgrFeatureClass& m_owner;
+    bool m_available;
+    bool m_open = false;
+};
+
+// The row handed to StoreRow, checked to be a current row of this pass.
+OgrRow& RowOfPass(host::Row& row, const OgrFeatureClass& owner) {
+    auto* ogrRow = dynamic_cast<OgrRow*>(&row);
+    if (!ogrRow || ogrRow->owner() != &owner || !ogrRow->feature()) {
+        throw gdalFailure("StoreRow: the row does not come from a cursor of " + owner.describe());
+    }
+    if (!ogrRow->schemaCurrent()) {
+        throw gdalFailure("StoreRow: the feature was read before the fields of " +
+                          owner.describe() + " changed");
+    }
+    return *ogrRow;
+}
+
 class OgrUpdateCursor : public host::UpdateCursor, public NativeCursor {
 public:
     OgrUpdateCursor(std::shared_ptr<OgrFeatureClass> owner, std::string where, bool recycling)
         : m_owner(owner),
           m_reader(owner, std::move(where), FeatureReader::Mode::kUpdate),
-          m_rows(owner, recycling) {
-        GDALDataset& ds = m_owner->source().dataset();
-        m_transactional = ds.TestCapability(ODsCTransactions) != 0;
-    }
-
-    ~OgrUpdateCursor() override {
-        if (m_inTransaction) {
-            GdalErrorScope scope;
-            m_owner->source().dataset().RollbackTransaction();
-            m_owner->source().setInTransaction(false);
-        }
-    }
+          m_rows(owner, recycling),
+          m_transaction(*owner) {}
 
     std::shared_ptr<host::Row> NextRow() override {
         // The transaction starts before the first read: some drivers reset
         // their reading when a transaction begins.
-        if (m_transactional && !m_inTransaction && !m_reader.started()) {
-            begin();
+        if (!m_reader.started()) {
+            m_transaction.ensureStarted();
         }
         return m_rows.wrap(m_reader.next());
     }
 
     void StoreRow(host::Row& row) override {
-        auto* ogrRow = dynamic_cast<OgrRow*>(&row);
-        if (!ogrRow || ogrRow->owner() != m_owner.get() || !ogrRow->feature()) {
-            throw gdalFailure("StoreRow: the row does not come from a cursor of " +
-                              m_owner->describe());
-        }
-        if (!ogrRow->schemaCurrent()) {
-            throw gdalFailure("StoreRow: the feature was read before the fields of " +
-                              m_owner->describe() + " changed");
-        }
-        if (m_transactional && !m_inTransaction) {
-            begin();
-        }
-        OGRFeature* feature = ogrRow->feature();
+        OgrRow& ogrRow = RowOfPass(row, *m_owner);
+        m_transaction.ensureStarted();
+        OGRFeature* feature = ogrRow.feature();
         CPLErrorReset();
         const OGRErr result = m_owner->layer()->SetFeature(feature);
         const CPLErr level = CPLGetLastErrorType();
@@ -679,15 +728,10 @@ public:
     }
 
     void Flush() override {
-        GdalErrorScope scope;
-        if (m_inTransaction) {
-            m_inTransaction = false;
-            m_owner->source().setInTransaction(false);
-            if (m_owner->source().dataset().CommitTransaction() != OGRERR_NONE) {
-                throw gdalFailure("Cannot commit the changes to " + m_owner->describe(), scope);
-            }
+        if (m_transaction.commit()) {
             return;
         }
+        GdalErrorScope scope;
         if (m_owner->layer()->SyncToDisk() != OGRERR_NONE) {
             throw gdalFailure("Cannot write the changes to " + m_owner->describe(), scope);
         }
@@ -696,25 +740,10 @@ public:
     FeatureReader& reader() override { return m_reader; }
 
 private:
-    void begin() {
-        OgrSource& source = m_owner->source();
-        if (source.inTransaction()) {
-            throw gdalFailure("Cannot update " + m_owner->describe() +
-                              ": another update of the data set is in progress");
-        }
-        GdalErrorScope scope;
-        if (source.dataset().StartTransaction(FALSE) != OGRERR_NONE) {
-            throw gdalFailure("Cannot start a transaction on " + m_owner->describe(), scope);
-        }
-        source.setInTransaction(true);
-        m_inTransaction = true;
-    }
-
     std::shared_ptr<OgrFeatureClass> m_owner;
     FeatureReader m_reader;
     RowSource m_rows;
-    bool m_transactional = false;
-    bool m_inTransaction = false;
+    PassTransaction m_transaction;
 };
 
 // A column update: reads only the fields named (no geometry) and stores
@@ -730,43 +759,30 @@ public:
           m_rows(owner, true, std::move(mask)),
           m_written(std::move(writtenAttrs)),
           m_values(m_written.size()),
-          m_store(std::move(store)) {
+          m_store(std::move(store)),
+          m_transaction(*owner) {
         m_reader.restrictTo(std::move(readAttrs));
-        m_transactional = m_owner->source().dataset().TestCapability(ODsCTransactions) != 0;
     }
 
     ~OgrColumnCursor() override {
         if (m_store) {
             m_store->abandon();
         }
-        if (m_inTransaction) {
-            GdalErrorScope scope;
-            m_owner->source().dataset().RollbackTransaction();
-            m_owner->source().setInTransaction(false);
-        }
     }
 
     std::shared_ptr<host::Row> NextRow() override {
-        if (m_transactional && !m_inTransaction && !m_reader.started()) {
-            begin();
+        if (!m_reader.started()) {
+            m_transaction.ensureStarted();
         }
         return m_rows.wrap(m_reader.next());
     }
 
     void StoreRow(host::Row& row) override {
-        auto* ogrRow = dynamic_cast<OgrRow*>(&row);
-        if (!ogrRow || ogrRow->owner() != m_owner.get() || !ogrRow->feature()) {
-            throw gdalFailure("StoreRow: the row does not come from a cursor of " +
-                              m_owner->describe());
-        }
-        if (!ogrRow->schemaCurrent()) {
-            throw gdalFailure("StoreRow: the feature was read before the fields of " +
-                              m_owner->describe() + " changed");
-        }
+        OgrRow& ogrRow = RowOfPass(row, *m_owner);
         if (!m_store) {
             throw gdalFailure("StoreRow: the pass over " + m_owner->describe() + " has ended");
         }
-        const OGRFeature& feature = *ogrRow->feature();
+        const OGRFeature& feature = *ogrRow.feature();
         for (std::size_t k = 0; k < m_written.size(); ++k) {
             const int attr = m_written[k];
             m_values[k] = feature.IsFieldSetAndNotNull(attr)
@@ -781,41 +797,19 @@ public:
             auto store = std::move(m_store);
             store->flush();
         }
-        GdalErrorScope scope;
-        if (m_inTransaction) {
-            m_inTransaction = false;
-            m_owner->source().setInTransaction(false);
-            if (m_owner->source().dataset().CommitTransaction() != OGRERR_NONE) {
-                throw gdalFailure("Cannot commit the changes to " + m_owner->describe(), scope);
-            }
-        }
+        m_transaction.commit();
     }
 
     FeatureReader& reader() override { return m_reader; }
 
 private:
-    void begin() {
-        OgrSource& source = m_owner->source();
-        if (source.inTransaction()) {
-            throw gdalFailure("Cannot update " + m_owner->describe() +
-                              ": another update of the data set is in progress");
-        }
-        GdalErrorScope scope;
-        if (source.dataset().StartTransaction(FALSE) != OGRERR_NONE) {
-            throw gdalFailure("Cannot start a transaction on " + m_owner->describe(), scope);
-        }
-        source.setInTransaction(true);
-        m_inTransaction = true;
-    }
-
     std::shared_ptr<OgrFeatureClass> m_owner;
     FeatureReader m_reader;
     RowSource m_rows;
     std::vector<int> m_written;
     std::vector<std::optional<double>> m_values;
     std::unique_ptr<ColumnStore> m_store;
-    bool m_transactional = false;
-    bool m_inTransaction = false;
+    PassTransaction m_transaction;
 };
 
 }  // namespace
