@@ -1,19 +1,16 @@
 #include "dialog/CriterionRun.h"
 
 #include "criterion_file/CriterionFileRun.h"
-#include "support/Failure.h"
+#include "dialog/RequireObject.h"
 
 namespace vark {
 
 CriterionRun RunCriterionComputation(host::Application& application,
                                      const std::string& workspacePath, const std::string& layerName,
                                      const CriterionRequest& request, std::int32_t& marker) {
-    if (!request.featureClass) {
-        throw Failure(err::kObjectVariableNotSet,
-                      "Object variable or With block variable not set (feature class)",
-                      "RunCriterionComputation");
-    }
-    CriterionFileRun criterionFile(workspacePath, layerName, FieldsOf(request.featureClass));
+    CriterionFileRun criterionFile(
+        workspacePath, layerName,
+        FieldsOf(RequireObject(request.featureClass, "feature class", "RunCriterionComputation")));
     marker = 2;
 
     CriterionRun run;

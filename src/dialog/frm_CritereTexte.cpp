@@ -18,6 +18,7 @@
 #include "dialog/CriterionRun.h"
 #include "dialog/DialogState.h"
 #include "dialog/FieldListing.h"
+#include "dialog/RequireObject.h"
 #include "dialog/TextNumbers.h"
 #include "dialog/requeteur.h"
 #include "host/HostState.h"
@@ -51,15 +52,9 @@ std::string ResourceString(std::int32_t id) {
     return gTextStore().ResourceString(id);
 }
 
-/// The object itself, kept alive by the caller's copy of the pointer.
 template <typename T>
 std::shared_ptr<T> Require(std::shared_ptr<T> object, const char* what) {
-    if (!object) {
-        throw Failure(err::kObjectVariableNotSet,
-                      std::string("Object variable or With block variable not set (") + what + ")",
-                      text::kFormName);
-    }
-    return object;
+    return RequireObject(std::move(object), what, text::kFormName);
 }
 
 std::shared_ptr<host::Application> App() {
