@@ -88,26 +88,8 @@ TEST_F(CriterionFileRunTest, AppendsTheRecordAndClosesExactlyOnce) {
     fzy_io_close();
     // The record names the layer as the file does, without ".shp".
     EXPECT_NE(ReadBytes(fzy("parcelles")).find(Txt(path) + Txt("parcelles")), std::string::npos);
-}
 
-TEST_F(CriterionFileRunTest, RefusesADamagedFileAndAWorkspaceWithoutFolder) {
-    const std::string damaged = Header(0, 3, 0);  // three records announced, none there
-    WriteBytes(fzy("parcelles"), damaged);
-    {
-        CriterionFileRun run(folder(), "parcelles", FieldsOf(Class({})));
-        try {
-            run.RequireWritable();
-            ADD_FAILURE();
-        } catch (const Failure& f) {
-            EXPECT_EQ(f.number(), fzy::kDamagedFileError);
-        }
-        EXPECT_THROW(run.AddTextCriterion("FZY_NATURE"), Failure);
-        EXPECT_TRUE(FzyState().path.empty());
-    }
-    EXPECT_EQ(ReadBytes(fzy("parcelles")), damaged);
-
-    EXPECT_THROW(CriterionFileRun(folder() + "/missing", "parcelles", FieldsOf(Class({}))),
-                 Failure);
+    EXPECT_THROW(CriterionFileRun(folder() + "/missing", "parcelles", fields), Failure);
     EXPECT_TRUE(FzyState().path.empty());
 }
 
