@@ -80,8 +80,10 @@ public:
                 continue;
             }
             if (!FormatDbfNumber(*values[k], field.size, field.decimals, bytes)) {
+                char text[512];
+                CPLsnprintf(text, sizeof text, "%.*f", field.decimals, *values[k]);
                 throw gdalFailure("Cannot store the feature " + std::to_string(fid) + " of " +
-                                  m_class.describe() + ": the value " + std::to_string(*values[k]) +
+                                  m_class.describe() + ": the value " + text +
                                   " is too wide for its field");
             }
         }
