@@ -298,21 +298,17 @@ DbfRewrite::DbfRewrite(const std::string& dbfPath) : m_path(dbfPath) {
         }
 
         // The records the header counts, then at most the end-of-file mark.
-        const std::uint64_t records =
-            size > headerSize ? (size - headerSize) / std::max<std::size_t>(m_layout.recordSize, 1)
-                              : 0;
         const std::uint64_t expected =
             headerSize + std::uint64_t{m_layout.records} * m_layout.recordSize;
-        bool sound = size == expected;
-        if (size == expected + 1) {
-            char last = 0;
-            ReadAt(m_fd, &last, 1, static_cast<off_t>(expected), m_path);
-            sound = last == kEndOfFile;
-        }
-        if (!sound) {
-            std::string holds = std::to_string(records);
-            if (size < expected || records == m_layout.records) {
-                holds += size < expected ? " and part of another" : " and more bytes";
+        char last = 0;
+        ReadAt(m_fd, &last, 1, static_cast<off_t>(size - 1), m_path);
+        const std::uint64_t stored = size - (last == kEndOfFile ? 1 : 0);
+        if (stored != expected) {
+            const std::size_t recordSize = std::max<std::size_t>(m_layout.recordSize, 1);
+            const std::uint64_t bytes = stored > headerSize ? stored - headerSize : 0;
+            std::string holds = std::to_string(bytes / recordSize);
+            if (bytes % recordSize != 0) {
+                holds += " and part of another";
             }
             throw TableFailure(m_path, "the table is damaged: its header counts " +
                                            std::to_string(m_layout.records) +
