@@ -35,7 +35,7 @@ constexpr std::size_t kMaxSize16 = 65535;
 constexpr int kValueSize = 24;
 constexpr int kValueDecimals = 15;
 /// Bytes read (and about as many written) per system call.
-constexpr std::size_t kBufferBytes = std::size_t{4} << 20;
+constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
 
 std::uint32_t LittleEndian32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -242,7 +242,8 @@ bool FormatDbfNumber(double value, int size, int decimals, char* out) {
     return true;
 }
 
-DbfRewrite::DbfRewrite(const std::string& dbfPath) : m_path(dbfPath) {
+DbfRewrite::DbfRewrite(const std::string& dbfPath, std::optional<std::string> encoding)
+    : m_path(dbfPath) {
     struct stat st {};
     if (::lstat(m_path.c_str(), &st) != 0) {
         throw SystemFailure(errno, "opening", m_path);
@@ -314,7 +315,7 @@ DbfRewrite::DbfRewrite(const std::string& dbfPath) : m_path(dbfPath) {
                                            std::to_string(m_layout.records) +
                                            " records but the file holds " + holds);
         }
-        m_encoding = GdalEncodingOf(m_path);
+        m_encoding = encoding ? std::move(*encoding) : GdalEncodingOf(m_path);
         ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     } catch (...) {
         ::close(m_fd);

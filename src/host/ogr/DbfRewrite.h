@@ -97,8 +97,13 @@ public:
 
     /// Opens the table at `dbfPath` and checks it: a regular file (not a
     /// FIFO, not a folder), a sound header, and a size that matches the
-    /// number of records the header counts. Throws Failure naming the cause.
-    explicit DbfRewrite(const std::string& dbfPath);
+    /// number of records the header counts. `encoding`: the one GDAL uses for
+    /// the table, as a layer that has it open tells it (its metadata item
+    /// SOURCE_ENCODING of domain SHAPEFILE); when not given, the table is
+    /// opened through GDAL once more to ask (which costs the reading of the
+    /// .shx index). Throws Failure naming the cause.
+    explicit DbfRewrite(const std::string& dbfPath,
+                        std::optional<std::string> encoding = std::nullopt);
     ~DbfRewrite();
     DbfRewrite(const DbfRewrite&) = delete;
     DbfRewrite& operator=(const DbfRewrite&) = delete;

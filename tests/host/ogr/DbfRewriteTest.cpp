@@ -26,9 +26,9 @@ namespace fs = std::filesystem;
 using vark::testing::ReadFileBytes;
 using vark::testing::TempDir;
 
-/// More records than one buffer of the rewriter holds (4 MiB of new records
+/// More records than one buffer of the rewriter holds (1 MiB of new records
 /// of 87 bytes).
-constexpr int kManyRecords = 50000;
+constexpr int kManyRecords = 20000;
 constexpr int kDeletedRecord = 3;
 const char* const kTexts[] = {"Forêt", "", "Prairie", "Étang", "Cœur", "x", "forêt"};
 const std::map<std::string, double> kDegrees = {
@@ -441,7 +441,7 @@ TEST(DbfRewrite, CommitReplacesOnlyTheTable) {
     const fs::path link = dir.path() / "link.dbf";
     fs::create_symlink(dbf, link);
     {
-        DbfRewrite rewrite(link.string());
+        DbfRewrite rewrite(link.string(), "UTF-8");
         EXPECT_EQ(rewrite.path(), fs::canonical(dbf).string());
         rewrite.prepare("FZY", 0, half);
         rewrite.commit();
