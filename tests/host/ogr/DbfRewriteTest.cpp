@@ -159,6 +159,10 @@ struct EncodingCase {
     const char* expectedEncoding;
 };
 
+void PrintTo(const EncodingCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class DbfRewriteBytes : public ::testing::TestWithParam<EncodingCase> {};
 
 TEST_P(DbfRewriteBytes, SameBytesAsTheDriver) {
