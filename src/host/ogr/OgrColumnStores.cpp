@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "host/ogr/DbfRewrite.h"
 #include "host/ogr/OgrData.h"
 
 namespace vark::ogr {
@@ -19,20 +20,8 @@ namespace {
 // ---------------------------------------------------------------------------
 // Shapefiles: the dBASE table
 
-constexpr std::size_t kDbfPrefixSize = 32;
-constexpr std::size_t kDbfDescriptorSize = 32;
-constexpr char kDbfDescriptorEnd = 0x0D;
 /// Records read, patched and written back at a time.
 constexpr std::int64_t kChunkRecords = 8192;
-
-std::uint32_t LittleEndian32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::uint16_t LittleEndian16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -57,16 +46,9 @@ std::string DbfPathOf(OgrFeatureClass& featureClass) {
     return found;
 }
 
-struct DbfField {
-    char type = 'C';
-    int size = 0;
-    int decimals = 0;
-    std::size_t offset = 0;  ///< within the record (the deletion flag is byte 0)
-};
-
-// Writes the numbers the way the shapefile driver does: "%<size>.<decimals>f"
-// in the C locale, a null as the field filled with '*'; a number that does
-// not fit its field is refused, where the driver would cut it and warn.
+// Writes the numbers the way the shapefile driver does (FormatDbfNumber), a
+// null as the field filled with '*'; a number that does not fit its field is
+// refused, where the driver would cut it and warn.
 class DbfColumnStore : public ColumnStore {
 public:
     DbfColumnStore(OgrFeatureClass& featureClass, VSILFILE* file, std::size_t headerSize,
@@ -97,18 +79,13 @@ public:
                 std::memset(bytes, '*', static_cast<std::size_t>(field.size));
                 continue;
             }
-            char format[32];
-            std::snprintf(format, sizeof format, "%%%d.%df", std::min(field.size, 254),
-                          field.decimals);
-            char text[512];
-            CPLsnprintf(text, sizeof text, format, *values[k]);
-            const std::size_t length = std::strlen(text);
-            if (length > static_cast<std::size_t>(field.size)) {
+            if (!FormatDbfNumber(*values[k], field.size, field.decimals, bytes)) {
+                char text[512];
+                CPLsnprintf(text, sizeof text, "%.*f", field.decimals, *values[k]);
                 throw gdalFailure("Cannot store the feature " + std::to_string(fid) + " of " +
                                   m_class.describe() + ": the value " + text +
                                   " is too wide for its field");
             }
-            std::memcpy(bytes, text, length);
         }
     }
 
@@ -375,31 +352,19 @@ std::unique_ptr<ColumnStore> OpenDbfColumnStore(OgrFeatureClass& featureClass,
     if (VSIFReadL(prefix, 1, sizeof prefix, file) != sizeof prefix) {
         return refuse();
     }
-    const std::int64_t records = LittleEndian32(prefix + 4);
-    const std::size_t headerSize = LittleEndian16(prefix + 8);
-    const std::size_t recordSize = LittleEndian16(prefix + 10);
-    if (records != features || headerSize < kDbfPrefixSize + 1) {
+    std::string header(std::max(DbfHeaderSize(prefix), kDbfPrefixSize), '\0');
+    std::memcpy(header.data(), prefix, sizeof prefix);
+    const std::size_t rest = header.size() - sizeof prefix;
+    DbfLayout layout;
+    if (VSIFReadL(header.data() + sizeof prefix, 1, rest, file) != rest ||
+        !ParseDbfHeader(header, layout).empty() || layout.records != features) {
         return refuse();
     }
-    std::string descriptors(headerSize - kDbfPrefixSize, '\0');
-    if (VSIFReadL(descriptors.data(), 1, descriptors.size(), file) != descriptors.size()) {
-        return refuse();
-    }
-    std::vector<DbfField> table;
-    std::size_t offset = 1;
-    for (std::size_t at = 0;
-         at + kDbfDescriptorSize <= descriptors.size() && descriptors[at] != kDbfDescriptorEnd;
-         at += kDbfDescriptorSize) {
-        const auto* d = reinterpret_cast<const unsigned char*>(descriptors.data() + at);
-        DbfField field;
-        field.type = static_cast<char>(d[11]);
-        field.size = d[16];
-        field.decimals = d[17];
-        field.offset = offset;
-        offset += static_cast<std::size_t>(field.size);
-        table.push_back(field);
-    }
-    if (offset != recordSize || static_cast<int>(table.size()) != defn->GetFieldCount()) {
+    const std::vector<DbfField>& table = layout.fields;
+    const std::size_t headerSize = layout.headerSize;
+    const std::size_t recordSize = layout.recordSize;
+    const std::int64_t records = layout.records;
+    if (static_cast<int>(table.size()) != defn->GetFieldCount()) {
         return refuse();
     }
     std::vector<DbfField> fields;
