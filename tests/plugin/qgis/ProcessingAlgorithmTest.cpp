@@ -74,11 +74,6 @@ std::vector<Kind2Record> Records(const fs::path& fzy) {
     return records;
 }
 
-std::string Describe(const Kind2Record& r) {
-    return r.fieldName + "|" + std::to_string(r.code) + "|" + r.alias + "|" + r.workspacePath +
-           "|" + r.layerName;
-}
-
 /// Feature id -> (source text, degree) of a layer's data.
 std::map<QgsFeatureId, std::pair<QString, QVariant>> Degrees(QgsVectorLayer& layer,
                                                              const QString& field) {
@@ -97,14 +92,8 @@ std::map<QgsFeatureId, std::pair<QString, QVariant>> Degrees(QgsVectorLayer& lay
 
 class RecordingFeedback : public QgsProcessingFeedback {
 public:
-    void reportError(const QString& error, bool fatal) override {
-        errors << error;
-        QgsProcessingFeedback::reportError(error, fatal);
-    }
-    void pushInfo(const QString& info) override {
-        infos << info;
-        QgsProcessingFeedback::pushInfo(info);
-    }
+    void reportError(const QString& error, bool) override { errors << error; }
+    void pushInfo(const QString& info) override { infos << info; }
     QStringList errors;
     QStringList infos;
 };
@@ -246,17 +235,11 @@ TEST_F(ProcessingAlgorithmTest, SameDegreesAndRecordAsTheDialog) {
             geopackage ? byAlgorithm.string() : byAlgorithm.parent_path().string();
         EXPECT_EQ(algorithmRecords[0].workspacePath, workspace);
         dialogRecords[0].workspacePath = workspace;
-        EXPECT_EQ(Describe(algorithmRecords[0]), Describe(dialogRecords[0]));
         EXPECT_EQ(EncodeKind2(algorithmRecords[0]), EncodeKind2(dialogRecords[0]));
 
-        // The counts per graded value go to the log, in the matrix's order.
-        EXPECT_TRUE(feedback.infos.contains(QStringLiteral("FZY_NATURE")));
-        int graded = 0;
-        for (const auto& [id, row] : expected) {
-            if (row.first == QString::fromUtf8("Forêt")) ++graded;
-        }
-        EXPECT_TRUE(feedback.infos.contains(
-            QStringLiteral("%1\t%2").arg(graded).arg(QString::fromUtf8("Forêt->6"))))
+        // The counts per graded value go to the log, after the field's name.
+        EXPECT_EQ(feedback.infos.value(0), QStringLiteral("FZY_NATURE"));
+        EXPECT_TRUE(feedback.infos.value(1).endsWith(QString::fromUtf8("\tBâti->0")))
             << feedback.infos.join(" | ").toStdString();
     }
 }
