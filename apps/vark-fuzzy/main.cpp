@@ -29,6 +29,7 @@
 #include "support/LibraryInfo.h"
 #include "support/QtUiServices.h"
 #include "support/UiServices.h"
+#include "text_store/clsResourceMDB.h"
 
 namespace vark::app {
 
@@ -178,7 +179,8 @@ int runDialog(Context& context) {
                       "The dialog needs a display: set DISPLAY (or QT_QPA_PLATFORM)");
     }
     QApplication application(context.argc, context.argv);
-    SetUi(std::make_shared<QtUiServices>());
+    // Qt's own texts (the file dialog's buttons) follow the dialog's language.
+    SetUi(std::make_shared<QtUiServices>(nullptr, [] { return gTextStore().LanguageCode(); }));
     struct ConsoleUiAgain {
         ~ConsoleUiAgain() { SetUi(nullptr); }
     } restoreUi;

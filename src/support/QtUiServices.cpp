@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QString>
+#include <QTranslator>
 #include <vector>
 
 namespace vark {
@@ -64,7 +66,55 @@ QMessageBox::StandardButtons ToQtButtons(MsgButtons buttons) {
     return QMessageBox::Ok;
 }
 
+/// Puts a translator in front of the application's own ones for the life of
+/// one box or dialog, so that Qt's texts on it follow the component's
+/// language without changing the rest of the host's windows for good.
+class TranslatorInFront {
+public:
+    explicit TranslatorInFront(QTranslator* translator) : m_translator(translator) {
+        if (m_translator) QCoreApplication::installTranslator(m_translator);
+    }
+    ~TranslatorInFront() {
+        if (m_translator) QCoreApplication::removeTranslator(m_translator);
+    }
+    TranslatorInFront(const TranslatorInFront&) = delete;
+    TranslatorInFront& operator=(const TranslatorInFront&) = delete;
+
+private:
+    QTranslator* m_translator;
+};
+
 }  // namespace
+
+QtUiServices::QtUiServices(QWidget* parent, LanguageFn language)
+    : m_parent(parent), m_language(std::move(language)) {}
+
+QtUiServices::~QtUiServices() = default;
+
+QWidget* QtUiServices::dialogParent() const {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    if (QWidget* active = QApplication::activeWindow()) return active;
+    return m_parent.data();
+}
+
+QTranslator* QtUiServices::translatorForLanguage() {
+    if (!m_language) return nullptr;
+    std::string code;
+    try {
+        code = m_language();
+    } catch (...) {
+        return nullptr;
+    }
+    if (code.empty() || code == "en") return nullptr;
+    auto found = m_translators.find(code);
+    if (found == m_translators.end()) {
+        auto translator = std::make_unique<QTranslator>();
+        const QString folder = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+        if (!translator->load(QStringLiteral("qt_") + ToQt(code), folder)) translator.reset();
+        found = m_translators.emplace(code, std::move(translator)).first;
+    }
+    return found->second.get();
+}
 
 std::string QtFileFilter(const std::string& filter, int filterIndex, std::string* selected) {
     std::vector<std::string> entries;
@@ -109,9 +159,10 @@ MsgResult QtUiServices::MsgBox(const std::string& prompt, MsgIcon icon, MsgButto
 
     QString text = ToQt(prompt);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const TranslatorInFront translation(translatorForLanguage());
     QMessageBox box(ToQtIcon(icon),
                     title.empty() ? QApplication::applicationDisplayName() : ToQt(title), text,
-                    ToQtButtons(buttons), QApplication::activeWindow());
+                    ToQtButtons(buttons), dialogParent());
     box.setTextFormat(Qt::PlainText);
     // A message must be readable even while a long handler shows the wait cursor.
     QApplication::setOverrideCursor(Qt::ArrowCursor);
@@ -155,9 +206,10 @@ std::optional<std::string> QtUiServices::AskOpenFile(const std::string& title,
     std::string selected;
     const std::string qtFilter = QtFileFilter(filter, filterIndex, &selected);
     QString selectedFilter = ToQt(selected);
+    const TranslatorInFront translation(translatorForLanguage());
     QApplication::setOverrideCursor(Qt::ArrowCursor);
-    const QString file = QFileDialog::getOpenFileName(QApplication::activeWindow(), ToQt(title),
-                                                      QString(), ToQt(qtFilter), &selectedFilter);
+    const QString file = QFileDialog::getOpenFileName(dialogParent(), ToQt(title), QString(),
+                                                      ToQt(qtFilter), &selectedFilter);
     QApplication::restoreOverrideCursor();
     if (file.isEmpty()) return std::nullopt;
     return file.toStdString();

@@ -2,6 +2,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <algorithm>
 
 #include "support/FileFunctions.h"
 #include "support/LibraryInfo.h"
@@ -104,6 +105,22 @@ std::string ReadLangSetting() {
     return code.toStdString();
 }
 
+bool HasLangSetting() {
+    return !LangSettings().value(kLangKey).toString().isEmpty();
+}
+
+std::string StartLanguage(const std::string& hostLanguage,
+                          const std::vector<std::string>& columns) {
+    const auto isColumn = [&columns](const std::string& code) {
+        return !code.empty() && code != "id" &&
+               std::find(columns.begin(), columns.end(), code) != columns.end();
+    };
+    if (isColumn(hostLanguage)) return hostLanguage;
+    const std::string language = hostLanguage.substr(0, hostLanguage.find_first_of("_-"));
+    if (isColumn(language)) return language;
+    return kDefaultLanguage;
+}
+
 TextStoreState& textStoreState() {
     static TextStoreState state;
     return state;
@@ -113,6 +130,7 @@ void ResetTextStoreState() {
     TextStoreState& state = textStoreState();
     state.store = std::make_unique<clsResourceMDB>();
     state.databasePathOverride.clear();
+    state.hostLanguage.clear();
 }
 
 clsResourceMDB& gTextStore() {
@@ -130,7 +148,8 @@ void InitLanguage() {
     try {
         state.store = std::make_unique<clsResourceMDB>();
         clsResourceMDB& store = *state.store;
-        const std::string language = ReadLangSetting();
+        std::string language = ReadLangSetting();
+        const bool followHost = !state.hostLanguage.empty() && !HasLangSetting();
         store.setDbName(state.databasePathOverride.empty() ? TextDatabasePath()
                                                            : state.databasePathOverride);
         if (!FileExists(store.dbName(), true)) return;
@@ -139,6 +158,11 @@ void InitLanguage() {
         store.setLanguageCode(language);
         std::string name;
         store.DbOpen(name, true);
+        if (followHost) {
+            // Not saved here: a language is saved only when the user picks one.
+            language = StartLanguage(state.hostLanguage, TableColumnNames(store.db(), "tblText"));
+            store.setLanguageCode(language);
+        }
         store.setFontId(1);
         store.LoadResData();
     } catch (...) {

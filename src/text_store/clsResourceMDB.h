@@ -114,9 +114,13 @@ struct TextStoreState {
     std::unique_ptr<clsResourceMDB> store;
     /// "" = TextDatabasePath(); tests point it at a database of their own.
     std::string databasePathOverride;
+    /// The interface language of the program the component runs in ("de",
+    /// "pt_BR", ...; "" = none), set by that program's adapter. InitLanguage
+    /// starts in it when no language has been saved yet.
+    std::string hostLanguage;
 };
 TextStoreState& textStoreState();
-/// A fresh, empty state (empty store, no override).
+/// A fresh, empty state (empty store, no override, no host language).
 void ResetTextStoreState();
 
 /// The shared text store. Never null: an empty store until InitLanguage.
@@ -124,7 +128,8 @@ clsResourceMDB& gTextStore();
 /// The text database beside the library: LibraryFolder() + separator + "text.db".
 std::string TextDatabasePath();
 /// Replaces the shared store by a fresh one and prepares it: reads the
-/// language setting, sets dbName (the database beside the library, or the
+/// language setting (when none is saved: StartLanguage of the host
+/// language and the text table's columns), sets dbName (the database beside the library, or the
 /// override); when that file is missing shows FileExists' message and
 /// leaves the store empty; otherwise TableName "tblText", the language,
 /// DbOpen, FontId 1, LoadResData. A failure is shown as "The language
@@ -137,5 +142,13 @@ void InitLanguage();
 /// registry on Windows), group "params", key "lang". "fr" when the key is
 /// missing or empty.
 std::string ReadLangSetting();
+/// True when a non-empty language code is saved in the per-user settings.
+bool HasLangSetting();
+
+/// The language a store starts in when no language is saved: `hostLanguage`
+/// when it is one of `columns` (exact, case-sensitive), else its language
+/// part (the text before "_" or "-": "de" for "de_DE") when that is one,
+/// else "fr". "id" is never a language.
+std::string StartLanguage(const std::string& hostLanguage, const std::vector<std::string>& columns);
 
 }  // namespace vark

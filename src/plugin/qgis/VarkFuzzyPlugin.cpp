@@ -7,6 +7,7 @@
 
 #include "host/HostState.h"
 #include "host/qgis/QgisApplication.h"
+#include "plugin/qgis/PluginServices.h"
 #include "plugin/qgis/PluginUi.h"
 #include "support/ErrorHandling.h"
 #include "support/Failure.h"
@@ -72,6 +73,8 @@ void VarkFuzzyPlugin::initGui() {
             throw Failure(err::kObjectVariableNotSet, "QGIS has no main window",
                           "VARK_fuzzy_plugin");
         }
+        m_services = std::make_unique<PluginServices>();
+        m_services->install(window);
         m_application = CreateQgisApplication(m_iface);
         PluginWindow target;
         target.window = window;
@@ -81,6 +84,7 @@ void VarkFuzzyPlugin::initGui() {
         target.menuBefore = help ? help->menuAction() : nullptr;
         m_ui = std::make_unique<PluginUi>(target, m_application);
         m_ui->install();
+        m_services->followCommand(m_ui->commandAction());
     } catch (...) {
         reportCurrent("initGui");
     }
@@ -93,6 +97,7 @@ void VarkFuzzyPlugin::unload() {
             g_pApplication().reset();
         }
         m_application.reset();
+        m_services.reset();
     } catch (...) {
         reportCurrent("unload");
     }

@@ -1,8 +1,10 @@
 #pragma once
 
-// The QGIS plugin: on initGui it builds the command and the root menu into
-// the QGIS window over a QGIS-backed application; on unload it takes them
-// away again.
+// The QGIS plugin: on initGui it shows the component's messages and file
+// dialog in QGIS's windows, starts the text store in QGIS's language,
+// builds the command and the root menu into the QGIS window over a
+// QGIS-backed application and registers the Processing provider; on unload
+// it takes all of that away again.
 
 #include <qgisplugin.h>
 
@@ -14,6 +16,7 @@ class QgisInterface;
 
 namespace vark::qgis {
 
+class PluginServices;
 class PluginUi;
 
 class VarkFuzzyPlugin : public QgisPlugin {
@@ -21,10 +24,12 @@ public:
     explicit VarkFuzzyPlugin(QgisInterface* iface);
     ~VarkFuzzyPlugin() override;
 
-    /// Installs the command and the root menu. A failure is reported to the
-    /// user (the call-stack report) and leaves QGIS running without them.
+    /// Installs the plugin's services (PluginServices), the command and the
+    /// root menu. A failure is reported to the user (the call-stack report)
+    /// and leaves QGIS running without what was not installed.
     void initGui() override;
-    /// Removes what initGui added and lets go of the application. The
+    /// Removes what initGui added, puts back what it replaced, and lets go
+    /// of the application. The
     /// shared application reference is cleared when it is this plugin's:
     /// nothing may keep a QGIS-backed application once the plugin is gone.
     void unload() override;
@@ -39,6 +44,7 @@ public:
 private:
     QgisInterface* m_iface;
     std::shared_ptr<host::Application> m_application;
+    std::unique_ptr<PluginServices> m_services;
     std::unique_ptr<PluginUi> m_ui;
 };
 
