@@ -18,8 +18,8 @@ namespace vark::qgis {
 /// shapefile, the database file of a GeoPackage layer); the file is opened,
 /// cleared of records of vanished fields, the editing guard applies (any
 /// layer of the project in an edit session: outcome Editing, nothing added),
-/// then ComputeCriterion with `request` (its feature class, workspace path
-/// and layer name are filled in here). The criterion file is closed on
+/// then ComputeCriterion with `request` (its feature class is filled in
+/// here), through RunCriterionComputation. The criterion file is closed on
 /// every way out. Throws Failure; `marker` holds the progress marker reached.
 /// Must run on the thread that runs QGIS.
 CriterionRun RunLayerCriterion(QgsVectorLayer& layer, CriterionRequest request,

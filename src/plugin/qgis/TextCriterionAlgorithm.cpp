@@ -205,17 +205,18 @@ QVariantMap TextCriterionAlgorithm::processAlgorithm(const QVariantMap& paramete
 
     CriterionRequest request;
     request.sourceField = ToStd(field);
-    request.gradedEntries = GradedEntriesOfMatrix(parameterAsMatrix(parameters, kGrades, context));
+    const std::vector<std::string> entries =
+        GradedEntriesOfMatrix(parameterAsMatrix(parameters, kGrades, context));
     request.scale = ScaleOfLevel(parameterAsEnum(parameters, kLevels, context));
     const QString typed = parameterAsString(parameters, kName, context);
     request.typedName = typed.isEmpty() ? kFieldPrefix + request.sourceField : ToStd(typed);
-    const std::vector<std::string> entries = request.gradedEntries;
 
     std::int32_t marker = 1;
     CriterionRun run;
     try {
+        request.gradedEntries = LoadGradedEntries(entries);
         // The dialog's refusals of the list itself, before anything is written.
-        const auto undefined = UndefinedGradeValues(LoadGradedEntries(entries), request.scale);
+        const auto undefined = UndefinedGradeValues(request.gradedEntries, request.scale);
         if (!undefined.empty()) {
             std::string prompt = gTextStore().ResourceString(text::kUndefinedGrades);
             for (const auto& value : undefined) {
