@@ -6,6 +6,7 @@
 
 #include "HostContract.h"
 #include "OgrTestData.h"
+#include "host/common/FeatureClassBase.h"
 #include "support/Failure.h"
 
 namespace vark::host::contract {
@@ -199,7 +200,7 @@ TEST_P(HostContract, SearchReadsEveryValueAsStored) {
 }
 
 TEST_P(HostContract, RecyclingCursorRefillsOneRow) {
-    auto cursor = m_class->Search(nullptr, true);
+    auto cursor = vark::host::common::SearchFeatureClass(*m_class, nullptr, true);
     auto first = cursor->NextRow();
     ASSERT_TRUE(first);
     EXPECT_EQ(first->GetRowValue(kNature), Value(std::string("Forêt")));
@@ -301,7 +302,7 @@ TEST_P(HostContract, AddFieldThenUpdateEveryFeature) {
     reopen();
     const std::int32_t target = m_class->FindFieldIndex("FZY_NATURE");
     ASSERT_GE(target, 0);
-    auto cursor = m_class->Search(nullptr, true);
+    auto cursor = vark::host::common::SearchFeatureClass(*m_class, nullptr, true);
     for (const auto& parcel : StandardParcels()) {
         auto row = cursor->NextRow();
         ASSERT_TRUE(row);
@@ -348,7 +349,7 @@ TEST_P(HostContract, UpdateCursorDroppedWithoutFlush) {
     reopen();
     const std::int32_t target = m_class->FindFieldIndex("FZY_CODE");
     ASSERT_GE(target, 0) << "the field stays: it was added before the pass";
-    auto cursor = m_class->Search(nullptr, true);
+    auto cursor = vark::host::common::SearchFeatureClass(*m_class, nullptr, true);
     while (auto row = cursor->NextRow()) {
         if (m_traits.transactional) {
             EXPECT_TRUE(IsNull(row->GetRowValue(target)));
