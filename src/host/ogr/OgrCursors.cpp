@@ -276,6 +276,16 @@ private:
     bool m_open = false;
 };
 
+// The next row of an update pass. The transaction starts before the first
+// read: some drivers reset their reading when a transaction begins.
+std::shared_ptr<host::Row> NextRowOfPass(FeatureReader& reader, PassTransaction& transaction,
+                                         RowSource& rows) {
+    if (!reader.started()) {
+        transaction.ensureStarted();
+    }
+    return rows.wrap(reader.next());
+}
+
 // The row handed to StoreRow, checked to be a current row of this pass.
 OgrRow& RowOfPass(host::Row& row, const OgrFeatureClass& owner) {
     auto* ogrRow = dynamic_cast<OgrRow*>(&row);
@@ -298,12 +308,7 @@ public:
           m_transaction(*owner) {}
 
     std::shared_ptr<host::Row> NextRow() override {
-        // The transaction starts before the first read: some drivers reset
-        // their reading when a transaction begins.
-        if (!m_reader.started()) {
-            m_transaction.ensureStarted();
-        }
-        return m_rows.wrap(m_reader.next());
+        return NextRowOfPass(m_reader, m_transaction, m_rows);
     }
 
     void StoreRow(host::Row& row) override {
@@ -366,10 +371,7 @@ public:
     }
 
     std::shared_ptr<host::Row> NextRow() override {
-        if (!m_reader.started()) {
-            m_transaction.ensureStarted();
-        }
-        return m_rows.wrap(m_reader.next());
+        return NextRowOfPass(m_reader, m_transaction, m_rows);
     }
 
     void StoreRow(host::Row& row) override {

@@ -138,11 +138,7 @@ QgisCursor::QgisCursor(QgsVectorLayer& layer, std::shared_ptr<const FieldLayout>
       m_writable(writable),
       m_filtered(filter && !filter->whereClause().empty()) {
     QgsVectorDataProvider& provider = ProviderOf(layer);
-    QgsFeatureRequest request;
-    request.setFlags(QgsFeatureRequest::NoGeometry);
-    if (m_mask) {
-        request.setSubsetOfAttributes(maskedAttributes());
-    }
+    QgsFeatureRequest request = baseRequest();
     if (m_filtered) {
         const QString where = ToQString(filter->whereClause());
         QgsExpression expression(where);
@@ -205,7 +201,12 @@ bool QgisCursor::beginTransaction() {
     return true;
 }
 
-QgsAttributeList QgisCursor::maskedAttributes() const {
+QgsFeatureRequest QgisCursor::baseRequest() const {
+    QgsFeatureRequest request;
+    request.setFlags(QgsFeatureRequest::NoGeometry);
+    if (!m_mask) {
+        return request;
+    }
     QgsAttributeList attributes;
     for (std::size_t i = 0; i < m_layout->entries.size(); ++i) {
         const FieldSlot& s = m_layout->entries[i];
@@ -214,7 +215,8 @@ QgsAttributeList QgisCursor::maskedAttributes() const {
             attributes.append(s.providerIndex);
         }
     }
-    return attributes;
+    request.setSubsetOfAttributes(attributes);
+    return request;
 }
 
 bool QgisCursor::loadChunk() {
@@ -231,11 +233,7 @@ bool QgisCursor::loadChunk() {
         ids.insert(m_ids[i]);
     }
     m_nextId = end;
-    QgsFeatureRequest request;
-    request.setFlags(QgsFeatureRequest::NoGeometry);
-    if (m_mask) {
-        request.setSubsetOfAttributes(maskedAttributes());
-    }
+    QgsFeatureRequest request = baseRequest();
     request.setFilterFids(ids);
     QgsFeatureIterator it = ProviderOf(*m_layer).getFeatures(request);
     QgsFeature feature;

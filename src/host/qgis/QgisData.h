@@ -7,6 +7,7 @@
 
 #include <qgsfeature.h>
 #include <qgsfeatureiterator.h>
+#include <qgsfeaturerequest.h>
 #include <qgstransaction.h>
 #include <qgsvectordataprovider.h>
 #include <qgsvectorlayer.h>
@@ -221,7 +222,8 @@ public:
 
 private:
     bool nextFeature(QgsFeature& feature);
-    QgsAttributeList maskedAttributes() const;
+    /// A request without geometries, for the fields the mask lets rows read.
+    QgsFeatureRequest baseRequest() const;
     bool loadChunk();
     bool beginTransaction();
     void writeBatch();

@@ -359,6 +359,42 @@ TEST_P(HostContract, UpdateCursorDroppedWithoutFlush) {
     }
 }
 
+// A value assigned to a field is converted for the field's type the same
+// way in every adapter; a text that is no number is refused, not stored as
+// something else.
+TEST_P(HostContract, AssignedValuesAreConvertedForTheField) {
+    Field field = NewField();
+    field.SetFieldName("FZY_CODE");
+    field.SetFieldType(kFieldDouble);
+    m_class->AddFieldToClass(field);
+    const std::int32_t target = m_class->FindFieldIndex("FZY_CODE");
+    const std::vector<Value> assigned = {Value(std::string("0.25")), Value(std::int64_t{2}),
+                                         Value(-1.5)};
+    {
+        auto cursor = m_class->OpenUpdateCursor(nullptr, true);
+        std::size_t i = 0;
+        while (auto row = cursor->NextRow()) {
+            try {
+                row->SetRowValue(target, Value(std::string("forty")));
+                ADD_FAILURE() << "a text that is no number was taken";
+            } catch (const Failure& f) {
+                EXPECT_EQ(f.number(), err::kTypeMismatch);
+            }
+            row->SetRowValue(target, assigned[i++ % assigned.size()]);
+            cursor->StoreRow(*row);
+        }
+        cursor->Flush();
+    }
+    reopen();
+    const std::vector<double> stored = {0.25, 2.0, -1.5};
+    auto cursor = vark::host::common::SearchFeatureClass(*m_class, nullptr, true);
+    std::size_t i = 0;
+    while (auto row = cursor->NextRow()) {
+        EXPECT_EQ(row->GetRowValue(target), Value(stored[i++ % stored.size()])) << i;
+    }
+    EXPECT_EQ(i, StandardParcels().size());
+}
+
 TEST_P(HostContract, NewLayerOverAShapefileFolderClass) {
     if (m_traits.workspaceType != kWorkspaceFileSystem) {
         GTEST_SKIP() << "not a folder workspace";
