@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmark of the GDAL adapter's update pass on large polygon layers.
 # Usage: bench/run_ogr_update_bench.sh [build-dir] [feature counts...]
-#   build-dir: a configured and built tree holding bin/VARK_fuzzy.so
+#   build-dir: a configured and built tree holding bin/VARK_fuzzy.so and bin/VARK_fuzzy_ogr.so
 #              (default: build/default); counts default to 10000 100000.
 # For each format (shapefile, GeoPackage) and count, writes the layer, then
 # runs the pass once under /usr/bin/time -v and prints wall time and peak
@@ -20,7 +20,7 @@ exe="$work/ogr_update_bench"
 # shellcheck disable=SC2046
 c++ -std=c++20 -O2 -Wall -Wextra -o "$exe" "$here/ogr_update_bench.cpp" \
     -I"$repo/src" $(gdal-config --cflags) \
-    "$build/bin/VARK_fuzzy.so" $(gdal-config --libs) -Wl,-rpath,"$build/bin"
+    "$build/bin/VARK_fuzzy_ogr.so" "$build/bin/VARK_fuzzy.so" $(gdal-config --libs) -Wl,-rpath,"$build/bin"
 
 printf '%-10s %8s %10s %10s  %s\n' format features wall_s peak_MiB pass
 for n in "${counts[@]}"; do

@@ -42,6 +42,15 @@ const Field& Fields::GetField(std::int32_t index) const& {
     return m_fields[static_cast<std::size_t>(index)];
 }
 
+std::shared_ptr<UpdateCursor> FeatureClass::OpenUpdateCursor(std::shared_ptr<QueryFilter> filter,
+                                                             bool recycling) {
+    ColumnUpdate whole;
+    whole.wholeFeatures = true;
+    whole.where = filter ? filter->whereClause() : std::string();
+    whole.recycling = recycling;
+    return OpenColumnUpdateCursor(whole);
+}
+
 std::int32_t Fields::FindFieldIndex(std::string_view name) const {
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
         if (m_fields[i].GetFieldName() == name) {

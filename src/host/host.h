@@ -259,6 +259,13 @@ public:
 struct ColumnUpdate {
     std::vector<std::int32_t> read;
     std::vector<std::int32_t> written;
+    /// A pass over whole features (OpenUpdateCursor): every field may be read
+    /// and changed, `read` and `written` do not apply, and the features are
+    /// those `where` selects ("" every one), in rows recycled when
+    /// `recycling`. Otherwise a pass over every feature in recycled rows.
+    bool wholeFeatures = false;
+    std::string where = {};
+    bool recycling = true;
 };
 
 class FeatureClass {
@@ -274,22 +281,18 @@ public:
     /// the format refuses it; nothing is changed then.
     virtual void AddFieldToClass(const Field& field) = 0;
     /// An update cursor over the features selected by `filter` (all when
-    /// null). `recycling` lets the cursor reuse one Row object.
-    virtual std::shared_ptr<UpdateCursor> OpenUpdateCursor(std::shared_ptr<QueryFilter> filter,
-                                                           bool recycling) = 0;
+    /// null), every field readable and changeable. `recycling` lets the
+    /// cursor reuse one Row object. The column update over whole features.
+    std::shared_ptr<UpdateCursor> OpenUpdateCursor(std::shared_ptr<QueryFilter> filter,
+                                                   bool recycling);
     /// An update cursor over all features for a pass that reads only the
     /// fields `columns.read` and changes only `columns.written`, so that the
     /// host may read and store just those (a column update: a format that
     /// stores whole records need not rewrite the rest). Rows are recycled.
     /// Such a cursor may refuse (Failure) reading or changing any other
-    /// field. The results are those of OpenUpdateCursor(nullptr, true),
-    /// which is what this does unless the host overrides it.
-    virtual std::shared_ptr<UpdateCursor> OpenColumnUpdateCursor(const ColumnUpdate& columns) {
-        (void)columns;
-        return OpenUpdateCursor(nullptr, true);
-    }
-    /// A read-only cursor over all features.
-    virtual std::shared_ptr<Cursor> Search(std::shared_ptr<QueryFilter> filter, bool recycling) = 0;
+    /// field; the values it stores are those a whole-feature pass
+    /// (`columns.wholeFeatures`) would store.
+    virtual std::shared_ptr<UpdateCursor> OpenColumnUpdateCursor(const ColumnUpdate& columns) = 0;
     /// Number of features, or -1 when it would cost a pass to know.
     virtual std::int64_t GetFeatureCount() = 0;
 };

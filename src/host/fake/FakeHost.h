@@ -29,6 +29,13 @@
 #include <utility>
 #include <vector>
 
+#include "host/common/CommonApplication.h"
+#include "host/common/CommonDocument.h"
+#include "host/common/CommonEditor.h"
+#include "host/common/CommonFeatureLayer.h"
+#include "host/common/CommonMap.h"
+#include "host/common/FeatureClassBase.h"
+#include "host/common/FieldStatistics.h"
 #include "host/host.h"
 
 namespace vark::host::fake {
@@ -42,7 +49,7 @@ Field MakeField(std::string name, std::int32_t type);
 /// A feature class whose rows live in memory. Row values are indexed like
 /// GetFields(); an object-id field is numbered automatically when a row is
 /// added with a null value there.
-class FakeFeatureClass : public FeatureClass,
+class FakeFeatureClass : public common::FeatureClassBase,
                          public std::enable_shared_from_this<FakeFeatureClass> {
 public:
     FakeFeatureClass(std::string aliasName, std::int32_t shapeType, std::vector<Field> fields);
@@ -57,9 +64,10 @@ public:
     /// the class is read-only, the name is empty or taken (compared without
     /// regard to ASCII case), or longer than setMaxFieldNameLength allows.
     void AddFieldToClass(const Field& field) override;
+    /// A column update's rows refuse the fields not named. Throws Failure
+    /// for a non-empty where clause.
+    std::shared_ptr<UpdateCursor> OpenColumnUpdateCursor(const ColumnUpdate& columns) override;
     /// Throws Failure for a non-empty where clause.
-    std::shared_ptr<UpdateCursor> OpenUpdateCursor(std::shared_ptr<QueryFilter> filter,
-                                                   bool recycling) override;
     std::shared_ptr<Cursor> Search(std::shared_ptr<QueryFilter> filter, bool recycling) override;
     /// The row count, or -1 after setFeatureCountKnown(false).
     std::int64_t GetFeatureCount() override;
@@ -113,7 +121,7 @@ private:
     friend class FakeUpdateCursor;
     friend class FakeCursor;
     void storeRow(std::size_t index, const std::vector<Value>& values);
-    void checkFilter(const std::shared_ptr<QueryFilter>& filter) const;
+    void checkWhere(const std::string& where) const;
 
     std::string m_aliasName;
     std::int32_t m_shapeType;
@@ -173,32 +181,9 @@ private:
     std::string m_name;
 };
 
-class FakeFeatureLayer : public FeatureLayer {
+class FakeFeatureLayer : public common::CommonFeatureLayer {
 public:
-    FakeFeatureLayer() = default;
-    FakeFeatureLayer(std::string name, std::shared_ptr<FeatureClass> featureClass,
-                     bool selectable = true)
-        : m_name(std::move(name)),
-          m_featureClass(std::move(featureClass)),
-          m_selectable(selectable) {}
-
-    std::string GetLayerName() const override { return m_name; }
-    void SetLayerName(std::string name) override { m_name = std::move(name); }
-    std::shared_ptr<FeatureClass> GetFeatureClass() override { return m_featureClass; }
-    void SetFeatureClass(std::shared_ptr<FeatureClass> featureClass) override {
-        m_featureClass = std::move(featureClass);
-    }
-    bool IsLayerSelectable() const override { return m_selectable; }
-    /// Throws Failure when the layer has no feature class.
-    std::shared_ptr<Cursor> SearchLayer(std::shared_ptr<QueryFilter> filter,
-                                        bool recycling) override;
-
-    void setSelectable(bool selectable) { m_selectable = selectable; }
-
-private:
-    std::string m_name;
-    std::shared_ptr<FeatureClass> m_featureClass;
-    bool m_selectable = true;
+    using CommonFeatureLayer::CommonFeatureLayer;
 };
 
 class FakeGroupLayer : public GroupLayer {
@@ -219,33 +204,27 @@ private:
     std::vector<std::shared_ptr<Layer>> m_layers;
 };
 
-/// A map with top-level layers and a view-event source.
-class FakeMap : public Map {
+/// A map with top-level layers and a view-event source, which counts the
+/// calls a test checks.
+class FakeMap : public common::CommonMap {
 public:
-    explicit FakeMap(std::string name = "Layers") : m_name(std::move(name)) {}
+    explicit FakeMap(std::string name = "Layers") : CommonMap(std::move(name)) {}
 
-    std::int32_t GetLayerCount() const override {
-        return static_cast<std::int32_t>(m_layers.size());
-    }
-    /// Throws Failure for an index out of range.
-    std::shared_ptr<Layer> GetMapLayer(std::int32_t index) const override;
-    /// Knows kFeatureLayerUid only; any other type id selects nothing.
-    std::shared_ptr<LayerEnum> FindLayers(const Uid& uid, bool recursive) const override;
     void AddLayer(std::shared_ptr<Layer> layer) override;
     void SetViewNotification(bool on) override { m_viewNotifications.push_back(on); }
     void AdviseViewEvents(MapActiveViewEventsSink* sink) override;
     void UnadviseViewEvents(MapActiveViewEventsSink* sink) override;
 
     // Test side
-    const std::string& name() const { return m_name; }
-    const std::vector<std::shared_ptr<Layer>>& layers() const { return m_layers; }
     void removeLayer(std::size_t index);
     /// Calls `fire` on every subscribed sink (a copy of the list, so a sink
     /// may unsubscribe while it runs).
-    void fireViewEvent(const std::function<void(MapActiveViewEventsSink&)>& fire);
+    void fireViewEvent(const std::function<void(MapActiveViewEventsSink&)>& fire) {
+        viewEvents().fire(fire);
+    }
     void fireFocusMapChanged();
     void fireItemAdded();
-    const std::vector<MapActiveViewEventsSink*>& viewSinks() const { return m_sinks; }
+    const std::vector<MapActiveViewEventsSink*>& viewSinks() const { return viewEvents().sinks(); }
     int adviseCalls() const { return m_adviseCalls; }
     int unadviseCalls() const { return m_unadviseCalls; }
     /// Unadvise calls for a sink that was not subscribed.
@@ -255,9 +234,6 @@ public:
     int addLayerCalls() const { return m_addLayerCalls; }
 
 private:
-    std::string m_name;
-    std::vector<std::shared_ptr<Layer>> m_layers;
-    std::vector<MapActiveViewEventsSink*> m_sinks;
     std::vector<bool> m_viewNotifications;
     int m_adviseCalls = 0;
     int m_unadviseCalls = 0;
@@ -267,81 +243,49 @@ private:
 
 /// A document with maps, one of them the focus map, and a document-event
 /// source.
-class FakeMapDocument : public MapDocument {
+class FakeMapDocument : public common::CommonDocument {
 public:
     /// A document with one map, which is the focus map.
     FakeMapDocument();
 
-    std::shared_ptr<Map> GetFocusMap() override { return m_focusMap; }
     void AdviseDocumentEvents(DocumentEventsSink* sink) override;
     void UnadviseDocumentEvents(DocumentEventsSink* sink) override;
 
     // Test side
-    std::shared_ptr<FakeMap> focusMap() const { return m_focusMap; }
+    std::shared_ptr<FakeMap> focusMap() { return std::static_pointer_cast<FakeMap>(GetFocusMap()); }
     /// Makes `map` the focus map (added to the document's maps if new; null
     /// leaves the document without a focus map). Fires nothing.
     void setFocusMap(std::shared_ptr<FakeMap> map);
     std::shared_ptr<FakeMap> addMap(std::string name);
     const std::vector<std::shared_ptr<FakeMap>>& maps() const { return m_maps; }
-    void fireDocumentEvent(const std::function<void(DocumentEventsSink&)>& fire);
+    void fireDocumentEvent(const std::function<void(DocumentEventsSink&)>& fire) {
+        documentEvents().fire(fire);
+    }
     void fireNewDocument();
     void fireOpenDocument();
     void fireMapsChanged();
-    const std::vector<DocumentEventsSink*>& documentSinks() const { return m_sinks; }
+    const std::vector<DocumentEventsSink*>& documentSinks() const {
+        return documentEvents().sinks();
+    }
     int adviseCalls() const { return m_adviseCalls; }
     int unadviseCalls() const { return m_unadviseCalls; }
     int unmatchedUnadviseCalls() const { return m_unmatchedUnadvise; }
 
 private:
     std::vector<std::shared_ptr<FakeMap>> m_maps;
-    std::shared_ptr<FakeMap> m_focusMap;
-    std::vector<DocumentEventsSink*> m_sinks;
     int m_adviseCalls = 0;
     int m_unadviseCalls = 0;
     int m_unmatchedUnadvise = 0;
 };
 
-class FakeEditor : public Editor {
-public:
-    std::int32_t GetEditState() const override { return m_state; }
-    void setEditState(std::int32_t state) { m_state = state; }
+using FakeEditor = common::CommonEditor;
 
-private:
-    std::int32_t m_state = 0;
-};
-
-/// Distinct values and min/max over a cursor of this fake host (a cursor of
-/// another host is refused with a Failure). Distinct values come in the
-/// order first seen. After the unique-value limit stopped the pass early,
-/// GetStatistics reads the rest of the cursor for min/max.
-class FakeStatistics : public Statistics {
-public:
-    void SetStatisticsField(std::string name) override;
-    void SetStatisticsCursor(std::shared_ptr<Cursor> cursor) override;
-    void SetUniqueValueLimit(std::int32_t limit) override { m_limit = limit; }
-    void SetProgress(ProgressFn progress) override { m_progress = std::move(progress); }
-    std::shared_ptr<ValueEnum> GetUniqueValues() override;
-    std::int32_t GetUniqueValueCount() override;
-    MinMax GetStatistics() override;
-
-private:
-    void start();
-    void run(bool toTheEnd);
-
-    std::string m_field;
-    std::shared_ptr<Cursor> m_cursor;
-    std::int32_t m_limit = 0;
-    ProgressFn m_progress;
-    bool m_started = false;
-    bool m_finished = false;
-    bool m_overLimit = false;
-    std::int32_t m_index = -1;
-    std::int32_t m_type = 0;
-    std::int64_t m_done = 0;
-    std::int64_t m_total = -1;
-    std::vector<Value> m_values;
-    bool m_haveMinMax = false;
-    MinMax m_minMax;
+/// Statistics over a cursor of this fake host (a cursor of another host is
+/// refused with a Failure), read through its rows.
+class FakeStatistics : public common::FieldStatistics {
+protected:
+    std::unique_ptr<common::FieldScan> openScan(const std::shared_ptr<Cursor>& cursor,
+                                                const std::string& field) override;
 };
 
 class FakeMapHook : public MapHook {
@@ -358,14 +302,10 @@ class FakeOtherHook : public Hook {};
 
 /// The application: one current document (replaceable), an editor, the
 /// workspaces of its data and the shapefile folders it can open.
-class FakeApplication : public Application {
+class FakeApplication : public common::CommonApplication {
 public:
     FakeApplication();
 
-    bool IsMapApplication() const override { return m_isMapApplication; }
-    std::shared_ptr<MapDocument> GetDocument() override { return m_document; }
-    /// The editor for kEditorExtensionId (unless disabled), else empty.
-    std::shared_ptr<Editor> FindEditorExtension(std::string_view typeId) override;
     std::shared_ptr<FeatureLayer> CreateFeatureLayer() override;
     std::shared_ptr<Statistics> CreateStatistics() override;
     /// The workspace of type 0 added with that exact path; throws Failure
@@ -373,16 +313,18 @@ public:
     std::shared_ptr<Workspace> OpenShapefileFolder(const std::string& folder) override;
 
     // Test side
-    std::shared_ptr<FakeMapDocument> document() const { return m_document; }
+    std::shared_ptr<FakeMapDocument> document() {
+        return std::static_pointer_cast<FakeMapDocument>(GetDocument());
+    }
     /// Replaces the current document (null: no document). Fires nothing.
     void setDocument(std::shared_ptr<FakeMapDocument> document) {
-        m_document = std::move(document);
+        CommonApplication::setDocument(std::move(document));
     }
     /// The focus map of the current document.
-    std::shared_ptr<FakeMap> focusMap() const;
+    std::shared_ptr<FakeMap> focusMap();
     FakeEditor& editor() { return *m_editor; }
-    void setEditorAvailable(bool available) { m_editorAvailable = available; }
-    void setMapApplication(bool isMap) { m_isMapApplication = isMap; }
+    using CommonApplication::setEditorAvailable;
+    using CommonApplication::setMapApplication;
 
     /// Adds a workspace owned by the application.
     std::shared_ptr<FakeWorkspace> addWorkspace(std::string path,
@@ -396,12 +338,11 @@ public:
     int createStatisticsCalls() const { return m_createStatisticsCalls; }
 
 private:
-    std::shared_ptr<FakeMapDocument> m_document;
+    FakeApplication(std::shared_ptr<FakeMapDocument> document, std::shared_ptr<FakeEditor> editor);
+
     std::shared_ptr<FakeEditor> m_editor;
     std::vector<std::shared_ptr<FakeWorkspace>> m_workspaces;
     std::vector<std::string> m_openedFolders;
-    bool m_editorAvailable = true;
-    bool m_isMapApplication = true;
     int m_createLayerCalls = 0;
     int m_createStatisticsCalls = 0;
 };

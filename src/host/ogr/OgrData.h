@@ -23,8 +23,13 @@
 #include <string>
 #include <vector>
 
+#include "host/common/FeatureClassBase.h"
 #include "host/host.h"
 #include "support/Failure.h"
+
+namespace vark::host::common {
+class ColumnMask;
+}
 
 namespace vark::ogr {
 
@@ -177,7 +182,7 @@ class FeatureReader;
 
 /// A feature class over one OGR layer. Field order: the object id, the
 /// geometry field(s), then the attribute fields in OGR order.
-class OgrFeatureClass : public host::FeatureClass,
+class OgrFeatureClass : public host::common::FeatureClassBase,
                         public std::enable_shared_from_this<OgrFeatureClass> {
 public:
     OgrFeatureClass(std::shared_ptr<OgrSource> source, OGRLayer* layer);
@@ -187,10 +192,10 @@ public:
     std::shared_ptr<host::Workspace> GetWorkspace() override;
     host::Fields GetFields() override;
     void AddFieldToClass(const host::Field& field) override;
-    std::shared_ptr<host::UpdateCursor> OpenUpdateCursor(std::shared_ptr<host::QueryFilter> filter,
-                                                         bool recycling) override;
     std::shared_ptr<host::Cursor> Search(std::shared_ptr<host::QueryFilter> filter,
                                          bool recycling) override;
+    /// A pass over whole features reads everything (geometry included) and
+    /// stores whole features.
     /// A column update stores only the changed fields where the format
     /// allows it: shapefiles (the numbers are written straight into the
     /// dBASE table, the geometries are not touched) and GeoPackages (one
@@ -300,6 +305,21 @@ std::unique_ptr<ColumnStore> OpenDbfColumnStore(OgrFeatureClass& featureClass,
 /// prepared.
 std::unique_ptr<ColumnStore> OpenSqliteColumnStore(OgrFeatureClass& featureClass,
                                                    const std::vector<int>& attrs);
+
+/// The read-only pass over the features `where` selects ("" every one).
+std::shared_ptr<host::Cursor> OpenSearchCursor(std::shared_ptr<OgrFeatureClass> featureClass,
+                                               std::string where, bool recycling);
+/// The update pass over whole features: read with everything, stored one by
+/// one with the driver.
+std::shared_ptr<host::UpdateCursor> OpenWholeFeatureCursor(
+    std::shared_ptr<OgrFeatureClass> featureClass, std::string where, bool recycling);
+/// The column update: reads the attributes `readAttrs` only (no geometry)
+/// and stores the double attributes `writtenAttrs` through `store`; its
+/// rows refuse the fields outside `mask`.
+std::shared_ptr<host::UpdateCursor> OpenColumnCursor(
+    std::shared_ptr<OgrFeatureClass> featureClass, std::vector<int> readAttrs,
+    std::vector<int> writtenAttrs, std::shared_ptr<const host::common::ColumnMask> mask,
+    std::unique_ptr<ColumnStore> store);
 
 /// A cursor of this adapter, which the statistics read natively.
 class NativeCursor {

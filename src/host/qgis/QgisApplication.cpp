@@ -15,6 +15,8 @@
 #include <functional>
 #include <vector>
 
+#include "host/common/CommonApplication.h"
+#include "host/common/FeatureClassBase.h"
 #include "host/qgis/QgisData.h"
 #include "host/qgis/QgisValues.h"
 
@@ -147,7 +149,7 @@ public:
             throw Failure(err::kObjectVariableNotSet, "Layer " + m_name + " has no feature class",
                           std::string(kSource));
         }
-        return featureClass->Search(std::move(filter), recycling);
+        return host::common::SearchFeatureClass(*featureClass, std::move(filter), recycling);
     }
 
     void bind(QgsVectorLayer* layer) {
@@ -363,17 +365,12 @@ public:
     }
 };
 
-class QgisApplicationImpl : public host::Application {
+class QgisApplicationImpl : public host::common::CommonApplication {
 public:
     explicit QgisApplicationImpl(QgisInterface* iface)
-        : m_document(std::make_shared<QgisDocument>(iface)),
-          m_editor(std::make_shared<QgisEditor>()) {}
-
-    bool IsMapApplication() const override { return true; }
-    std::shared_ptr<host::MapDocument> GetDocument() override { return m_document; }
-    std::shared_ptr<host::Editor> FindEditorExtension(std::string_view typeId) override {
-        return typeId == host::kEditorExtensionId ? m_editor : nullptr;
+        : CommonApplication(std::make_shared<QgisDocument>(iface), std::make_shared<QgisEditor>()) {
     }
+
     std::shared_ptr<host::FeatureLayer> CreateFeatureLayer() override {
         return std::make_shared<QgisFeatureLayer>();
     }
@@ -381,18 +378,11 @@ public:
         return std::make_shared<QgisStatistics>();
     }
     std::shared_ptr<host::Workspace> OpenShapefileFolder(const std::string& folder) override {
-        const QFileInfo info(ToQString(folder));
-        if (folder.empty() || !info.isDir()) {
-            throw Failure(err::kPathNotFound, "Folder " + folder + " does not exist",
-                          std::string(kSource));
-        }
-        return std::make_shared<QgisWorkspace>(ToStdString(info.absoluteFilePath()),
-                                               host::kWorkspaceFileSystem);
+        host::common::RequireFolder(folder, kSource);
+        return std::make_shared<QgisWorkspace>(
+            ToStdString(QFileInfo(ToQString(folder)).absoluteFilePath()),
+            host::kWorkspaceFileSystem);
     }
-
-private:
-    std::shared_ptr<QgisDocument> m_document;
-    std::shared_ptr<QgisEditor> m_editor;
 };
 
 }  // namespace

@@ -7,8 +7,10 @@
 
 #include <qgsfeature.h>
 #include <qgsfeatureiterator.h>
+#include <qgsfeaturerequest.h>
 #include <qgstransaction.h>
 #include <qgsvectordataprovider.h>
+#include <qgsvectorlayer.h>
 
 #include <QPointer>
 #include <QVariant>
@@ -17,6 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "host/common/ColumnMask.h"
+#include "host/common/FeatureClassBase.h"
+#include "host/common/FieldStatistics.h"
+#include "host/common/RowBase.h"
 #include "host/host.h"
 
 class QgsVectorLayer;
@@ -62,6 +68,18 @@ struct FieldLayout {
 };
 std::shared_ptr<const FieldLayout> BuildFieldLayout(const QgsVectorLayer& layer);
 
+/// "layer "name" (source)", for messages.
+std::string LayerLabel(const QgsVectorLayer& layer);
+/// ": " and the provider's errors (which are cleared), or "" when none.
+std::string ProviderErrors(QgsVectorDataProvider& provider);
+/// True when both layers read the same data through the same provider.
+bool SameData(const QgsVectorLayer& a, const QgsVectorLayer& b);
+/// The layer's data provider; throws Failure when the layer has none or is
+/// not valid.
+QgsVectorDataProvider& ProviderOf(const QgsVectorLayer& layer);
+/// Options of the layers the adapter opens itself: no default style.
+QgsVectorLayer::LayerOptions LayerOptions();
+
 /// Tells the project's layers that the data of `written` changed: every
 /// project layer on the same source sees new fields (when `fieldsChanged`)
 /// and new values, and is repainted.
@@ -70,7 +88,7 @@ void NotifyDataChanged(QgsVectorLayer& written, bool fieldsChanged);
 /// A feature class over a QGIS vector layer. The layer is either one the
 /// project owns (the class follows it and fails cleanly once it is gone) or
 /// one the class owns until AddLayer hands it to the project.
-class QgisFeatureClass : public host::FeatureClass {
+class QgisFeatureClass : public host::common::FeatureClassBase {
 public:
     /// Over a layer owned elsewhere (normally by the project).
     explicit QgisFeatureClass(QgsVectorLayer* layer);
@@ -90,12 +108,9 @@ public:
     void AddFieldToClass(const host::Field& field) override;
     /// Values stored by StoreRow are written in batches through the
     /// provider (see QgisCursor). Refused while a project layer on the same
-    /// data is in an edit session.
-    std::shared_ptr<host::UpdateCursor> OpenUpdateCursor(std::shared_ptr<host::QueryFilter> filter,
-                                                         bool recycling) override;
-    /// An update cursor that fetches only the fields read or written (and
-    /// the object id); rows refuse the others. Throws Failure for an index
-    /// out of range.
+    /// data is in an edit session. A column update fetches only the fields
+    /// read or written (and the object id) and its rows refuse the others;
+    /// throws Failure for an index out of range.
     std::shared_ptr<host::UpdateCursor> OpenColumnUpdateCursor(
         const host::ColumnUpdate& columns) override;
     std::shared_ptr<host::Cursor> Search(std::shared_ptr<host::QueryFilter> filter,
@@ -136,34 +151,34 @@ private:
     std::int32_t m_type;
 };
 
-/// The fields a column update may read and change, by host index.
-struct ColumnMask {
-    std::vector<bool> readable;
-    std::vector<bool> writable;
-};
-
 /// One feature as a QGIS cursor delivers it. With a column mask, reading or
 /// changing a field outside it fails.
-class QgisRow : public host::Row {
+class QgisRow : public host::common::RowBase {
 public:
-    QgisRow(std::shared_ptr<const FieldLayout> layout, std::shared_ptr<const ColumnMask> mask);
-    host::Value GetRowValue(std::int32_t index) const override;
-    void SetRowValue(std::int32_t index, const host::Value& value) override;
-    std::optional<std::string_view> GetRowText(std::int32_t index) const override;
-    void SetRowDouble(std::int32_t index, double value) override;
+    QgisRow(std::shared_ptr<const FieldLayout> layout,
+            std::shared_ptr<const host::common::ColumnMask> mask);
 
     /// Refills the row with `feature`, forgetting earlier changes.
     void load(const QgsFeature& feature);
     const QgsFeature& feature() const { return m_feature; }
     const QgsAttributeMap& changes() const { return m_changes; }
 
+protected:
+    void checkField(std::int32_t index) const override { slot(index); }
+    std::string fieldName(std::int32_t index) const override;
+    std::int32_t fieldType(std::int32_t index) const override;
+    host::Value readValue(std::int32_t index) const override;
+    /// Every field's text, kept until the row is refilled.
+    bool readText(std::int32_t index, std::optional<std::string_view>& text) const override;
+    void writeValue(std::int32_t index, const host::Value& value) override;
+    void writeDouble(std::int32_t index, double value) override;
+    std::string_view source() const override;
+
 private:
     const FieldSlot& slot(std::int32_t index) const;
-    const FieldSlot& readSlot(std::int32_t index) const;
     void setAttribute(std::int32_t index, const QVariant& value);
 
     std::shared_ptr<const FieldLayout> m_layout;
-    std::shared_ptr<const ColumnMask> m_mask;
     QgsFeature m_feature;
     QgsAttributeMap m_changes;
     mutable std::vector<std::string> m_text;
@@ -189,7 +204,7 @@ public:
     /// fetched.
     QgisCursor(QgsVectorLayer& layer, std::shared_ptr<const FieldLayout> layout,
                const std::shared_ptr<host::QueryFilter>& filter, bool recycling, bool writable,
-               std::shared_ptr<const ColumnMask> mask = nullptr);
+               std::shared_ptr<const host::common::ColumnMask> mask = nullptr);
     ~QgisCursor() override;
 
     std::shared_ptr<host::Row> NextRow() override;
@@ -202,17 +217,21 @@ public:
     bool untouchedAndUnfiltered() const { return !m_filtered && !m_moved; }
     QgsVectorLayer* layer() const { return m_layer; }
     const std::shared_ptr<const FieldLayout>& fieldLayout() const { return m_layout; }
+    /// A new read-only cursor over the same features, not recycling rows.
+    std::shared_ptr<QgisCursor> reopened() const;
 
 private:
     bool nextFeature(QgsFeature& feature);
-    QgsAttributeList maskedAttributes() const;
+    /// A request without geometries, for the fields the mask lets rows read.
+    QgsFeatureRequest baseRequest() const;
     bool loadChunk();
     bool beginTransaction();
     void writeBatch();
 
     QPointer<QgsVectorLayer> m_layer;
     std::shared_ptr<const FieldLayout> m_layout;
-    std::shared_ptr<const ColumnMask> m_mask;
+    std::shared_ptr<const host::common::ColumnMask> m_mask;
+    std::shared_ptr<host::QueryFilter> m_filter;
     QgsFeatureIterator m_iterator;
     std::unique_ptr<QgsTransaction> m_transaction;
     std::vector<QgsFeatureId> m_ids;
@@ -233,29 +252,32 @@ private:
 /// Statistics over a cursor of this adapter. An unfiltered cursor that has
 /// not moved is not read at all: distinct values, minimum and maximum come
 /// from the provider (which asks the data source, with the limit), the way
-/// QGIS itself does. Any other cursor of this adapter is read in one pass.
-class QgisStatistics : public host::Statistics {
+/// QGIS itself does. Any other cursor of this adapter is read by the shared
+/// pass.
+class QgisStatistics : public host::common::FieldStatistics {
 public:
-    void SetStatisticsField(std::string name) override { m_field = std::move(name); }
     void SetStatisticsCursor(std::shared_ptr<host::Cursor> cursor) override;
-    void SetUniqueValueLimit(std::int32_t limit) override { m_limit = limit; }
-    void SetProgress(host::ProgressFn progress) override { m_progress = std::move(progress); }
     std::shared_ptr<ValueEnum> GetUniqueValues() override;
     std::int32_t GetUniqueValueCount() override;
     host::MinMax GetStatistics() override;
 
-private:
-    const FieldSlot& fieldSlot();
-    void gatherValues();
-    void readCursor();
+protected:
+    std::unique_ptr<host::common::FieldScan> openScan(const std::shared_ptr<host::Cursor>& cursor,
+                                                      const std::string& field) override;
 
-    std::string m_field;
-    std::shared_ptr<QgisCursor> m_cursor;
-    bool m_foreignCursor = false;
-    std::int32_t m_limit = 0;
-    host::ProgressFn m_progress;
+private:
+    /// The field when the provider can answer for it (an attribute, over a
+    /// cursor of this adapter untouched and unfiltered); layer null otherwise.
+    struct ProviderField {
+        QgsVectorLayer* layer = nullptr;
+        const FieldSlot* slot = nullptr;
+        std::int32_t type = host::kFieldText;
+    };
+    ProviderField providerField() const;
+    /// Gathers the distinct values from the provider; false when it cannot.
+    bool valuesFromProvider();
+
     bool m_haveValues = false;
-    bool m_overLimit = false;
     std::vector<host::Value> m_values;
     bool m_haveMinMax = false;
     host::MinMax m_minMax;

@@ -94,13 +94,8 @@ public:
     std::shared_ptr<host::Workspace> GetWorkspace() override { return m_inner->GetWorkspace(); }
     host::Fields GetFields() override { return m_inner->GetFields(); }
     void AddFieldToClass(const host::Field& field) override { m_inner->AddFieldToClass(field); }
-    std::shared_ptr<host::UpdateCursor> OpenUpdateCursor(std::shared_ptr<host::QueryFilter> f,
-                                                         bool recycling) override {
-        return m_inner->OpenUpdateCursor(std::move(f), recycling);
-    }
-    std::shared_ptr<host::Cursor> Search(std::shared_ptr<host::QueryFilter> f,
-                                         bool recycling) override {
-        return m_inner->Search(std::move(f), recycling);
+    std::shared_ptr<host::UpdateCursor> OpenColumnUpdateCursor(const host::ColumnUpdate&) override {
+        return m_inner->OpenUpdateCursor(nullptr, true);
     }
     std::int64_t GetFeatureCount() override { return m_inner->GetFeatureCount(); }
 

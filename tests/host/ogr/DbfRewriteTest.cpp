@@ -15,9 +15,9 @@
 #include <fstream>
 #include <map>
 
-#include "host/OgrTestData.h"
 #include "host/ogr/DbfRewrite.h"
 #include "support/Failure.h"
+#include "testing/OgrTestData.h"
 
 namespace vark::ogr {
 namespace {

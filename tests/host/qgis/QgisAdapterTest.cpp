@@ -20,6 +20,7 @@
 
 #include "OgrTestData.h"
 #include "QgisTestData.h"
+#include "host/common/FeatureClassBase.h"
 #include "host/qgis/QgisApplication.h"
 #include "host/qgis/QgisValues.h"
 #include "support/Failure.h"
@@ -361,7 +362,7 @@ TEST_F(QgisAdapterTest, FilteredCursorsAndTheirStatistics) {
     filter->SetWhereClause("CODE < 5");
     const std::int32_t code = featureClass->FindFieldIndex("CODE");
     int rows = 0;
-    auto cursor = featureClass->Search(filter, true);
+    auto cursor = vark::host::common::SearchFeatureClass(*featureClass, filter, true);
     while (auto row = cursor->NextRow()) {
         EXPECT_LT(std::get<std::int64_t>(row->GetRowValue(code)), 5);
         ++rows;
@@ -371,17 +372,19 @@ TEST_F(QgisAdapterTest, FilteredCursorsAndTheirStatistics) {
     // A filtered cursor is read, not answered by the provider.
     auto stats = m_app->CreateStatistics();
     stats->SetStatisticsField("NATURE");
-    stats->SetStatisticsCursor(featureClass->Search(filter, false));
+    stats->SetStatisticsCursor(
+        vark::host::common::SearchFeatureClass(*featureClass, filter, false));
     EXPECT_EQ(stats->GetUniqueValueCount(), 5);
     stats = m_app->CreateStatistics();
     stats->SetStatisticsField("CODE");
-    stats->SetStatisticsCursor(featureClass->Search(filter, false));
+    stats->SetStatisticsCursor(
+        vark::host::common::SearchFeatureClass(*featureClass, filter, false));
     const host::MinMax minMax = stats->GetStatistics();
     EXPECT_EQ(minMax.minimum, 0.0);
     EXPECT_EQ(minMax.maximum, 4.0);
 
     filter->SetWhereClause("CODE <");
-    EXPECT_THROW(featureClass->Search(filter, false), Failure);
+    EXPECT_THROW(vark::host::common::SearchFeatureClass(*featureClass, filter, false), Failure);
 }
 
 TEST_F(QgisAdapterTest, RemovedLayerFailsCleanly) {

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "OgrTestData.h"
+#include "host/common/FeatureClassBase.h"
 #include "host/ogr/OgrApplication.h"
 #include "host/ogr/OgrData.h"
 #include "support/Failure.h"
@@ -132,7 +133,7 @@ TEST(OgrAdapter, DatesAreDaysSince18991230) {
     testing::WriteLayer("GPKG", dir.path() / "d.gpkg", "d", {{"WHEN", OFTDate}},
                         {{{Value(std::string("2024-02-29"))}}, {{Value()}}});
     auto featureClass = openClass(appOver(dir.path() / "d.gpkg"));
-    auto cursor = featureClass->Search(nullptr, false);
+    auto cursor = vark::host::common::SearchFeatureClass(*featureClass, nullptr, false);
     EXPECT_EQ(cursor->NextRow()->GetRowValue(2), Value(45351.0));
     EXPECT_TRUE(IsNull(cursor->NextRow()->GetRowValue(2)));
 }
@@ -310,9 +311,9 @@ TEST(OgrAdapter, InterruptedPassFails) {
     testing::WriteLayer("ESRI Shapefile", shp, "c", {{"NATURE", OFTString, 0, 9}}, features);
     auto featureClass = openClass(appOver(shp));
 
-    auto first = featureClass->Search(nullptr, true);
+    auto first = vark::host::common::SearchFeatureClass(*featureClass, nullptr, true);
     ASSERT_TRUE(first->NextRow());
-    auto second = featureClass->Search(nullptr, true);
+    auto second = vark::host::common::SearchFeatureClass(*featureClass, nullptr, true);
     ASSERT_TRUE(second->NextRow());
     EXPECT_THROW(first->NextRow(), Failure);
     int rest = 0;
@@ -321,7 +322,7 @@ TEST(OgrAdapter, InterruptedPassFails) {
     }
     EXPECT_EQ(rest, 4);
 
-    auto third = featureClass->Search(nullptr, false);
+    auto third = vark::host::common::SearchFeatureClass(*featureClass, nullptr, false);
     auto row = third->NextRow();
     addDouble(*featureClass, "FZY");
     EXPECT_THROW(row->GetRowValue(2), Failure);
@@ -416,7 +417,8 @@ TEST(OgrAdapter, StatisticsOverManyFeatures) {
         lastTotal = total;
     });
     stats->SetStatisticsField("V");
-    stats->SetStatisticsCursor(featureClass->Search(nullptr, false));
+    stats->SetStatisticsCursor(
+        vark::host::common::SearchFeatureClass(*featureClass, nullptr, false));
     stats->SetUniqueValueLimit(100);
     EXPECT_EQ(stats->GetUniqueValueCount(), 101);
     const MinMax mm = stats->GetStatistics();
@@ -427,7 +429,8 @@ TEST(OgrAdapter, StatisticsOverManyFeatures) {
 
     auto texts = app->CreateStatistics();
     texts->SetStatisticsField("T");
-    texts->SetStatisticsCursor(featureClass->Search(nullptr, false));
+    texts->SetStatisticsCursor(
+        vark::host::common::SearchFeatureClass(*featureClass, nullptr, false));
     EXPECT_EQ(texts->GetUniqueValueCount(), 2);
 }
 
@@ -448,7 +451,7 @@ TEST(OgrAdapter, ValuesAfterMinimumAndMaximum) {
     for (const auto& f : {std::shared_ptr<QueryFilter>(), filter}) {
         auto stats = app->CreateStatistics();
         stats->SetStatisticsField("V");
-        stats->SetStatisticsCursor(featureClass->Search(f, false));
+        stats->SetStatisticsCursor(vark::host::common::SearchFeatureClass(*featureClass, f, false));
         const MinMax mm = stats->GetStatistics();
         EXPECT_EQ(mm.maximum, f ? 2.0 : 6.0);
         EXPECT_EQ(stats->GetUniqueValueCount(), f ? 3 : 7);

@@ -6,6 +6,7 @@
 
 #include "HostContract.h"
 #include "OgrTestData.h"
+#include "host/common/FeatureClassBase.h"
 #include "support/Failure.h"
 
 namespace vark::host::contract {
@@ -199,7 +200,7 @@ TEST_P(HostContract, SearchReadsEveryValueAsStored) {
 }
 
 TEST_P(HostContract, RecyclingCursorRefillsOneRow) {
-    auto cursor = m_class->Search(nullptr, true);
+    auto cursor = vark::host::common::SearchFeatureClass(*m_class, nullptr, true);
     auto first = cursor->NextRow();
     ASSERT_TRUE(first);
     EXPECT_EQ(first->GetRowValue(kNature), Value(std::string("Forêt")));
@@ -301,7 +302,7 @@ TEST_P(HostContract, AddFieldThenUpdateEveryFeature) {
     reopen();
     const std::int32_t target = m_class->FindFieldIndex("FZY_NATURE");
     ASSERT_GE(target, 0);
-    auto cursor = m_class->Search(nullptr, true);
+    auto cursor = vark::host::common::SearchFeatureClass(*m_class, nullptr, true);
     for (const auto& parcel : StandardParcels()) {
         auto row = cursor->NextRow();
         ASSERT_TRUE(row);
@@ -348,7 +349,7 @@ TEST_P(HostContract, UpdateCursorDroppedWithoutFlush) {
     reopen();
     const std::int32_t target = m_class->FindFieldIndex("FZY_CODE");
     ASSERT_GE(target, 0) << "the field stays: it was added before the pass";
-    auto cursor = m_class->Search(nullptr, true);
+    auto cursor = vark::host::common::SearchFeatureClass(*m_class, nullptr, true);
     while (auto row = cursor->NextRow()) {
         if (m_traits.transactional) {
             EXPECT_TRUE(IsNull(row->GetRowValue(target)));
@@ -356,6 +357,42 @@ TEST_P(HostContract, UpdateCursorDroppedWithoutFlush) {
             EXPECT_EQ(row->GetRowValue(target), Value(0.5));
         }
     }
+}
+
+// A value assigned to a field is converted for the field's type the same
+// way in every adapter; a text that is no number is refused, not stored as
+// something else.
+TEST_P(HostContract, AssignedValuesAreConvertedForTheField) {
+    Field field = NewField();
+    field.SetFieldName("FZY_CODE");
+    field.SetFieldType(kFieldDouble);
+    m_class->AddFieldToClass(field);
+    const std::int32_t target = m_class->FindFieldIndex("FZY_CODE");
+    const std::vector<Value> assigned = {Value(std::string("0.25")), Value(std::int64_t{2}),
+                                         Value(-1.5)};
+    {
+        auto cursor = m_class->OpenUpdateCursor(nullptr, true);
+        std::size_t i = 0;
+        while (auto row = cursor->NextRow()) {
+            try {
+                row->SetRowValue(target, Value(std::string("forty")));
+                ADD_FAILURE() << "a text that is no number was taken";
+            } catch (const Failure& f) {
+                EXPECT_EQ(f.number(), err::kTypeMismatch);
+            }
+            row->SetRowValue(target, assigned[i++ % assigned.size()]);
+            cursor->StoreRow(*row);
+        }
+        cursor->Flush();
+    }
+    reopen();
+    const std::vector<double> stored = {0.25, 2.0, -1.5};
+    auto cursor = vark::host::common::SearchFeatureClass(*m_class, nullptr, true);
+    std::size_t i = 0;
+    while (auto row = cursor->NextRow()) {
+        EXPECT_EQ(row->GetRowValue(target), Value(stored[i++ % stored.size()])) << i;
+    }
+    EXPECT_EQ(i, StandardParcels().size());
 }
 
 TEST_P(HostContract, NewLayerOverAShapefileFolderClass) {

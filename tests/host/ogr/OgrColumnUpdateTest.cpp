@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "OgrTestData.h"
+#include "host/common/FeatureClassBase.h"
 #include "host/ogr/OgrApplication.h"
 #include "support/Failure.h"
 
@@ -145,7 +146,7 @@ TEST(OgrColumnUpdate, ValuesReadBackThroughTheSameDataSet) {
             SCOPED_TRACE(shift);
             runPass(*featureClass->OpenColumnUpdateCursor({{source}, {target}}), source, target,
                     shift);
-            auto cursor = featureClass->Search(nullptr, false);
+            auto cursor = vark::host::common::SearchFeatureClass(*featureClass, nullptr, false);
             std::int64_t i = 0;
             Value lastFid;
             while (auto row = cursor->NextRow()) {
@@ -161,7 +162,8 @@ TEST(OgrColumnUpdate, ValuesReadBackThroughTheSameDataSet) {
             auto filter = CreateQueryFilter();
             filter->SetWhereClause(featureClass->GetFields().GetField(0).GetFieldName() + " = " +
                                    ValueToText(lastFid));
-            auto last = featureClass->Search(filter, false)->NextRow();
+            auto last =
+                vark::host::common::SearchFeatureClass(*featureClass, filter, false)->NextRow();
             ASSERT_TRUE(last);
             const auto expected = degreeOf(last->GetRowText(source), kManyFeatures - 1 + shift);
             EXPECT_EQ(last->GetRowValue(target), expected ? Value(*expected) : Value());

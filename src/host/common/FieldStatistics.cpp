@@ -1,0 +1,211 @@
+#include "host/common/FieldStatistics.h"
+
+#include <cmath>
+#include <utility>
+
+#include "host/common/ValueConversion.h"
+#include "host/common/ValueList.h"
+#include "support/Failure.h"
+
+namespace vark::host::common {
+
+namespace {
+constexpr const char* kSource = "Statistics";
+}
+
+// ---------------------------------------------------------------------------
+// CursorFieldScan
+
+CursorFieldScan::CursorFieldScan(std::shared_ptr<Cursor> cursor, std::int32_t index,
+                                 std::int32_t type, std::int64_t expectedCount, Reopen reopen)
+    : m_cursor(std::move(cursor)),
+      m_index(index),
+      m_type(type),
+      m_expected(expectedCount),
+      m_reopen(std::move(reopen)) {}
+
+bool CursorFieldScan::next(ScannedValue& value) {
+    const std::shared_ptr<Row> row = m_cursor->NextRow();
+    if (!row) {
+        return false;
+    }
+    value = ScannedValue{};
+    if (m_type == kFieldText) {
+        if (const auto text = row->GetRowText(m_index)) {
+            value.kind = ScannedValue::Kind::kText;
+            value.text = *text;
+        }
+        return true;
+    }
+    m_value = row->GetRowValue(m_index);
+    if (const auto* i = std::get_if<std::int64_t>(&m_value)) {
+        value.kind = ScannedValue::Kind::kInteger;
+        value.integer = *i;
+    } else if (const auto* d = std::get_if<double>(&m_value)) {
+        value.kind = ScannedValue::Kind::kReal;
+        value.real = *d;
+    } else if (const auto* s = std::get_if<std::string>(&m_value)) {
+        value.kind = ScannedValue::Kind::kText;
+        value.text = *s;
+    }
+    return true;
+}
+
+std::unique_ptr<FieldScan> CursorFieldScan::again() {
+    if (!m_reopen) {
+        return nullptr;
+    }
+    return std::make_unique<CursorFieldScan>(m_reopen(), m_index, m_type, m_expected, m_reopen);
+}
+
+// ---------------------------------------------------------------------------
+// FieldStatistics
+
+void FieldStatistics::SetStatisticsField(std::string name) {
+    m_field = std::move(name);
+}
+
+void FieldStatistics::SetStatisticsCursor(std::shared_ptr<Cursor> cursor) {
+    m_cursor = std::move(cursor);
+    m_scan.reset();
+    m_total = -1;
+    m_done = 0;
+    m_finished = false;
+    m_overLimit = false;
+    m_wantValues = false;
+    m_values.clear();
+    m_texts.clear();
+    m_integers.clear();
+    m_reals.clear();
+    m_sawNan = false;
+    m_haveMinMax = false;
+    m_minMax = {};
+}
+
+void FieldStatistics::start() {
+    if (m_scan) {
+        return;
+    }
+    if (!m_cursor) {
+        throw Failure(err::kObjectVariableNotSet, "Statistics: no cursor was set", kSource);
+    }
+    m_scan = openScan(m_cursor, m_field);
+    m_type = m_scan->fieldType();
+    m_total = m_scan->expectedCount();
+}
+
+std::shared_ptr<Statistics::ValueEnum> FieldStatistics::GetUniqueValues() {
+    gatherValues();
+    return std::make_shared<ValueList>(m_values);
+}
+
+std::int32_t FieldStatistics::GetUniqueValueCount() {
+    gatherValues();
+    return static_cast<std::int32_t>(m_values.size());
+}
+
+MinMax FieldStatistics::GetStatistics() {
+    start();
+    if (!IsNumericFieldType(m_type)) {
+        throw Failure(err::kHostFailure, "Statistics: the field " + m_field + " is not numeric",
+                      kSource);
+    }
+    run(true);
+    return m_minMax;
+}
+
+// A pass for the minimum and maximum alone keeps no values: memory then
+// stays flat however many features there are. Values asked for after such
+// a pass take a pass of their own.
+void FieldStatistics::gatherValues() {
+    start();
+    if (m_finished && !m_wantValues) {
+        std::unique_ptr<FieldScan> again = m_scan->again();
+        if (!again) {
+            throw Failure(err::kHostFailure,
+                          "Statistics: the cursor was already read for the field " + m_field,
+                          kSource);
+        }
+        m_scan = std::move(again);
+        m_total = m_scan->expectedCount();
+        m_finished = false;
+        m_done = 0;
+    }
+    m_wantValues = true;
+    run(false);
+}
+
+void FieldStatistics::number(double value) {
+    if (std::isnan(value)) {
+        return;
+    }
+    if (!m_haveMinMax) {
+        m_minMax = {value, value};
+        m_haveMinMax = true;
+    } else {
+        m_minMax.minimum = std::min(m_minMax.minimum, value);
+        m_minMax.maximum = std::max(m_minMax.maximum, value);
+    }
+}
+
+void FieldStatistics::added() {
+    m_overLimit = m_limit > 0 && m_values.size() > static_cast<std::size_t>(m_limit);
+}
+
+void FieldStatistics::addValue(const ScannedValue& value) {
+    switch (value.kind) {
+        case ScannedValue::Kind::kNull:
+            return;
+        case ScannedValue::Kind::kInteger:
+            number(static_cast<double>(value.integer));
+            if (m_wantValues && !m_overLimit && m_integers.insert(value.integer).second) {
+                m_values.emplace_back(value.integer);
+                added();
+            }
+            return;
+        case ScannedValue::Kind::kReal:
+            number(value.real);
+            if (!m_wantValues || m_overLimit) {
+                return;
+            }
+            if (std::isnan(value.real) ? !std::exchange(m_sawNan, true)
+                                       : m_reals.insert(value.real).second) {
+                m_values.emplace_back(value.real);
+                added();
+            }
+            return;
+        case ScannedValue::Kind::kText:
+            if (!m_wantValues || m_overLimit || m_texts.find(value.text) != m_texts.end()) {
+                return;
+            }
+            m_texts.emplace(value.text);
+            m_values.emplace_back(std::string(value.text));
+            added();
+            return;
+    }
+}
+
+void FieldStatistics::run(bool toTheEnd) {
+    start();
+    if (m_finished || (m_overLimit && !toTheEnd)) {
+        return;
+    }
+    ScannedValue value;
+    while (m_scan->next(value)) {
+        ++m_done;
+        if (m_progress && m_done % kProgressInterval == 0) {
+            m_progress(m_done, m_total);
+        }
+        addValue(value);
+        if (m_overLimit && !toTheEnd) {
+            return;
+        }
+    }
+    m_finished = true;
+    if (m_progress) {
+        // At the end of the pass the count is known, whatever was expected.
+        m_progress(m_done, m_total < 0 ? m_done : m_total);
+    }
+}
+
+}  // namespace vark::host::common
