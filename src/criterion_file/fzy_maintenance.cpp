@@ -123,12 +123,14 @@ bool fzy_io_check(const std::string& fieldName, const std::string& layerName) {
 std::int16_t fzy_io_valid(const std::string& layerName, const std::string& workspacePath) {
     int marker = 0;
     LoadedFile f;
+    std::int16_t storedDeleted = 0;
     try {
         FzyModule& m = Module();
         f = LoadOpenFile();
         m.state.Kind1Count = f.layout.Kind1Count;
         m.state.Kind2Count = f.layout.Kind2Count;
         m.state.DeletedCount = f.layout.DeletedCount;
+        storedDeleted = f.layout.DeletedCount;
         marker = 1;
         if (!f.layout.sound()) {
             ThrowDamaged(f.layout.damage);
@@ -172,7 +174,7 @@ std::int16_t fzy_io_valid(const std::string& layerName, const std::string& works
         CompactOpenFile(f, compactMarker);
     } catch (...) {
         ReportFzyFailure(CurrentFailure(), "fzy_io_compressfzy", compactMarker);
-        Module().state.DeletedCount = f.layout.DeletedCount;
+        Module().state.DeletedCount = storedDeleted;
     }
     return 1;
 }
