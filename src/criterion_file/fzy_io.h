@@ -133,7 +133,6 @@ std::int16_t fzy_io_close();
 /// position, as the family's tools read it) or a text is longer than 32767
 /// bytes, 70 for a read-only file or folder, 57 when writing fails (a full
 /// disk among them); the file is then unchanged.
-
 std::int16_t fzy_io_addrecord(const std::string& fieldName, const std::string& alias,
                               std::int16_t code, double Val_a, double Val_b, double Val_c,
                               double Val_d, const std::string& workspacePath,
