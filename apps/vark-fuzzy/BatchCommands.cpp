@@ -14,7 +14,6 @@
 #include "dialog/CriterionRun.h"
 #include "dialog/FieldListing.h"
 #include "dialog/TextNumbers.h"
-#include "host/HostState.h"
 #include "host/ogr/OgrApplication.h"
 #include "support/ErrorHandling.h"
 #include "support/Failure.h"
@@ -121,18 +120,6 @@ private:
     std::shared_ptr<UiServices> m_previous;
 };
 
-class ApplicationInstalled {
-public:
-    explicit ApplicationInstalled(std::shared_ptr<host::Application> app)
-        : m_previous(std::exchange(g_pApplication(), std::move(app))) {}
-    ~ApplicationInstalled() { g_pApplication() = std::move(m_previous); }
-    ApplicationInstalled(const ApplicationInstalled&) = delete;
-    ApplicationInstalled& operator=(const ApplicationInstalled&) = delete;
-
-private:
-    std::shared_ptr<host::Application> m_previous;
-};
-
 class DescriptionInstalled {
 public:
     explicit DescriptionInstalled(std::shared_ptr<DescriptionTarget> target)
@@ -223,7 +210,6 @@ struct Target {
     std::shared_ptr<host::Application> application;
     std::shared_ptr<host::FeatureLayer> layer;
     std::shared_ptr<host::FeatureClass> featureClass;
-    std::int32_t index = 0;
     std::string layerName;
     std::string workspacePath;
 };
@@ -369,22 +355,22 @@ MembershipScale ScaleOf(const ParsedArgs& args) {
 /// opened.
 struct ComputePlan {
     CriterionRequest request;
+    /// The entries as given, for the counts printed beside them.
     std::vector<std::string> entries;
 };
 
-/// The computation's request from the command line. Returns nullopt, after
-/// the dialog's message on `io.err`, when the scale has no degree for some
-/// entries' grades. Throws UsageError.
+/// The computation's request from the command line, its entries parsed.
+/// Returns nullopt, after the dialog's message on `io.err`, when the scale
+/// has no degree for some entries' grades. Throws UsageError.
 std::optional<ComputePlan> PlanCompute(const ParsedArgs& args, BatchIo& io) {
     ComputePlan plan;
     const std::string& field = args.positionals[1];
     plan.entries = GradedEntries(args);
     plan.request.sourceField = field;
-    plan.request.gradedEntries = plan.entries;
+    plan.request.gradedEntries = LoadGradedEntries(plan.entries);
     plan.request.typedName = args.value("--name").value_or("FZY_" + field);
     plan.request.scale = ScaleOf(args);
-    const auto undefined =
-        UndefinedGradeValues(LoadGradedEntries(plan.entries), plan.request.scale);
+    const auto undefined = UndefinedGradeValues(plan.request.gradedEntries, plan.request.scale);
     if (!undefined.empty()) {
         io.err << Lines(Text(text::kUndefinedGrades)) << '\n';
         for (const auto& value : undefined) {
@@ -396,9 +382,8 @@ std::optional<ComputePlan> PlanCompute(const ParsedArgs& args, BatchIo& io) {
 }
 
 int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progress) {
-    std::string layerPath = target.workspacePath;
-    std::string layerName = target.layerName;
     std::int32_t marker = 1;
+    plan.request.featureClass = target.featureClass;
     CriterionRun run;
     {
         ProgressBar bar(io.err, progress);
@@ -407,8 +392,8 @@ int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progres
         };
         try {
             RequireTextField(target, plan.request.sourceField);
-            run = RunCriterionComputation(layerPath, layerName, target.index,
-                                          std::move(plan.request), marker);
+            run = RunCriterionComputation(*target.application, target.workspacePath,
+                                          target.layerName, plan.request, marker);
         } catch (...) {
             const Failure failure = CurrentFailure();
             bar.finish();
@@ -432,13 +417,6 @@ int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progres
     return kExitOk;
 }
 
-std::string WithoutShp(std::string name) {
-    for (std::size_t at = name.find(".shp"); at != std::string::npos; at = name.find(".shp", at)) {
-        name.erase(at, 4);
-    }
-    return name;
-}
-
 int RunDescribe(const Target& target, const ParsedArgs& args, BatchIo& io, const StreamUi& ui) {
     const std::string& field = args.positionals[1];
     auto description = std::make_shared<DescriptionBuffer>();
@@ -448,7 +426,7 @@ int RunDescribe(const Target& target, const ParsedArgs& args, BatchIo& io, const
     try {
         marker = 1;
         std::string layerPath = target.workspacePath;
-        std::string layerName = WithoutShp(target.layerName);
+        std::string layerName = CriterionFileLayerName(target.layerName);
         // Describing reads: a layer without a criterion file has no
         // description, and gets no empty file for asking.
         std::error_code error;
@@ -514,7 +492,6 @@ int Run(std::string_view subcommand, const std::vector<std::string>& argv, Batch
     } catch (...) {
         return Report(CurrentFailure(), kProgramName, form.procedure);
     }
-    ApplicationInstalled installed(target.application);
     if (subcommand == "fields") return RunFields(target, args, io);
     if (subcommand == "values") return RunValues(target, args, io, progress);
     if (subcommand == "compute") return RunCompute(target, std::move(*plan), io, progress);

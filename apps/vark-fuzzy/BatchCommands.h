@@ -55,9 +55,10 @@ struct BatchIo {
 /// error report of the dialog (also appended to the error log) and the
 /// progress bar to `io.err`. Returns the exit status: kExitOk, kExitFailure,
 /// kExitUsage (a command line that cannot run: the message and the usage
-/// go to `io.err`) or kExitRefused. Installs its own UI services, a
-/// description buffer and the application for the length of the run and
-/// puts back what was there. Never throws.
+/// go to `io.err`) or kExitRefused. Installs its own UI services and a
+/// description buffer for the length of the run and puts back what was
+/// there; the application reference (g_pApplication) is left alone: the
+/// commands hand the layer they opened to the work. Never throws.
 int RunBatch(std::string_view subcommand, const std::vector<std::string>& args,
              BatchIo& io) noexcept;
 

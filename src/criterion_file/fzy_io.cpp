@@ -230,6 +230,11 @@ void ReportFzyFailure(const Failure& failure, const char* procedure, int marker)
 
 }  // namespace fzy
 
+std::string CriterionFileLayerName(std::string layerName) {
+    fzy::RemoveShp(layerName);
+    return layerName;
+}
+
 std::shared_ptr<DescriptionTarget> SetDescriptionTarget(std::shared_ptr<DescriptionTarget> target) {
     FzyModule& m = Module();
     auto previous = m.target;

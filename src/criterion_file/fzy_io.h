@@ -105,7 +105,12 @@ void ResetFzyState();
 /// holding a path separator (it would put the file elsewhere).
 std::string FzyFilePath(const std::string& workspacePath, const std::string& layerName);
 
-/// Removes every ".shp" from `layerName` (exact case: ".SHP" stays; the
+/// The name a layer's criterion file is known by: `layerName` without any
+/// ".shp", exact case (".SHP" stays), removed in one pass from the left as
+/// a text replacement does ("a.s.shphp" gives "a.shp").
+std::string CriterionFileLayerName(std::string layerName);
+
+/// Removes every ".shp" from `layerName` (CriterionFileLayerName; the
 /// caller's variable changes), then opens the layer's criterion file; a
 /// file left open by an earlier open is closed first. Opening writes
 /// nothing and creates nothing. A missing or empty file is OpenStatus
@@ -182,15 +187,25 @@ std::string FzyFileDamage();
 /// a field that cannot be checked counts as present, so its record is kept.
 /// A failure is shown in a message box ("... fzy_io_check Debug=<marker>").
 bool fzy_io_check(const std::string& fieldName, const std::string& layerName);
+/// Whether the layer still has a field of the name a record gives (decoded
+/// from Windows-1252). A test that cannot tell says true, so that the
+/// record is kept.
+using FieldExistsFn = std::function<bool(const std::string& fieldName)>;
+
 /// Marks deleted (kind + 10, DeletedCount + 1 up to 32767) every live
-/// record of the open file whose field fzy_io_check does not find in the
-/// layer, then compacts the file when DeletedCount is above 0 (records
-/// marked by an earlier run included). The marking is done in memory and
-/// the compaction writes the result: one replacement of the whole file,
-/// none when every field exists and nothing was marked before. Returns 1;
-/// on a failure (a damaged file among them) shows its message box ("...
-/// fzy_io_valid Debug=<marker>") and returns 0; a failed compaction shows
-/// its own (see fzy_io_compressfzy) and the function still returns 1.
+/// record of the open file whose field `fieldExists` does not find, then
+/// compacts the file (as fzy_io_compressfzy with `layerName` and
+/// `workspacePath`) when DeletedCount is above 0 (records marked by an
+/// earlier run included). The marking is done in memory and the compaction
+/// writes the result: one replacement of the whole file, none when every
+/// field exists and nothing was marked before. Returns 1; on a failure (a
+/// damaged file among them, a test that throws) shows its message box
+/// ("... fzy_io_valid Debug=<marker>") and returns 0; a failed compaction
+/// shows its own (see fzy_io_compressfzy) and the function still returns 1.
+std::int16_t ValidateCriterionFile(const FieldExistsFn& fieldExists, const std::string& layerName,
+                                   const std::string& workspacePath);
+/// ValidateCriterionFile with fzy_io_check(name, layerName) as the test: the
+/// fields of the first focus-map layer named `layerName`.
 std::int16_t fzy_io_valid(const std::string& layerName, const std::string& workspacePath);
 /// Rewrites the open file without its deleted records: the header bytes are
 /// kept, Kind1Count becomes the number of kept kind-1 records, Kind2Count

@@ -121,6 +121,13 @@ bool fzy_io_check(const std::string& fieldName, const std::string& layerName) {
 }
 
 std::int16_t fzy_io_valid(const std::string& layerName, const std::string& workspacePath) {
+    return ValidateCriterionFile(
+        [&layerName](const std::string& fieldName) { return fzy_io_check(fieldName, layerName); },
+        layerName, workspacePath);
+}
+
+std::int16_t ValidateCriterionFile(const FieldExistsFn& fieldExists, const std::string& layerName,
+                                   const std::string& workspacePath) {
     int marker = 0;
     LoadedFile f;
     std::int16_t storedDeleted = 0;
@@ -145,7 +152,7 @@ std::int16_t fzy_io_valid(const std::string& layerName, const std::string& works
             }
             const std::string name = DecodeCp1252(RecordFieldName(f.bytes, frame));
             marker = 3;
-            if (fzy_io_check(name, layerName)) {
+            if (fieldExists(name)) {
                 continue;
             }
             RequireWritable();

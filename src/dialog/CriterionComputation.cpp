@@ -4,7 +4,6 @@
 #include <functional>
 #include <unordered_map>
 
-#include "criterion_file/fzy_io.h"
 #include "support/Failure.h"
 
 namespace vark {
@@ -12,7 +11,6 @@ namespace vark {
 namespace {
 
 constexpr std::int32_t kNoDegree = -1;
-constexpr std::int16_t kTextCriterionCode = 999;
 constexpr std::size_t kMaxTypedNameLength = 10;
 constexpr std::int64_t kProgressStep = 4096;
 
@@ -161,11 +159,18 @@ std::string FinalFieldName(std::string_view typedName, const host::Fields& field
     return candidate;
 }
 
-CriterionResult ComputeCriterion(const CriterionRequest& request, std::int32_t* marker) {
+CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileRun& criterionFile,
+                                 std::int32_t* marker) {
     std::int32_t localMarker = 0;
     std::int32_t& mark = marker ? *marker : localMarker;
 
-    const std::vector<GradedEntry> entries = LoadGradedEntries(request.gradedEntries);
+    const std::vector<GradedEntry>& entries = request.gradedEntries;
+    if (entries.size() > kMaxGradedEntries) {
+        throw Failure(err::kSubscriptOutOfRange,
+                      "Subscript out of range: more than " + std::to_string(kMaxGradedEntries) +
+                          " graded values",
+                      "ComputeCriterion");
+    }
     const auto undefined = UndefinedGradeValues(entries, request.scale);
     if (!undefined.empty()) {
         throw Failure(err::kInvalidProcedureCall,
@@ -192,14 +197,7 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, std::int32_t* 
     }
     // The record is written last: a criterion file that cannot take it is
     // refused before the layer is changed at all.
-    if (const std::string damage = FzyFileDamage(); !damage.empty()) {
-        throw Failure(fzy::kDamagedFileError, damage, "ComputeCriterion");
-    }
-    if (FzyState().readOnly) {
-        throw Failure(err::kPermissionDenied,
-                      "Permission denied: the criterion file " + FzyState().path + " is read-only",
-                      "ComputeCriterion");
-    }
+    criterionFile.RequireWritable();
     host::Field field = host::NewField();
     field.SetFieldName(finalName);
     field.SetFieldType(host::kFieldDouble);
@@ -266,9 +264,7 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, std::int32_t* 
         request.progress(result.featureCount, total);
     }
 
-    fzy_io_addrecord(finalName, finalName, kTextCriterionCode, 0.0, 0.0, 0.0, 0.0,
-                     request.workspacePath, request.layerName);
-    fzy_io_close();
+    criterionFile.AddTextCriterion(finalName);
     return result;
 }
 

@@ -3,7 +3,8 @@
 // The criterion computation: turns graded text values of a source field into
 // a new double field holding every feature's fuzzy membership degree, and
 // records the new field in the layer's criterion file. The dialog's "Calculer"
-// button and the batch command both run ComputeCriterion.
+// button and the batch command both run ComputeCriterion, through
+// RunCriterionComputation (CriterionRun.h).
 
 #include <cstdint>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "criterion_file/CriterionFileRun.h"
 #include "host/host.h"
 
 namespace vark {
@@ -62,17 +64,14 @@ std::string FinalFieldName(std::string_view typedName, const host::Fields& field
 struct CriterionRequest {
     /// Name of the source text field.
     std::string sourceField;
-    /// Entries "value->digit" in list order (at most 101).
-    std::vector<std::string> gradedEntries;
+    /// Graded entries in list order, parsed once by the caller (at most
+    /// kMaxGradedEntries).
+    std::vector<GradedEntry> gradedEntries;
     /// Name typed for the new field (truncated by FinalFieldName).
     std::string typedName;
     MembershipScale scale = MembershipScale::Seven;
-    /// The feature class to extend.
+    /// The feature class to extend, resolved by the caller.
     std::shared_ptr<host::FeatureClass> featureClass;
-    /// Workspace path and layer name (".shp" removed) written into the
-    /// criterion record.
-    std::string workspacePath;
-    std::string layerName;
     /// Called every few thousand features and once at the end of the pass,
     /// with (features done, feature count or -1).
     host::ProgressFn progress;
@@ -95,11 +94,13 @@ struct CriterionResult {
 };
 
 /// Runs the computation on `request.featureClass`:
-/// 1. parses the graded entries (LoadGradedEntries) and refuses, with a
-///    Failure naming the values, any entry whose grade the scale does not
-///    define, before anything is written;
+/// 1. refuses, with a Failure, more than kMaxGradedEntries entries
+///    (subscript out of range) and any entry whose grade the scale does not
+///    define (naming the values), before anything is written;
 /// 2. finds the source field (marker 41, then 42 once its name is read);
-/// 3. adds a double field named FinalFieldName(typedName), alias the same;
+/// 3. refuses a criterion file that could not take the record
+///    (`criterionFile.RequireWritable()`), then adds a double field named
+///    FinalFieldName(typedName), alias the same;
 /// 4. writes every feature's degree through one column update (reading the
 ///    source field, writing the new one; host::ColumnUpdate): the
 ///    degree of the first entry (list order) whose value equals the feature's
@@ -107,12 +108,12 @@ struct CriterionResult {
 ///    the features are stored unchanged. The cursor is flushed at the end;
 ///    a failure part way leaves it unflushed, so formats with transactions
 ///    roll the features back (the new field stays);
-/// 5. appends the kind-2 record (code 999, values 0) to the criterion file
-///    and closes it.
-/// Precondition: the layer's criterion file is open (fzy_io_open). Throws
-/// Failure; `marker` (when given) holds the progress marker reached.
+/// 5. has `criterionFile` append the kind-2 record and close
+///    (AddTextCriterion).
+/// Throws Failure; `marker` (when given) holds the progress marker reached.
 /// Does not check the editor state, open or validate the criterion file, or
 /// touch any dialog state.
-CriterionResult ComputeCriterion(const CriterionRequest& request, std::int32_t* marker = nullptr);
+CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileRun& criterionFile,
+                                 std::int32_t* marker = nullptr);
 
 }  // namespace vark

@@ -2,7 +2,7 @@
 
 // The computation as the dialog's "Calculer" button runs it, from the
 // criterion file on, without any window: the dialog and the batch command
-// "compute" both run it.
+// "compute" both run it on a target they have resolved themselves.
 
 #include <cstdint>
 #include <string>
@@ -25,23 +25,22 @@ struct CriterionRun {
     CriterionResult result;
 };
 
-/// Runs, in this order:
-/// 1. fzy_io_open(layerPath, layerName): the layer's criterion file is
-///    opened (created when absent); `layerName` loses every ".shp";
-/// 2. fzy_io_valid: records of fields the layer no longer has are removed;
-/// 3. the feature class of the focus map's layer at `layerIndex`, through
-///    g_pApplication (marker 2 once found);
-/// 4. the editing guard: while the editor's state is 1 the run stops with
-///    outcome Editing and adds nothing (the file may have been compacted by
-///    step 2);
-/// 5. ComputeCriterion with `request`, whose feature class, workspace path
-///    and layer name are filled in here from steps 1 and 3.
-/// The criterion file is closed on every way out. Throws Failure; `marker`
-/// holds the progress marker reached (1 on entry). Does not parse or check
-/// the graded entries beforehand (ComputeCriterion refuses bad ones before
-/// writing) and touches no dialog state or window.
-CriterionRun RunCriterionComputation(std::string& layerPath, std::string& layerName,
-                                     std::int32_t layerIndex, CriterionRequest request,
-                                     std::int32_t& marker);
+/// Runs, in this order, on the target the caller resolved (the feature
+/// class in `request`, its workspace path and its layer's display name):
+/// 1. the layer's criterion file is opened (created when absent) and
+///    cleared of the records of fields the feature class no longer has
+///    (CriterionFileRun, FieldsOf); the marker stays as the caller left it
+///    until the file is open and checked, then becomes 2;
+/// 2. the editing guard: while `application`'s editor is in edit state 1
+///    the run stops with outcome Editing and adds nothing (the file may
+///    have been compacted by step 1);
+/// 3. ComputeCriterion with `request`, which appends the record.
+/// The criterion file is closed on every way out, exactly once. Throws
+/// Failure (the request's feature class missing: 91, before the file is
+/// opened); `marker` holds the progress marker reached. Touches no dialog
+/// state or window.
+CriterionRun RunCriterionComputation(host::Application& application,
+                                     const std::string& workspacePath, const std::string& layerName,
+                                     const CriterionRequest& request, std::int32_t& marker);
 
 }  // namespace vark

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <utility>
 
+#include "dialog/RequireObject.h"
 #include "support/Failure.h"
 
 namespace vark {
@@ -20,15 +21,9 @@ bool IsNumericType(std::int32_t type) {
     return type >= host::kFieldShort && type <= host::kFieldDouble;
 }
 
-/// The object itself, kept alive by the caller's copy of the pointer.
 template <typename T>
 std::shared_ptr<T> Require(std::shared_ptr<T> object, const char* what) {
-    if (!object) {
-        throw Failure(err::kObjectVariableNotSet,
-                      std::string("Object variable or With block variable not set (") + what + ")",
-                      "FieldListing");
-    }
-    return object;
+    return RequireObject(std::move(object), what, "FieldListing");
 }
 
 QLocale CollationLocale() {

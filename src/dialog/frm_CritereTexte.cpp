@@ -18,6 +18,7 @@
 #include "dialog/CriterionRun.h"
 #include "dialog/DialogState.h"
 #include "dialog/FieldListing.h"
+#include "dialog/RequireObject.h"
 #include "dialog/TextNumbers.h"
 #include "dialog/requeteur.h"
 #include "host/HostState.h"
@@ -51,15 +52,9 @@ std::string ResourceString(std::int32_t id) {
     return gTextStore().ResourceString(id);
 }
 
-/// The object itself, kept alive by the caller's copy of the pointer.
 template <typename T>
 std::shared_ptr<T> Require(std::shared_ptr<T> object, const char* what) {
-    if (!object) {
-        throw Failure(err::kObjectVariableNotSet,
-                      std::string("Object variable or With block variable not set (") + what + ")",
-                      text::kFormName);
-    }
-    return object;
+    return RequireObject(std::move(object), what, text::kFormName);
 }
 
 std::shared_ptr<host::Application> App() {
@@ -526,7 +521,7 @@ void frm_CritereTexte::cmd_go_Click() {
         for (int k = 0; k < m_ui->ListValuesSortie->count(); ++k) {
             entries.push_back(ToStd(m_ui->ListValuesSortie->item(k)->text()));
         }
-        const std::vector<GradedEntry> graded = LoadGradedEntries(entries);
+        std::vector<GradedEntry> graded = LoadGradedEntries(entries);
         state.gValueCount = 0;
         for (std::size_t k = 0; k < graded.size(); ++k) {
             state.gValueTexts[k] = graded[k].value;
@@ -554,11 +549,23 @@ void frm_CritereTexte::cmd_go_Click() {
         }
 
         busy.emplace();
+        // The criterion file is named after the layer without ".shp"; the
+        // choice keeps that name from here on.
+        state.gLayerName = CriterionFileLayerName(state.gLayerName);
+        const auto application = App();
+        auto document = Require(application->GetDocument(), "document");
+        auto map = Require(document->GetFocusMap(), "focus map");
+        auto featureLayer = Require(
+            std::dynamic_pointer_cast<host::FeatureLayer>(map->GetMapLayer(state.gLayerIndex)),
+            "feature layer");
+        const auto featureClass = Require(featureLayer->GetFeatureClass(), "feature class");
+
         CriterionRequest request;
         request.sourceField = sourceField;
-        request.gradedEntries = std::move(entries);
+        request.gradedEntries = std::move(graded);
         request.typedName = ToStd(m_ui->Txt_new_name->text());
         request.scale = scale;
+        request.featureClass = featureClass;
         request.progress = [this](std::int64_t done, std::int64_t total) {
             OnComputationProgress(done, total);
         };
@@ -574,8 +581,8 @@ void frm_CritereTexte::cmd_go_Click() {
                     self->m_ui->progressRun->setVisible(false);
                 }
             } runEnd{this};
-            run = RunCriterionComputation(state.gLayerPath, state.gLayerName, state.gLayerIndex,
-                                          std::move(request), marker);
+            run = RunCriterionComputation(*application, state.gLayerPath, state.gLayerName, request,
+                                          marker);
         }
         if (run.outcome == RunOutcome::Editing) {
             busy.reset();
@@ -585,13 +592,7 @@ void frm_CritereTexte::cmd_go_Click() {
 
         marker = 10;
         m_ui->Lst_fields->clear();
-        auto document = Require(App()->GetDocument(), "document");
-        auto map = Require(document->GetFocusMap(), "focus map");
-        auto featureLayer = Require(
-            std::dynamic_pointer_cast<host::FeatureLayer>(map->GetMapLayer(state.gLayerIndex)),
-            "feature layer");
-        const host::Fields fields =
-            Require(featureLayer->GetFeatureClass(), "feature class")->GetFields();
+        const host::Fields fields = featureClass->GetFields();
         for (std::int32_t f = 0; f < fields.GetFieldCount(); ++f) {
             if (fields.GetField(f).GetFieldType() == host::kFieldText) {
                 m_ui->Lst_fields->addItem(ToQ(fields.GetField(f).GetFieldName()));

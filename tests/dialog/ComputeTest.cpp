@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "DialogTestSupport.h"
+#include "criterion_file/FzyTestSupport.h"
 
 namespace vark::test {
 namespace {
@@ -68,6 +69,24 @@ TEST_F(ComputeTest, WritesDegreesRecordsTheCriterionAndResetsTheLists) {
     EXPECT_TRUE(fzy_io_numberinfo("FZY_NATURE"));
     fzy_io_close();
     EXPECT_NE(m_description->text().find("FZY_NATURE"), std::string::npos);
+}
+
+TEST_F(ComputeTest, RunDropsRecordsOfFieldsTheChosenLayerNoLongerHas) {
+    // The layer is shown as "parcelles.shp", its file named "parcelles.fzy":
+    // the check is made on the chosen layer's own fields, not on a layer
+    // looked up again by the file's name.
+    WriteBytes(FzyFile(), Header(0, 2, 0) + Kind2("CODE") + Kind2("FZY_OLD"));
+    Grade({"Forêt"}, 6);
+    ui().cmd_go->click();
+    ASSERT_EQ(Prompts(), std::vector<std::string>{Text(162)});
+    std::string path = m_dir.path().string();
+    std::string layer = "parcelles";
+    fzy_io_open(path, layer);
+    EXPECT_EQ(FzyState().Kind2Count, 2);
+    EXPECT_TRUE(fzy_io_numberinfo("CODE"));
+    EXPECT_FALSE(fzy_io_numberinfo("FZY_OLD"));
+    EXPECT_TRUE(fzy_io_numberinfo("FZY_NATURE"));
+    fzy_io_close();
 }
 
 TEST_F(ComputeTest, RefusalsChangeNothing) {

@@ -57,20 +57,17 @@ protected:
                              std::string typed = "FZY_NATURE") {
         CriterionRequest r;
         r.sourceField = "NATURE";
-        r.gradedEntries = std::move(entries);
+        // One by one: the count is the computation's to refuse.
+        for (const auto& entry : entries) r.gradedEntries.push_back(ParseGradedEntry(entry));
         r.typedName = std::move(typed);
         r.scale = scale;
         r.featureClass = m_fc;
-        r.workspacePath = m_dir.path().string();
-        r.layerName = "parcelles";
         return r;
     }
 
     CriterionResult Run(const CriterionRequest& r, std::int32_t* marker = nullptr) {
-        std::string path = m_dir.path().string();
-        std::string layer = "parcelles";
-        fzy_io_open(path, layer);
-        return ComputeCriterion(r, marker);
+        CriterionFileRun file(m_dir.path().string(), "parcelles", FieldsOf(r.featureClass));
+        return ComputeCriterion(r, file, marker);
     }
 
     std::string FzyPath() const { return m_dir.file("parcelles.fzy"); }

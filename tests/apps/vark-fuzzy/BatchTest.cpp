@@ -8,7 +8,6 @@
 #include "criterion_file/fzy_io.h"
 #include "dialog/CriterionComputation.h"
 #include "dialog/FieldListing.h"
-#include "host/HostState.h"
 #include "host/ogr/OgrApplication.h"
 #include "text_store/clsResourceMDB.h"
 
@@ -113,22 +112,17 @@ private:
 void ComputeStraightforwardly(const fs::path& dataset, const std::vector<std::string>& entries) {
     auto app = ogr::CreateOgrApplication();
     ogr::AddDataSource(*app, {dataset.string(), ""});
-    g_pApplication() = app;
     auto layer = std::dynamic_pointer_cast<host::FeatureLayer>(
         app->GetDocument()->GetFocusMap()->GetMapLayer(0));
     ASSERT_TRUE(layer);
-    std::string path = layer->GetFeatureClass()->GetWorkspace()->GetWorkspacePath();
-    std::string name = layer->GetLayerName();
-    fzy_io_open(path, name);
     CriterionRequest request;
     request.sourceField = "NATURE";
-    request.gradedEntries = entries;
+    request.gradedEntries = LoadGradedEntries(entries);
     request.typedName = "FZY_NATURE";
     request.featureClass = std::make_shared<WholeFeatures>(layer->GetFeatureClass());
-    request.workspacePath = path;
-    request.layerName = name;
-    ComputeCriterion(request);
-    g_pApplication().reset();
+    CriterionFileRun file(layer->GetFeatureClass()->GetWorkspace()->GetWorkspacePath(),
+                          layer->GetLayerName(), FieldsOf(request.featureClass));
+    ComputeCriterion(request, file);
 }
 
 // The column update the computation runs is an optimisation: the files must

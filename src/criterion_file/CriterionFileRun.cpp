@@ -1,0 +1,116 @@
+#include "criterion_file/CriterionFileRun.h"
+
+#include <optional>
+#include <unordered_set>
+#include <utility>
+
+#include "criterion_file/Cp1252.h"
+#include "criterion_file/FzyModule.h"
+#include "support/Failure.h"
+
+namespace vark {
+
+namespace {
+
+/// The marker fzy_io_check reports when a layer's fields cannot be read.
+constexpr int kFieldsMarker = 2;
+/// The refusals before the layer changes name the computation, which asks.
+constexpr const char* kComputation = "ComputeCriterion";
+
+}  // namespace
+
+FieldExistsFn FieldsOf(std::shared_ptr<host::FeatureClass> featureClass) {
+    // Shared by the copies std::function may make of the test.
+    auto stored = std::make_shared<std::optional<std::unordered_set<std::string>>>();
+    return [featureClass = std::move(featureClass), stored](const std::string& fieldName) {
+        if (!*stored) {
+            try {
+                if (!featureClass) {
+                    throw Failure(err::kObjectVariableNotSet,
+                                  "Object variable not set: no feature class", "fzy_io_check");
+                }
+                const host::Fields fields = featureClass->GetFields();
+                std::unordered_set<std::string> names;
+                names.reserve(static_cast<std::size_t>(fields.GetFieldCount()));
+                for (std::int32_t i = 0; i < fields.GetFieldCount(); ++i) {
+                    names.insert(EncodeCp1252(fields.GetField(i).GetFieldName()));
+                }
+                *stored = std::move(names);
+            } catch (...) {
+                fzy::ReportFzyFailure(CurrentFailure(), "fzy_io_check", kFieldsMarker);
+                return true;
+            }
+        }
+        return (*stored)->contains(EncodeCp1252(fieldName));
+    };
+}
+
+CriterionFileRun::CriterionFileRun(std::string workspacePath, std::string layerName,
+                                   const FieldExistsFn& fieldExists)
+    : m_workspacePath(std::move(workspacePath)), m_layerName(std::move(layerName)) {
+    fzy_io_open(m_workspacePath, m_layerName);
+    m_fileNumber = FzyState().gFzyFile;
+    ValidateCriterionFile(fieldExists, m_layerName, m_workspacePath);
+}
+
+CriterionFileRun::~CriterionFileRun() {
+    Close();
+}
+
+bool CriterionFileRun::Holds() const {
+    return m_fileNumber != 0 && FzyState().gFzyFile == m_fileNumber;
+}
+
+void CriterionFileRun::RequireOpen(const char* source) const {
+    if (!Holds()) {
+        throw Failure(err::kBadFileNameOrNumber,
+                      "Bad file name or number: the criterion file of layer \"" + m_layerName +
+                          "\" is no longer open",
+                      source);
+    }
+}
+
+void CriterionFileRun::RequireWritable() const {
+    RequireOpen(kComputation);
+    if (const std::string damage = FzyFileDamage(); !damage.empty()) {
+        throw Failure(fzy::kDamagedFileError, damage, kComputation);
+    }
+    if (FzyState().readOnly) {
+        throw Failure(err::kPermissionDenied,
+                      "Permission denied: the criterion file " + FzyState().path + " is read-only",
+                      kComputation);
+    }
+}
+
+void CriterionFileRun::AddTextCriterion(const std::string& fieldName) {
+    RequireOpen("fzy_io");
+    try {
+        fzy_io_addrecord(fieldName, fieldName, kTextCriterionCode, 0.0, 0.0, 0.0, 0.0,
+                         m_workspacePath, m_layerName);
+    } catch (...) {
+        Close();
+        throw;
+    }
+    m_fileNumber = 0;
+    fzy_io_close();
+}
+
+void CriterionFileRun::Close() noexcept {
+    if (m_fileNumber == 0) {
+        return;
+    }
+    const bool ours = Holds();
+    m_fileNumber = 0;
+    if (!ours) {
+        // Someone opened another criterion file meanwhile: it is not ours
+        // to close.
+        return;
+    }
+    try {
+        fzy_io_close();
+    } catch (...) {
+        // The failure that brought us here is the one to report.
+    }
+}
+
+}  // namespace vark

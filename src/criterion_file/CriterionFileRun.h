@@ -1,0 +1,72 @@
+#pragma once
+
+// The criterion file of one computation, from its opening to its closing:
+// opened and cleared of the records of vanished fields when the run starts,
+// given the new criterion's record when the run succeeds, closed on every
+// way out, exactly once.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "criterion_file/fzy_io.h"
+#include "host/host.h"
+
+namespace vark {
+
+/// The test ValidateCriterionFile needs, over the fields of `featureClass`:
+/// a name is present when a field's name equals it as the criterion file
+/// stores names (both encoded to Windows-1252, so a name holding a
+/// character the file cannot store still finds its record). The fields are
+/// read at the first question and kept. When they cannot be read the
+/// failure is shown ("... fzy_io_check Debug=2") and the answer is true: a
+/// field that cannot be checked keeps its record.
+FieldExistsFn FieldsOf(std::shared_ptr<host::FeatureClass> featureClass);
+
+class CriterionFileRun {
+public:
+    /// The code of every text criterion's record.
+    static constexpr std::int16_t kTextCriterionCode = 999;
+
+    /// Opens the criterion file of `layerName` in `workspacePath`
+    /// (fzy_io_open: nothing is written yet, ".shp" removed from the name),
+    /// then validates it (ValidateCriterionFile with `fieldExists`, which
+    /// reports its own failures). Throws fzy_io_open's failures; nothing is
+    /// open then.
+    CriterionFileRun(std::string workspacePath, std::string layerName,
+                     const FieldExistsFn& fieldExists);
+    /// Closes the file unless AddTextCriterion already did. Never throws.
+    ~CriterionFileRun();
+    CriterionFileRun(const CriterionFileRun&) = delete;
+    CriterionFileRun& operator=(const CriterionFileRun&) = delete;
+
+    const std::string& workspacePath() const { return m_workspacePath; }
+    /// The layer name as the file knows it (".shp" removed).
+    const std::string& layerName() const { return m_layerName; }
+
+    /// Throws Failure when the record could not be appended: the file is
+    /// damaged (fzy::kDamagedFileError), read-only (70), or no longer open
+    /// (52). Lets the run stop before it changes the layer.
+    void RequireWritable() const;
+    /// Appends the kind-2 record of the text criterion `fieldName` (alias
+    /// the same, code 999, values 0, this run's workspace path and layer
+    /// name; fzy_io_addrecord), then closes the file. Throws
+    /// fzy_io_addrecord's and fzy_io_close's failures; the file is closed
+    /// all the same.
+    void AddTextCriterion(const std::string& fieldName);
+
+private:
+    /// True while the module's open file is the one this run opened.
+    bool Holds() const;
+    /// Throws Failure 52, from `source`, unless Holds().
+    void RequireOpen(const char* source) const;
+    void Close() noexcept;
+
+    std::string m_workspacePath;
+    std::string m_layerName;
+    /// The module's number for the file while this run holds it; 0 once
+    /// closed.
+    int m_fileNumber = 0;
+};
+
+}  // namespace vark
