@@ -29,7 +29,7 @@ public:
     static constexpr std::int16_t kTextCriterionCode = 999;
 
     /// Opens the criterion file of `layerName` in `workspacePath`
-    /// (fzy_io_open: created when absent, ".shp" removed from the name),
+    /// (fzy_io_open: nothing is written yet, ".shp" removed from the name),
     /// then validates it (ValidateCriterionFile with `fieldExists`, which
     /// reports its own failures). Throws fzy_io_open's failures; nothing is
     /// open then.

@@ -17,7 +17,12 @@ namespace vark::fzy {
 
 struct FzyModule {
     FzyFileState state;
+    /// The open file's descriptor, read-only; -1 when no file is open, when
+    /// the file does not exist (yet), and after a replacement until the next
+    /// read opens the new file.
     int fd = -1;
+    /// Why writes are refused when state.readOnly is set.
+    std::string readOnlyReason;
     int nextFileNumber = 1;
     std::shared_ptr<DescriptionTarget> target;
 };
@@ -25,9 +30,14 @@ struct FzyModule {
 /// The one module state, created on first use.
 FzyModule& Module();
 
+/// True when a file was opened by fzy_io_open and not closed since.
+bool IsOpen();
+
 /// The whole open file and its records. `bytes` is empty when the file is
-/// too long to be a criterion file (the layout says so). An empty file, or
-/// one shorter than a header whose counts are 0, reads as a bare header.
+/// too long to be a criterion file (the layout says so). A missing or empty
+/// file, or one shorter than a record's position whose counts are 0, reads
+/// as the header it gets with its first record: mark 1 and counts 0 over
+/// its first 8 bytes, its other bytes kept, zeros up to 23 bytes.
 struct LoadedFile {
     std::string bytes;
     FzyLayout layout;
@@ -38,9 +48,11 @@ LoadedFile LoadOpenFile();
 /// Throws Failure 52 when no file is open, 70 when it was opened read-only.
 void RequireWritable();
 
-/// Writes `bytes` at `offset` of the open file. Throws Failure 52 (no file
-/// open), 70 (opened read-only) or 57.
-void WriteAt(std::size_t offset, std::string_view bytes);
+/// Replaces the open file, whole, by `bytes` (see AtomicFile.h; a symbolic
+/// link is followed and stays a link). Afterwards the module reads the new
+/// file. Throws Failure 52 (no file open), 70 (read-only) or what the
+/// replacement throws; the file is then unchanged.
+void ReplaceOpenFile(std::string_view bytes);
 
 /// Throws the damaged-file Failure naming the open file and `damage`.
 [[noreturn]] void ThrowDamaged(const std::string& damage);

@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
+#include "criterion_file/AtomicFile.h"
 #include "criterion_file/Cp1252.h"
 #include "criterion_file/FzyFormat.h"
 #include "criterion_file/FzyModule.h"
@@ -100,6 +102,45 @@ void RemoveShp(std::string& layerName) {
     layerName = std::move(out);
 }
 
+/// Opens an existing criterion file for reading: the descriptor, or -1 when
+/// there is no such file. Never blocks (a FIFO in its place is refused).
+/// Throws Failure 52 for something that is not a regular file, 70 or 57
+/// when it cannot be opened.
+int OpenExisting(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return -1;
+        }
+        throw SystemFailure("Cannot open the criterion file", path, errno);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw Failure(err::kBadFileNameOrNumber,
+                      "Bad file name: \"" + path + "\" is not a regular file", "fzy_io");
+    }
+    return fd;
+}
+
+/// Why a change of the criterion file at `path` cannot be made ("" when it
+/// can): replacing it needs the folder of the file the path leads to
+/// writable, and an existing file that is read-only is respected.
+std::string WhyNotWritable(const std::string& path) {
+    const std::string target = FollowLinks(path);
+    if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) {
+        return std::string("the file is read-only (") + std::strerror(errno) + ")";
+    }
+    std::string folder = fs::path(target).parent_path().string();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        return "its folder \"" + folder + "\" is read-only (" + std::strerror(errno) + ")";
+    }
+    return {};
+}
+
 std::string TextOf(int number) {
     return gTextStore().ResourceString(number);
 }
@@ -110,12 +151,24 @@ std::string Separator() {
 
 }  // namespace
 
+bool IsOpen() {
+    return Module().state.gFzyFile != 0;
+}
+
 LoadedFile LoadOpenFile() {
     FzyModule& m = Module();
-    if (m.fd < 0) {
+    if (!IsOpen()) {
         ThrowNotOpen();
     }
+    if (m.fd < 0) {
+        m.fd = OpenExisting(m.state.path);
+    }
     LoadedFile f;
+    if (m.fd < 0) {
+        f.bytes = NewHeaderBytes();
+        f.layout = ReadFzyLayout(f.bytes);
+        return f;
+    }
     const std::size_t size = FileSize(m.fd, m.state.path);
     if (size > kMaxFileBytes) {
         f.layout.damage =
@@ -123,8 +176,12 @@ LoadedFile LoadOpenFile() {
         return f;
     }
     f.bytes = ReadAll(m.fd, size, m.state.path);
-    if (f.bytes.size() < kHeaderSize && IsEmptyHeader(f.bytes)) {
+    if (f.bytes.size() <= kHeaderSize && IsEmptyHeader(f.bytes)) {
+        // The header it gets with its first record, as the family's tools
+        // complete it: the mark and the counts rewritten, the rest kept.
+        const std::string header = NewHeaderBytes();
         f.bytes.resize(kHeaderSize, '\0');
+        f.bytes.replace(0, 8, header, 0, 8);
     }
     f.layout = ReadFzyLayout(f.bytes);
     return f;
@@ -132,31 +189,26 @@ LoadedFile LoadOpenFile() {
 
 void RequireWritable() {
     FzyModule& m = Module();
-    if (m.fd < 0) {
+    if (!IsOpen()) {
         ThrowNotOpen();
     }
     if (m.state.readOnly) {
         throw Failure(err::kPermissionDenied,
                       "Permission denied: the criterion file \"" + m.state.path +
-                          "\" can only be read (the file or its folder is read-only)",
+                          "\" can only be read: " + m.readOnlyReason,
                       "fzy_io");
     }
 }
 
-void WriteAt(std::size_t offset, std::string_view bytes) {
+void ReplaceOpenFile(std::string_view bytes) {
     RequireWritable();
     FzyModule& m = Module();
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = pwrite(m.fd, bytes.data() + done, bytes.size() - done,
-                                 static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw SystemFailure("Cannot write the criterion file", m.state.path, errno);
-        }
-        done += static_cast<std::size_t>(n);
+    ReplaceFileWhole(FollowLinks(m.state.path), bytes);
+    // The descriptor still reads the replaced file: the next read opens the
+    // new one.
+    if (m.fd >= 0) {
+        ::close(m.fd);
+        m.fd = -1;
     }
 }
 
@@ -205,6 +257,7 @@ void ResetFzyState() {
     }
     m.fd = -1;
     m.state = FzyFileState{};
+    m.readOnlyReason.clear();
     m.nextFileNumber = 1;
     m.target = std::make_shared<DescriptionBuffer>();
 }
@@ -247,45 +300,23 @@ std::int16_t fzy_io_open(std::string& path, std::string& layerName) {
     FzyModule& m = Module();
     const std::string fzyPath = FzyFilePath(path, layerName);
 
-    bool readOnly = false;
-    int fd = ::open(fzyPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-        const int openError = errno;
-        fd = ::open(fzyPath.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            throw SystemFailure("Cannot open the criterion file", fzyPath, openError);
-        }
-        readOnly = true;
-    }
-    if (fd < 0) {
-        throw SystemFailure("Cannot open the criterion file", fzyPath, errno);
-    }
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        throw Failure(err::kBadFileNameOrNumber,
-                      "Bad file name: \"" + fzyPath + "\" is not a regular file", "fzy_io");
-    }
-    m.fd = fd;
-    m.state.gFzyFile = m.nextFileNumber++;
-    m.state.path = fzyPath;
-    m.state.readOnly = readOnly;
-    m.state.Kind1Count = 0;
-    m.state.Kind2Count = 0;
-    m.state.DeletedCount = 0;
-
-    const std::size_t size = static_cast<std::size_t>(st.st_size);
+    // Opening only reads: a new file is written with its first record.
+    const int fd = OpenExisting(fzyPath);
     try {
-        const std::string head = ReadAll(fd, std::min(size, kHeaderSize + 1), fzyPath);
+        std::string reason = WhyNotWritable(fzyPath);
+        std::string head;
+        if (fd >= 0) {
+            head = ReadAll(fd, std::min(FileSize(fd, fzyPath), kHeaderSize + 1), fzyPath);
+        }
+        m.fd = fd;
+        m.state.gFzyFile = m.nextFileNumber++;
+        m.state.path = fzyPath;
+        m.state.readOnly = !reason.empty();
+        m.readOnlyReason = std::move(reason);
+        m.state.Kind1Count = 0;
+        m.state.Kind2Count = 0;
+        m.state.DeletedCount = 0;
         if (head.size() <= kHeaderSize && IsEmptyHeader(head)) {
-            if (!readOnly) {
-                if (head.empty()) {
-                    WriteAt(0, NewHeaderBytes());
-                } else {
-                    WriteAt(0, NewHeaderBytes().substr(0, 8));
-                    WriteAt(head.size(), std::string(kHeaderSize - head.size(), '\0'));
-                }
-            }
             m.state.OpenStatus = "New";
             return 0;
         }
@@ -301,7 +332,9 @@ std::int16_t fzy_io_open(std::string& path, std::string& layerName) {
         m.fd = -1;
         m.state.gFzyFile = 0;
         m.state.path.clear();
-        ::close(fd);
+        if (fd >= 0) {
+            ::close(fd);
+        }
         throw;
     }
 }
@@ -314,25 +347,47 @@ std::int16_t fzy_io_close() {
     m.state.gFzyFile = 0;
     m.state.path.clear();
     m.state.readOnly = false;
+    m.readOnlyReason.clear();
     if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) {
         throw SystemFailure("Cannot close the criterion file", path, errno);
     }
     return 1;
 }
 
-std::int16_t fzy_io_addrecord(const std::string& fieldName, const std::string& alias,
-                              std::int16_t code, double Val_a, double Val_b, double Val_c,
-                              double Val_d, const std::string& workspacePath,
-                              const std::string& layerName) {
-    FzyModule& m = Module();
-    if (m.fd < 0) {
-        ThrowNotOpen();
-    }
+namespace {
+
+/// The open file's bytes and the record to append, once everything that can
+/// be known before writing has been checked.
+struct PreparedAppend {
+    LoadedFile file;
+    std::string record;
+};
+
+PreparedAppend PrepareAppend(const Kind2Record& record) {
     RequireWritable();
-    const LoadedFile f = LoadOpenFile();
-    if (!f.layout.sound()) {
-        ThrowDamaged(f.layout.damage);
+    PreparedAppend p;
+    p.file = LoadOpenFile();
+    if (!p.file.layout.sound()) {
+        ThrowDamaged(p.file.layout.damage);
     }
+    p.record = EncodeKind2(record);
+    const std::size_t nextPosition = p.file.bytes.size() + p.record.size() + 1;
+    if (nextPosition > static_cast<std::size_t>(kMaxPosition) ||
+        p.file.layout.Kind2Count == INT16_MAX) {
+        throw Failure(err::kOverflow,
+                      "Overflow: the record of field \"" + record.fieldName + "\" (" +
+                          std::to_string(p.record.size()) +
+                          " bytes) would take the criterion file \"" + Module().state.path +
+                          "\" past position " + std::to_string(kMaxPosition) +
+                          "; nothing was written",
+                      "fzy_io");
+    }
+    return p;
+}
+
+Kind2Record MakeKind2(const std::string& fieldName, const std::string& alias, std::int16_t code,
+                      double Val_a, double Val_b, double Val_c, double Val_d,
+                      const std::string& workspacePath, const std::string& layerName) {
     Kind2Record record;
     record.fieldName = fieldName;
     record.code = code;
@@ -343,33 +398,61 @@ std::int16_t fzy_io_addrecord(const std::string& fieldName, const std::string& a
     record.Val_d = Val_d;
     record.workspacePath = workspacePath;
     record.layerName = layerName;
-    record.created = OleDateNow();
-    const std::string bytes = EncodeKind2(record);
+    return record;
+}
 
-    const std::size_t start = f.bytes.size();
-    const std::size_t nextPosition = start + bytes.size() + 1;
-    if (nextPosition > static_cast<std::size_t>(kMaxPosition) || f.layout.Kind2Count == INT16_MAX) {
-        throw Failure(
-            err::kOverflow,
-            "Overflow: the record of field \"" + fieldName + "\" (" + std::to_string(bytes.size()) +
-                " bytes) would take the criterion file \"" + m.state.path + "\" past position " +
-                std::to_string(kMaxPosition) + "; nothing was written",
-            "fzy_io");
-    }
-    WriteAt(start, bytes);
-    const auto kind2Count = static_cast<std::int16_t>(f.layout.Kind2Count + 1);
-    std::string count(2, '\0');
-    PutInt16(count, 0, kind2Count);
-    WriteAt(kKind2CountOffset, count);
-    m.state.Kind1Count = f.layout.Kind1Count;
+}  // namespace
+
+std::int16_t fzy_io_addrecord(const std::string& fieldName, const std::string& alias,
+                              std::int16_t code, double Val_a, double Val_b, double Val_c,
+                              double Val_d, const std::string& workspacePath,
+                              const std::string& layerName) {
+    Kind2Record record =
+        MakeKind2(fieldName, alias, code, Val_a, Val_b, Val_c, Val_d, workspacePath, layerName);
+    record.created = OleDateNow();
+    PreparedAppend p = PrepareAppend(record);
+    const auto kind2Count = static_cast<std::int16_t>(p.file.layout.Kind2Count + 1);
+    std::string bytes = std::move(p.file.bytes);
+    bytes += p.record;
+    PutInt16(bytes, kKind2CountOffset, kind2Count);
+    ReplaceOpenFile(bytes);
+    FzyModule& m = Module();
+    m.state.Kind1Count = p.file.layout.Kind1Count;
     m.state.Kind2Count = kind2Count;
-    m.state.DeletedCount = f.layout.DeletedCount;
+    m.state.DeletedCount = p.file.layout.DeletedCount;
     return 1;
 }
 
-std::string fzy_io_readchars(std::int16_t count, std::int16_t position) {
+void FzyCheckAppend(const std::string& fieldName, const std::string& alias,
+                    const std::string& workspacePath, const std::string& layerName) {
+    // The code, the values and the date have a fixed size: they do not
+    // change whether the record fits.
+    const Kind2Record record = MakeKind2(fieldName, alias, 0, 0, 0, 0, 0, workspacePath, layerName);
+    const PreparedAppend p = PrepareAppend(record);
     FzyModule& m = Module();
-    if (m.fd < 0) {
+    const std::string target = FollowLinks(m.state.path);
+    const std::string tmp = TemporaryPathFor(target);
+    struct stat st {};
+    if (::lstat(tmp.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        throw SystemFailure("Cannot create the temporary file", tmp, EISDIR);
+    }
+    std::string folder = fs::path(target).parent_path().string();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    struct statvfs vfs {};
+    if (::statvfs(folder.c_str(), &vfs) == 0 && vfs.f_frsize > 0) {
+        const std::size_t size = p.file.bytes.size() + p.record.size();
+        const auto needed = static_cast<fsblkcnt_t>((size + vfs.f_frsize - 1) / vfs.f_frsize);
+        const fsblkcnt_t free = ::geteuid() == 0 ? vfs.f_bfree : vfs.f_bavail;
+        if (free < needed) {
+            throw SystemFailure("Cannot write the criterion file", m.state.path, ENOSPC);
+        }
+    }
+}
+
+std::string fzy_io_readchars(std::int16_t count, std::int16_t position) {
+    if (!IsOpen()) {
         ThrowNotOpen();
     }
     if (count == 0) {
@@ -381,24 +464,13 @@ std::string fzy_io_readchars(std::int16_t count, std::int16_t position) {
                           " bytes at position " + std::to_string(position),
                       "fzy_io_readchars");
     }
-    std::string bytes(static_cast<std::size_t>(count), '\0');
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = pread(m.fd, bytes.data() + done, bytes.size() - done,
-                                static_cast<off_t>(position - 1 + done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            throw SystemFailure("Cannot read the criterion file", m.state.path, errno);
-        }
-        if (n == 0) {
-            ThrowDamaged(std::to_string(count) + " bytes at position " + std::to_string(position) +
-                         " run past the end of the file");
-        }
-        done += static_cast<std::size_t>(n);
+    const LoadedFile f = LoadOpenFile();
+    const auto offset = static_cast<std::size_t>(position - 1);
+    if (offset + static_cast<std::size_t>(count) > f.bytes.size()) {
+        ThrowDamaged(std::to_string(count) + " bytes at position " + std::to_string(position) +
+                     " run past the end of the file");
     }
-    return DecodeCp1252(bytes);
+    return DecodeCp1252(std::string_view(f.bytes).substr(offset, static_cast<std::size_t>(count)));
 }
 
 std::string DescribeKind2(const Kind2Record& r, const std::function<std::string(int)>& text) {
@@ -506,7 +578,7 @@ void fzy_io_showinfo() {
 }
 
 std::string FzyFileDamage() {
-    if (Module().fd < 0) {
+    if (!IsOpen()) {
         return {};
     }
     try {

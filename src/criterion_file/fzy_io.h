@@ -21,6 +21,13 @@
 // are Windows-1252 on disk, UTF-8 in memory; a character outside the code
 // page is written as "?", and the count written is the number of bytes.
 //
+// Writes. Every change of a file (an append, marking records deleted, a
+// compaction) replaces it whole, atomically (AtomicFile.h): a temporary file
+// "<name>.tmp" beside it, flushed, renamed over it. Whatever stops the
+// program, the file holds its old bytes or its new bytes. A symbolic link
+// to a criterion file is followed: its target is replaced, the link stays.
+// Opening and reading never write.
+//
 // Damaged files. A file whose header counts do not fit its bytes, with a
 // negative count, a header cut short, or a record whose RecordLength is
 // shorter than its frame or runs past the end of the file, is never written
@@ -83,8 +90,8 @@ struct FzyFileState {
     std::int16_t DeletedCount = 0;
     /// Path of the open criterion file ("" when none is open).
     std::string path;
-    /// The file could only be opened for reading (a read-only file or
-    /// folder): readers work, writes throw Failure 70.
+    /// The file can only be read (a read-only file, or a read-only folder,
+    /// where no file can replace it): readers work, writes throw Failure 70.
     bool readOnly = false;
 };
 const FzyFileState& FzyState();
@@ -104,33 +111,45 @@ std::string FzyFilePath(const std::string& workspacePath, const std::string& lay
 std::string CriterionFileLayerName(std::string layerName);
 
 /// Removes every ".shp" from `layerName` (CriterionFileLayerName; the
-/// caller's variable changes), then opens the layer's criterion file for
-/// reading and writing, creating it when absent; a file left open by an
-/// earlier open is closed first. An empty file gets the 23-byte header
-/// (mark 1, counts 0): OpenStatus "New". A file shorter than 24 bytes whose
-/// three counts are present and 0 (the family's tools leave 8-byte ones)
-/// counts as empty too: its mark and counts are rewritten and it is
-/// completed to 23 bytes. Any other file: OpenStatus "Old", counts loaded
-/// from its header, nothing written (a damaged one included; the counts are
-/// 0 when its header is cut short). When the file or folder is read-only
-/// an existing file is opened for reading only. Returns 0.
+/// caller's variable changes), then opens the layer's criterion file; a
+/// file left open by an earlier open is closed first. Opening writes
+/// nothing and creates nothing. A missing or empty file is OpenStatus
+/// "New", counts 0; so is a file shorter than 24 bytes whose three counts
+/// are present and 0 (the family's tools leave 8-byte ones). Such a file
+/// gets its header with its first record: mark 1 and counts over its first
+/// 8 bytes, its other bytes kept, zeros up to 23 bytes. Any other file:
+/// OpenStatus "Old", counts loaded from its header (a damaged one included;
+/// the counts are 0 when its header is cut short). When the file or the
+/// folder it lies in is read-only, FzyState().readOnly is set. Returns 0.
 /// Throws Failure: 76 (no folder for the workspace, see FzyFilePath), 52
-/// (bad layer name), 70 (permission denied), 57 (other I/O errors).
+/// (bad layer name, or something other than a regular file, a FIFO
+/// included, in the file's place), 70 (permission denied), 57 (other I/O
+/// errors).
 std::int16_t fzy_io_open(std::string& path, std::string& layerName);
 /// Closes the open file (nothing happens when none is open). Returns 1.
 std::int16_t fzy_io_close();
 /// Appends one kind-2 record at the end of the file (whatever OpenStatus
 /// says, so several appends in one open follow one another), dated now in
-/// local time, then writes Kind2Count + 1 into the header. Checks everything
+/// local time, with Kind2Count + 1 in the header: one replacement of the
+/// whole file (a new file gets its header with it). Checks everything
 /// before writing a byte. Returns 1. Throws Failure: 52 when no file is
 /// open, kDamagedFileError for a damaged file, 6 (overflow) when the record
 /// would end past position 32767 (the file's end must stay a 16-bit
 /// position, as the family's tools read it) or a text is longer than 32767
-/// bytes, 70 for a read-only file, 57 when writing fails.
+/// bytes, 70 for a read-only file or folder, 57 when writing fails (a full
+/// disk among them); the file is then unchanged.
 std::int16_t fzy_io_addrecord(const std::string& fieldName, const std::string& alias,
                               std::int16_t code, double Val_a, double Val_b, double Val_c,
                               double Val_d, const std::string& workspacePath,
                               const std::string& layerName);
+/// Checks, writing nothing, that fzy_io_addrecord with these texts (any
+/// code and values) would succeed on the open file now: throws the Failure
+/// the append would throw (52, kDamagedFileError, 6, 70), and 57 when the
+/// folder has no room for the new file or a folder stands where its
+/// temporary file goes. For a caller that must know before it changes
+/// anything else; the append checks again.
+void FzyCheckAppend(const std::string& fieldName, const std::string& alias,
+                    const std::string& workspacePath, const std::string& layerName);
 /// `count` bytes from 1-based `position` of the open file, decoded from
 /// Windows-1252; "" for count 0. Throws Failure: 52 when no file is open,
 /// 5 for a negative count or a position below 1, kDamagedFileError when the
@@ -173,13 +192,16 @@ bool fzy_io_check(const std::string& fieldName, const std::string& layerName);
 /// record is kept.
 using FieldExistsFn = std::function<bool(const std::string& fieldName)>;
 
-/// Marks deleted (kind + 10, DeletedCount + 1 up to 32767, written at once)
-/// every live record of the open file whose field `fieldExists` does not
-/// find, then compacts the file (fzy_io_compressfzy with `layerName` and
+/// Marks deleted (kind + 10, DeletedCount + 1 up to 32767) every live
+/// record of the open file whose field `fieldExists` does not find, then
+/// compacts the file (as fzy_io_compressfzy with `layerName` and
 /// `workspacePath`) when DeletedCount is above 0 (records marked by an
-/// earlier run included). Writes nothing when every field exists. Returns
-/// 1; on a failure (a damaged file among them, a test that throws) shows
-/// its message box ("... fzy_io_valid Debug=<marker>") and returns 0.
+/// earlier run included). The marking is done in memory and the compaction
+/// writes the result: one replacement of the whole file, none when every
+/// field exists and nothing was marked before. Returns 1; on a failure (a
+/// damaged file among them, a test that throws) shows its message box
+/// ("... fzy_io_valid Debug=<marker>") and returns 0; a failed compaction
+/// shows its own (see fzy_io_compressfzy) and the function still returns 1.
 std::int16_t ValidateCriterionFile(const FieldExistsFn& fieldExists, const std::string& layerName,
                                    const std::string& workspacePath);
 /// ValidateCriterionFile with fzy_io_check(name, layerName) as the test: the
@@ -189,15 +211,12 @@ std::int16_t fzy_io_valid(const std::string& layerName, const std::string& works
 /// kept, Kind1Count becomes the number of kept kind-1 records, Kind2Count
 /// the number of the other kept records (kind 2, or a kind no tool of the
 /// family writes, so that the walk still reaches every record), DeletedCount
-/// 0. The new file is written to "<name>.tmp" beside the criterion file
-/// (started empty), flushed to disk, closed and renamed over the criterion
-/// file, so an interruption leaves either the old or the new file whole; the
-/// module's open file is then the compacted one, with the same number.
-/// `fileNumber` must be the open file's number and the layer name and
-/// workspace path must name the open file. Failures are shown in a message
-/// box ("... fzy_io_compressfzy Debug=<marker>"); the criterion file is then
-/// unchanged, except when reopening it after the rename fails, which leaves
-/// the module without an open file.
+/// 0. The file is replaced whole (see Writes above); the module's open
+/// file is then the compacted one, with the same number. `fileNumber` must
+/// be the open file's number and the layer name and workspace path must
+/// name the open file. Failures are shown in a message box ("...
+/// fzy_io_compressfzy Debug=<marker>"); the criterion file is then
+/// unchanged.
 void fzy_io_compressfzy(int fileNumber, const std::string& layerName,
                         const std::string& workspacePath);
 

@@ -1,10 +1,3 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <filesystem>
-
 #include "criterion_file/Cp1252.h"
 #include "criterion_file/FzyModule.h"
 #include "criterion_file/fzy_io.h"
@@ -20,59 +13,51 @@ namespace {
     throw Failure(err::kObjectVariableNotSet, "Object variable not set: " + what, "fzy_io_check");
 }
 
-/// Writes `bytes` to a new file at `path` (a stale file of that name is
-/// removed first, never followed if it is a link), flushes it to disk and
-/// closes it. On failure nothing is left at `path`.
-void WriteNewFile(const std::string& path, std::string_view bytes, mode_t mode) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        throw SystemFailure("Cannot remove the old temporary file", path, errno);
-    }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd < 0) {
-        throw SystemFailure("Cannot create the temporary file", path, errno);
-    }
-    auto fail = [&](const char* what) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(path.c_str());
-        throw SystemFailure(what, path, error);
-    };
-    // The mode asked for at creation is cut by the umask; the copy keeps the
-    // criterion file's own.
-    if (::fchmod(fd, mode) != 0) {
-        fail("Cannot set the mode of the temporary file");
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            fail("Cannot write the temporary file");
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0) {
-        fail("Cannot flush the temporary file");
-    }
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(path.c_str());
-        throw SystemFailure("Cannot close the temporary file", path, error);
+/// Throws Failure 5 unless the layer name and workspace path name the open
+/// file: a compaction writes the file the caller meant, or nothing.
+void RequireNamesOpenFile(const std::string& layerName, const std::string& workspacePath) {
+    const std::string named = FzyFilePath(workspacePath, layerName);
+    if (named != Module().state.path) {
+        throw Failure(err::kInvalidProcedureCall,
+                      "Invalid procedure call: layer \"" + layerName + "\" of \"" + workspacePath +
+                          "\" has the criterion file \"" + named + "\", not the open one \"" +
+                          Module().state.path + "\"",
+                      "fzy_io_compressfzy");
     }
 }
 
-void SyncFolderOf(const std::string& path) {
-    std::string folder = std::filesystem::path(path).parent_path().string();
-    if (folder.empty()) {
-        folder = ".";
+/// The open file without its deleted records: header bytes kept, Kind1Count
+/// the kept kind-1 records, Kind2Count the other kept ones, DeletedCount 0.
+/// Then replaces the open file by it. `marker` follows the stages.
+void CompactOpenFile(const LoadedFile& f, int& marker) {
+    std::string out = f.bytes.substr(0, kHeaderSize);
+    marker = 2;
+    std::int16_t kind1 = 0;
+    std::int16_t others = 0;
+    marker = 3;
+    for (const RecordFrame& frame : f.layout.records) {
+        marker = 4;
+        if (frame.kind < kFirstDeletedKind) {
+            out.append(f.bytes, frame.offset, static_cast<std::size_t>(frame.length));
+            marker = 5;
+            if (frame.kind == 1) {
+                ++kind1;
+            } else {
+                ++others;
+            }
+        }
+        marker = 6;
     }
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);  // best effort: the rename is already visible
-        ::close(fd);
-    }
+    PutInt16(out, kKind1CountOffset, kind1);
+    PutInt16(out, kKind2CountOffset, others);
+    PutInt16(out, kDeletedCountOffset, 0);
+    marker = 7;
+    ReplaceOpenFile(out);
+    marker = 10;
+    FzyModule& m = Module();
+    m.state.Kind1Count = kind1;
+    m.state.Kind2Count = others;
+    m.state.DeletedCount = 0;
 }
 
 }  // namespace
@@ -144,18 +129,23 @@ std::int16_t fzy_io_valid(const std::string& layerName, const std::string& works
 std::int16_t ValidateCriterionFile(const FieldExistsFn& fieldExists, const std::string& layerName,
                                    const std::string& workspacePath) {
     int marker = 0;
+    LoadedFile f;
+    std::int16_t storedDeleted = 0;
     try {
         FzyModule& m = Module();
-        const LoadedFile f = LoadOpenFile();
+        f = LoadOpenFile();
         m.state.Kind1Count = f.layout.Kind1Count;
         m.state.Kind2Count = f.layout.Kind2Count;
         m.state.DeletedCount = f.layout.DeletedCount;
+        storedDeleted = f.layout.DeletedCount;
         marker = 1;
         if (!f.layout.sound()) {
             ThrowDamaged(f.layout.damage);
         }
+        // Marked in memory: the compaction below writes the outcome in one
+        // replacement, so no half-marked file can ever be left.
         std::int16_t deleted = f.layout.DeletedCount;
-        for (const RecordFrame& frame : f.layout.records) {
+        for (RecordFrame& frame : f.layout.records) {
             marker = 2;
             if (frame.kind >= kFirstDeletedKind) {
                 continue;
@@ -165,29 +155,35 @@ std::int16_t ValidateCriterionFile(const FieldExistsFn& fieldExists, const std::
             if (fieldExists(name)) {
                 continue;
             }
-            // The count first: should the kind not follow, the next check
-            // compacts a file with nothing to drop, which is harmless. The
-            // count only has to stay above 0, so it stops at its maximum.
+            RequireWritable();
+            // The count only has to stay above 0, so it stops at its maximum.
             if (deleted < INT16_MAX) {
                 ++deleted;
             }
-            std::string bytes(2, '\0');
-            PutInt16(bytes, 0, deleted);
-            WriteAt(kDeletedCountOffset, bytes);
-            m.state.DeletedCount = deleted;
-            PutInt16(bytes, 0, static_cast<std::int16_t>(frame.kind + kDeletedKindOffset));
-            WriteAt(frame.offset + 2, bytes);
+            frame.kind = static_cast<std::int16_t>(frame.kind + kDeletedKindOffset);
+            PutInt16(f.bytes, frame.offset + 2, frame.kind);
         }
-        const LoadedFile after = LoadOpenFile();
-        m.state.DeletedCount = after.layout.DeletedCount;
-        if (after.layout.DeletedCount > 0) {
-            fzy_io_compressfzy(m.state.gFzyFile, layerName, workspacePath);
+        PutInt16(f.bytes, kDeletedCountOffset, deleted);
+        f.layout.DeletedCount = deleted;
+        m.state.DeletedCount = deleted;
+        if (deleted <= 0) {
+            return 1;
         }
-        return 1;
     } catch (...) {
         ReportFzyFailure(CurrentFailure(), "fzy_io_valid", marker);
         return 0;
     }
+    // Reported as the compaction's own failure, as when it is called alone.
+    int compactMarker = 1;
+    try {
+        RequireNamesOpenFile(layerName, workspacePath);
+        RequireWritable();
+        CompactOpenFile(f, compactMarker);
+    } catch (...) {
+        ReportFzyFailure(CurrentFailure(), "fzy_io_compressfzy", compactMarker);
+        Module().state.DeletedCount = storedDeleted;
+    }
+    return 1;
 }
 
 void fzy_io_compressfzy(int fileNumber, const std::string& layerName,
@@ -195,78 +191,19 @@ void fzy_io_compressfzy(int fileNumber, const std::string& layerName,
     int marker = 1;
     try {
         FzyModule& m = Module();
-        if (m.fd < 0 || fileNumber != m.state.gFzyFile) {
+        if (!IsOpen() || fileNumber != m.state.gFzyFile) {
             throw Failure(err::kBadFileNameOrNumber,
                           "Bad file name or number: file " + std::to_string(fileNumber) +
                               " is not the open criterion file",
                           "fzy_io_compressfzy");
         }
-        const std::string named = FzyFilePath(workspacePath, layerName);
-        if (named != m.state.path) {
-            throw Failure(err::kInvalidProcedureCall,
-                          "Invalid procedure call: layer \"" + layerName + "\" of \"" +
-                              workspacePath + "\" has the criterion file \"" + named +
-                              "\", not the open one \"" + m.state.path + "\"",
-                          "fzy_io_compressfzy");
-        }
+        RequireNamesOpenFile(layerName, workspacePath);
         RequireWritable();
         const LoadedFile f = LoadOpenFile();
         if (!f.layout.sound()) {
             ThrowDamaged(f.layout.damage);
         }
-        std::string out = f.bytes.substr(0, kHeaderSize);
-        marker = 2;
-        std::int16_t kind1 = 0;
-        std::int16_t others = 0;
-        marker = 3;
-        for (const RecordFrame& frame : f.layout.records) {
-            marker = 4;
-            if (frame.kind < kFirstDeletedKind) {
-                out.append(f.bytes, frame.offset, static_cast<std::size_t>(frame.length));
-                marker = 5;
-                if (frame.kind == 1) {
-                    ++kind1;
-                } else {
-                    ++others;
-                }
-            }
-            marker = 6;
-        }
-        PutInt16(out, kKind1CountOffset, kind1);
-        PutInt16(out, kKind2CountOffset, others);
-        PutInt16(out, kDeletedCountOffset, 0);
-
-        marker = 7;
-        std::string tmpPath = m.state.path;
-        tmpPath.replace(tmpPath.size() - 4, 4, ".tmp");
-        struct stat st {};
-        const mode_t mode = (::fstat(m.fd, &st) == 0) ? (st.st_mode & 07777) : 0644;
-        WriteNewFile(tmpPath, out, mode);
-        marker = 8;
-        const std::string path = m.state.path;
-        marker = 9;
-        if (::rename(tmpPath.c_str(), path.c_str()) != 0) {
-            const int error = errno;
-            ::unlink(tmpPath.c_str());
-            throw SystemFailure("Cannot replace the criterion file", path, error);
-        }
-        SyncFolderOf(path);
-        marker = 10;
-        const int number = m.state.gFzyFile;
-        ::close(m.fd);
-        m.fd = -1;
-        m.state.gFzyFile = 0;
-        m.state.path.clear();
-        const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd < 0) {
-            throw SystemFailure("Cannot open the compacted criterion file", path, errno);
-        }
-        m.fd = fd;
-        m.state.gFzyFile = number;
-        m.state.path = path;
-        m.state.Kind1Count = kind1;
-        m.state.Kind2Count = others;
-        m.state.DeletedCount = 0;
+        CompactOpenFile(f, marker);
     } catch (...) {
         ReportFzyFailure(CurrentFailure(), "fzy_io_compressfzy", marker);
     }

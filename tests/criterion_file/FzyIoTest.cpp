@@ -116,7 +116,7 @@ TEST_F(FzyIo, FileNameRule) {
         fzy_io_open(path, layer);
         EXPECT_EQ(layer, c.stripped) << c.layer;
         EXPECT_EQ(FzyState().path, fzy(c.stripped)) << c.layer;
-        EXPECT_TRUE(fs::exists(fzy(c.stripped))) << c.layer;
+        EXPECT_FALSE(fs::exists(fzy(c.stripped))) << c.layer << ": opening creates nothing";
         fzy_io_close();
     }
 }
@@ -161,6 +161,8 @@ TEST_F(FzyIo, DatabaseAndUnplaceableWorkspaces) {
 }
 
 TEST_F(FzyIo, OpenClosesTheFileLeftOpen) {
+    WriteBytes(fzy("a"), Header(0, 0, 0));
+    WriteBytes(fzy("b"), Header(0, 0, 0));
     Open("a");
     const int first = FzyState().gFzyFile;
     const int descriptors = OpenDescriptors();
@@ -182,6 +184,7 @@ TEST_F(FzyIo, ShortFilesWithoutRecordsAreCompletedAsNew) {
         {"empty", ""},
         {"eight bytes left by a peer", I16(1) + I16(0) + I16(0) + I16(0)},
         {"bare header, odd mark", I16(7) + std::string(21, '\0')},
+        {"unused bytes set", Header(0, 0, 0).substr(0, 12) + "uuu"},
     };
     for (const Case& c : cases) {
         WriteBytes(fzy("p"), c.bytes);
@@ -190,7 +193,11 @@ TEST_F(FzyIo, ShortFilesWithoutRecordsAreCompletedAsNew) {
         fzy_io_addrecord("F", "F", 999, 0, 0, 0, 0, "/w", "p");
         fzy_io_close();
         const std::string bytes = ReadBytes(fzy("p"));
-        EXPECT_EQ(bytes.substr(0, 23), Header(0, 1, 0)) << c.name;
+        std::string header = Header(0, 1, 0);
+        if (c.bytes.size() > 8) {  // the family's tools keep the unused bytes
+            header.replace(8, c.bytes.size() - 8, c.bytes.substr(8));
+        }
+        EXPECT_EQ(bytes.substr(0, 23), header) << c.name;
         EXPECT_EQ(bytes.size(), 23u + 56 + 1 + 1 + 2 + 1) << c.name;
     }
 }
@@ -244,7 +251,7 @@ TEST_F(FzyIo, PositionLimitIsCheckedBeforeWriting) {
     EXPECT_EQ(FailureNumber([&] { fzy_io_addrecord(huge, "F", 999, 0, 0, 0, 0, "w", "p"); }),
               err::kOverflow);
     fzy_io_close();
-    EXPECT_EQ(ReadBytes(fzy("p")), Header(0, 0, 0));
+    EXPECT_FALSE(fs::exists(fzy("p")));
 }
 
 TEST_F(FzyIo, ReadOnlyFileCanBeReadButNotWritten) {

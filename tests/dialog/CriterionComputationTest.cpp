@@ -30,6 +30,9 @@ std::string ReadBytes(const std::string& path) {
 
 std::int16_t Int16At(const std::string& bytes, std::size_t offset) {
     std::int16_t v = 0;
+    if (bytes.size() < offset + 2) {
+        return v;  // a criterion file never written holds no count
+    }
     std::memcpy(&v, bytes.data() + offset, 2);
     return v;
 }
