@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "CommandLine.h"
+#include "Interruption.h"
 #include "ProgressBar.h"
 #include "criterion_file/fzy_io.h"
 #include "dialog/CriterionComputation.h"
@@ -384,6 +385,14 @@ std::optional<ComputePlan> PlanCompute(const ParsedArgs& args, BatchIo& io) {
 int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progress) {
     std::int32_t marker = 1;
     plan.request.featureClass = target.featureClass;
+    // A signal stops the run where nothing is half-written.
+    InterruptionGuard interruption;
+    plan.request.cancelled = [] { return InterruptionGuard::Signal() != 0; };
+    const auto interrupted = [&io] {
+        const int signal = InterruptionGuard::Signal();
+        io.err << "vark-fuzzy: interrupted (signal " << signal << ")\n";
+        return 128 + signal;
+    };
     CriterionRun run;
     {
         ProgressBar bar(io.err, progress);
@@ -397,9 +406,15 @@ int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progres
         } catch (...) {
             const Failure failure = CurrentFailure();
             bar.finish();
+            if (InterruptionGuard::Signal() != 0) {
+                return interrupted();
+            }
             return Report(failure, text::kFormName, "cmd_go_Click",
                           "Debug=" + std::to_string(marker));
         }
+    }
+    if (InterruptionGuard::Signal() != 0 && run.outcome == RunOutcome::Editing) {
+        return interrupted();
     }
     if (run.outcome == RunOutcome::Editing) {
         io.err << Lines(Text(text::kEditing)) << '\n';
@@ -414,6 +429,12 @@ int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progres
     io.out << result.unlistedCount << "\t(" << Text(text::kUnlisted) << ")\n"
            << result.emptyCount << "\t(" << Text(text::kEmpty) << ")\n"
            << result.nullCount << "\t(" << Text(text::kNull) << ")\n";
+    if (const int signal = InterruptionGuard::Signal(); signal != 0) {
+        // The signal came once the change was made: it is whole.
+        io.err << "vark-fuzzy: signal " << signal << " came once " << result.fieldName
+               << " was written in full\n";
+        return 128 + signal;
+    }
     return kExitOk;
 }
 

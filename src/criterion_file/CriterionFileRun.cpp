@@ -82,6 +82,11 @@ void CriterionFileRun::RequireWritable() const {
     }
 }
 
+void CriterionFileRun::RequireWritable(const std::string& fieldName) const {
+    RequireWritable();
+    FzyCheckAppend(fieldName, fieldName, m_workspacePath, m_layerName);
+}
+
 void CriterionFileRun::AddTextCriterion(const std::string& fieldName) {
     RequireOpen("fzy_io");
     try {

@@ -48,6 +48,10 @@ public:
     /// damaged (fzy::kDamagedFileError), read-only (70), or no longer open
     /// (52). Lets the run stop before it changes the layer.
     void RequireWritable() const;
+    /// The same, and every other failure the append of the record of
+    /// `fieldName` can be known to meet beforehand (FzyCheckAppend: the
+    /// 16-bit size of the file, the room on disk).
+    void RequireWritable(const std::string& fieldName) const;
     /// Appends the kind-2 record of the text criterion `fieldName` (alias
     /// the same, code 999, values 0, this run's workspace path and layer
     /// name; fzy_io_addrecord), then closes the file. Throws

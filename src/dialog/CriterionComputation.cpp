@@ -195,38 +195,29 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
         throw Failure(err::kInvalidProcedureCall, "The name of the field to create is empty",
                       "ComputeCriterion");
     }
-    // The record is written last: a criterion file that cannot take it is
-    // refused before the layer is changed at all.
-    criterionFile.RequireWritable();
+    // Whatever can be known to fail is checked before the layer changes:
+    // the criterion file must take the record (size, damage, rights, room).
+    criterionFile.RequireWritable(finalName);
     host::Field field = host::NewField();
     field.SetFieldName(finalName);
     field.SetFieldType(host::kFieldDouble);
     field.SetFieldAlias(finalName);
-    featureClass.AddFieldToClass(field);
-
-    const host::Fields after = featureClass.GetFields();
-    const std::int32_t newIndex = after.FindFieldIndex(finalName);
-    const std::int32_t sourceIndex = after.FindFieldIndex(sourceName);
-    if (newIndex < 0 || sourceIndex < 0) {
-        throw Failure(err::kSubscriptOutOfRange,
-                      "Field " + (newIndex < 0 ? finalName : sourceName) +
-                          " not found after the new field was added",
-                      "ComputeCriterion");
-    }
-    // The pass reads the source field and writes the new one, nothing else:
-    // a host may then store just that column instead of whole features.
-    auto cursor = featureClass.OpenColumnUpdateCursor({{sourceIndex}, {newIndex}});
-    if (!cursor) {
-        throw Failure(err::kObjectVariableNotSet, "The host gave no update cursor",
+    std::unique_ptr<host::NewFieldPass> pass =
+        featureClass.OpenNewFieldPass(field, sourceIndexBefore);
+    if (!pass) {
+        throw Failure(err::kObjectVariableNotSet, "The host gave no pass for the new field",
                       "ComputeCriterion");
     }
 
     // First entry of a value wins, as a scan in list order would find it.
+    // The values are compared as the layer stores its texts.
     std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> lookup;
     lookup.reserve(entries.size());
     std::vector<double> degrees(entries.size());
     for (std::size_t k = 0; k < entries.size(); ++k) {
-        lookup.emplace(entries[k].value, k);
+        if (std::optional<std::string> stored = pass->EncodeText(entries[k].value)) {
+            lookup.emplace(std::move(*stored), k);
+        }
         degrees[k] = static_cast<double>(*MembershipDegree(entries[k].grade, request.scale));
     }
 
@@ -235,36 +226,47 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     result.entryCounts.assign(entries.size(), 0);
     const bool writeDegrees = !entries.empty();
     const std::int64_t total = request.progress ? featureClass.GetFeatureCount() : -1;
+    const auto stopIfCancelled = [&request] {
+        if (request.cancelled && request.cancelled()) {
+            throw Failure(err::kUserInterrupt, "Interrupted: nothing was changed",
+                          "ComputeCriterion");
+        }
+    };
+    stopIfCancelled();
 
-    while (auto row = cursor->NextRow()) {
-        if (writeDegrees) {
-            double degree = 0.0;
-            const std::optional<std::string_view> text = row->GetRowText(sourceIndex);
+    result.featureCount =
+        pass->Prepare([&](std::optional<std::string_view> text) -> std::optional<double> {
+            if (++result.featureCount % kProgressStep == 0) {
+                stopIfCancelled();
+                if (request.progress) {
+                    request.progress(result.featureCount, total);
+                }
+            }
+            if (!writeDegrees) {
+                return std::nullopt;
+            }
             if (!text) {
                 ++result.nullCount;
             } else if (auto it = lookup.find(*text); it != lookup.end()) {
-                degree = degrees[it->second];
                 ++result.entryCounts[it->second];
+                return degrees[it->second];
             } else if (text->empty()) {
                 ++result.emptyCount;
             } else {
                 ++result.unlistedCount;
             }
-            row->SetRowDouble(newIndex, degree);
-        }
-        cursor->StoreRow(*row);
-        ++result.featureCount;
-        if (request.progress && result.featureCount % kProgressStep == 0) {
-            request.progress(result.featureCount, total);
-        }
-    }
-    cursor->Flush();
-    cursor.reset();
+            return 0.0;
+        });
     if (request.progress) {
         request.progress(result.featureCount, total);
     }
+    stopIfCancelled();
 
+    // The record first, the layer's change last: stopped between the two,
+    // the file names a field that does not exist, and the next run's check
+    // removes that record.
     criterionFile.AddTextCriterion(finalName);
+    pass->Commit();
     return result;
 }
 

@@ -7,6 +7,7 @@
 // RunCriterionComputation (CriterionRun.h).
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -75,6 +76,10 @@ struct CriterionRequest {
     /// Called every few thousand features and once at the end of the pass,
     /// with (features done, feature count or -1).
     host::ProgressFn progress;
+    /// Asked every few thousand features and once more before the criterion
+    /// record is written: true stops the run (Failure 18) with the layer and
+    /// the criterion file as they were, where the format allows it.
+    std::function<bool()> cancelled;
 };
 
 struct CriterionResult {

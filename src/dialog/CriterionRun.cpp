@@ -8,9 +8,12 @@ namespace vark {
 CriterionRun RunCriterionComputation(host::Application& application,
                                      const std::string& workspacePath, const std::string& layerName,
                                      const CriterionRequest& request, std::int32_t& marker) {
-    CriterionFileRun criterionFile(
-        workspacePath, layerName,
-        FieldsOf(RequireObject(request.featureClass, "feature class", "RunCriterionComputation")));
+    const auto featureClass =
+        RequireObject(request.featureClass, "feature class", "RunCriterionComputation");
+    // One run at a time per layer, for the whole run: the check of the
+    // criterion file changes it too.
+    const auto lock = featureClass->LockForUpdate(kLayerLockWaitMilliseconds);
+    CriterionFileRun criterionFile(workspacePath, layerName, FieldsOf(featureClass));
     marker = 2;
 
     CriterionRun run;

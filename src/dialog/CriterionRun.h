@@ -25,8 +25,13 @@ struct CriterionRun {
     CriterionResult result;
 };
 
+/// How long a run waits for another run on the same layer to finish.
+inline constexpr std::int32_t kLayerLockWaitMilliseconds = 5000;
+
 /// Runs, in this order, on the target the caller resolved (the feature
 /// class in `request`, its workspace path and its layer's display name):
+/// 0. the feature class's update lock is taken for the whole run (waiting
+///    up to kLayerLockWaitMilliseconds for another run to end);
 /// 1. the layer's criterion file is opened (created when absent) and
 ///    cleared of the records of fields the feature class no longer has
 ///    (CriterionFileRun, FieldsOf); the marker stays as the caller left it

@@ -268,6 +268,43 @@ struct ColumnUpdate {
     bool recycling = true;
 };
 
+/// Keeps the runs that change a feature class apart: while one lives, no
+/// other run (in this process or another) gets one for the same data.
+class UpdateLock {
+public:
+    virtual ~UpdateLock() = default;
+};
+
+/// A new double field added to a feature class and filled by one pass over
+/// its features, in two steps: Prepare writes everything where nobody sees
+/// it yet, Commit makes the field and its values part of the class at once.
+/// Dropped before Commit, the pass leaves the class as it was, where the
+/// format allows it (a shapefile's table is written to a new file renamed
+/// over the old one; a database adds the column in the pass's transaction);
+/// elsewhere the field stays and the values stored so far are kept or
+/// rolled back as the format does.
+class NewFieldPass {
+public:
+    virtual ~NewFieldPass() = default;
+    /// The value of one feature from the text of its source field (nullopt
+    /// for a null), as EncodeText gives texts; nullopt leaves the new field
+    /// unset for that feature.
+    using ValueOf = std::function<std::optional<double>(std::optional<std::string_view> text)>;
+    /// `utf8` in the encoding in which Prepare hands the source texts to
+    /// its function (the layer's own); nullopt when the layer cannot hold
+    /// it, so that no feature has it.
+    virtual std::optional<std::string> EncodeText(std::string_view utf8) const {
+        return std::string(utf8);
+    }
+    /// Adds the field and stores every feature's value (`valueOf`, called
+    /// once per feature in the layer's order), flushed but not yet part of
+    /// the class. Returns the features written. Throws Failure, and what
+    /// `valueOf` throws. Call once.
+    virtual std::int64_t Prepare(const ValueOf& valueOf) = 0;
+    /// Makes the field part of the class. Throws Failure; after Prepare only.
+    virtual void Commit() = 0;
+};
+
 class FeatureClass {
 public:
     virtual ~FeatureClass() = default;
@@ -295,6 +332,19 @@ public:
     virtual std::shared_ptr<UpdateCursor> OpenColumnUpdateCursor(const ColumnUpdate& columns) = 0;
     /// Number of features, or -1 when it would cost a pass to know.
     virtual std::int64_t GetFeatureCount() = 0;
+    /// A pass adding the double field `field` filled from the text field
+    /// `sourceIndex` (see NewFieldPass). By default the field is added at
+    /// Prepare and the values go through a column update flushed at Commit.
+    virtual std::unique_ptr<NewFieldPass> OpenNewFieldPass(const Field& field,
+                                                           std::int32_t sourceIndex);
+    /// Takes the class's update lock, waiting up to `waitMilliseconds` for
+    /// another run to let it go; throws Failure naming the class when it
+    /// does not. The class then shows the data as they are now, changes of
+    /// other runs included. By default a lock that keeps nobody out.
+    virtual std::unique_ptr<UpdateLock> LockForUpdate(std::int32_t waitMilliseconds) {
+        (void)waitMilliseconds;
+        return std::make_unique<UpdateLock>();
+    }
 };
 
 class Layer {

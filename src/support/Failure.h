@@ -30,6 +30,8 @@ private:
 /// reports and logs read the same across the family of tools.
 namespace err {
 constexpr std::int32_t kSubscriptOutOfRange = 9;
+/// The user stopped the work (Ctrl-C, a termination signal, a cancel).
+constexpr std::int32_t kUserInterrupt = 18;
 constexpr std::int32_t kOverflow = 6;
 constexpr std::int32_t kFileNotFound = 53;
 constexpr std::int32_t kBadFileNameOrNumber = 52;

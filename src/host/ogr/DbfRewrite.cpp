@@ -242,6 +242,21 @@ bool FormatDbfNumber(double value, int size, int decimals, char* out) {
     return true;
 }
 
+void DbfRewrite::RemoveLeftover(const std::string& dbfPath) {
+    std::error_code error;
+    std::filesystem::path table(dbfPath);
+    if (std::filesystem::is_symlink(table, error)) {
+        table = std::filesystem::canonical(table, error);
+        if (error) {
+            return;  // a dangling link: the rewrite itself will say so
+        }
+    }
+    const std::string leftover = table.string() + ".tmp";
+    if (::unlink(leftover.c_str()) != 0 && errno != ENOENT) {
+        throw SystemFailure(errno, "removing the temporary table", leftover);
+    }
+}
+
 DbfRewrite::DbfRewrite(const std::string& dbfPath, std::optional<std::string> encoding)
     : m_path(dbfPath) {
     struct stat st {};
@@ -494,16 +509,19 @@ DbfRewrite::Result DbfRewrite::prepare(std::string_view utf8Name, int sourceFiel
                     std::memset(value, '*', kValueSize);
                     ++result.deleted;
                 } else {
-                    const double number = valueOf(
+                    const std::optional<double> number = valueOf(
                         FieldText(record + source.offset, static_cast<std::size_t>(source.size)));
-                    const char* text = values.get(number);
-                    if (!text) {
+                    const char* text = number ? values.get(*number) : nullptr;
+                    if (!number) {
+                        std::memset(value, '*', kValueSize);
+                    } else if (!text) {
                         throw TableFailure(
-                            m_path, "the value " + std::to_string(number) + " of record " +
+                            m_path, "the value " + std::to_string(*number) + " of record " +
                                         std::to_string(first + static_cast<std::int64_t>(k)) +
                                         " is too wide for its field");
+                    } else {
+                        std::memcpy(value, text, kValueSize);
                     }
-                    std::memcpy(value, text, kValueSize);
                 }
                 record += oldRecord;
                 target += newRecord;

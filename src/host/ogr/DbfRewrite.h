@@ -93,7 +93,9 @@ public:
     /// trailing blanks), in the table's encoding (encode()). GDAL reports an
     /// empty text as null; the adapter reads it as "". Called once per
     /// record that is not flagged deleted, in record order.
-    using ValueOf = std::function<double(std::string_view text)>;
+    /// nullopt leaves the record's new value unset ('*' in every byte, as
+    /// the driver leaves a new field).
+    using ValueOf = std::function<std::optional<double>(std::string_view text)>;
 
     /// Opens the table at `dbfPath` and checks it: a regular file (not a
     /// FIFO, not a folder), a sound header, and a size that matches the
@@ -146,6 +148,12 @@ public:
     /// (Failure, temporary file removed) when prepare() did not succeed or
     /// the table or the new file changed since.
     void commit();
+
+    /// Removes the temporary table a killed run left beside `dbfPath` (its
+    /// link resolved, as the constructor does). Only for a caller that holds
+    /// the layer's lock, so that the file cannot be another run's. Throws
+    /// Failure when it exists and cannot be removed.
+    static void RemoveLeftover(const std::string& dbfPath);
 
     /// Removes the new table if it was not committed. Never throws.
     void abandon() noexcept;

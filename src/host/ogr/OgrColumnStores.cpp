@@ -23,27 +23,9 @@ namespace {
 /// Records read, patched and written back at a time.
 constexpr std::int64_t kChunkRecords = 8192;
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 /// The .dbf file of the shapefile layer, among the data set's files.
 std::string DbfPathOf(OgrFeatureClass& featureClass) {
-    std::string found;
-    char** files = featureClass.source().dataset().GetFileList();
-    for (char** f = files; f && *f; ++f) {
-        const std::filesystem::path path(*f);
-        if (EqualsIgnoringCase(path.extension().string(), ".dbf") &&
-            path.stem().string() == featureClass.layer()->GetName()) {
-            found = *f;
-            break;
-        }
-    }
-    CSLDestroy(files);
-    return found;
+    return featureClass.dbfPath();
 }
 
 // Writes the numbers the way the shapefile driver does (FormatDbfNumber), a

@@ -240,7 +240,7 @@ public:
 
     /// Starts the transaction when the data set has them and none is open.
     void ensureStarted() {
-        if (!m_available || m_open) {
+        if (!m_available || m_open || m_owner.source().runTransaction()) {
             return;
         }
         OgrSource& source = m_owner.source();

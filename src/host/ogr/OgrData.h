@@ -101,6 +101,19 @@ public:
     /// Transactions: one update run at a time per data set.
     bool inTransaction() const { return m_inTransaction; }
     void setInTransaction(bool on) { m_inTransaction = on; }
+    /// A transaction opened around a whole run (a new field added and
+    /// filled): update passes then run inside it instead of opening their own.
+    bool runTransaction() const { return m_runTransaction; }
+    void setRunTransaction(bool on) { m_runTransaction = on; }
+
+    /// Closes the data set and opens it again (in the same mode), so that
+    /// it shows the files as they are now: after its table was replaced, a
+    /// rolled-back change of its fields, or another run's change. Layers
+    /// are looked up again (generation()); cursors started before fail.
+    /// Throws Failure, the data set as it was, when it cannot be opened.
+    void reopen();
+    /// Counts the reopenings.
+    std::uint64_t generation() const { return m_generation; }
 
 private:
     struct LayerState {
@@ -117,6 +130,8 @@ private:
     std::shared_ptr<SourceCache> m_cache;
     std::map<OGRLayer*, LayerState> m_layerState;
     bool m_inTransaction = false;
+    bool m_runTransaction = false;
+    std::uint64_t m_generation = 0;
 };
 
 /// Opens each path once: a second open of the same path while the first
@@ -188,7 +203,7 @@ public:
     OgrFeatureClass(std::shared_ptr<OgrSource> source, OGRLayer* layer);
 
     std::int32_t GetShapeType() const override;
-    std::string GetAliasName() const override { return m_layer->GetName(); }
+    std::string GetAliasName() const override { return m_layerName; }
     std::shared_ptr<host::Workspace> GetWorkspace() override;
     host::Fields GetFields() override;
     void AddFieldToClass(const host::Field& field) override;
@@ -206,9 +221,23 @@ public:
     std::shared_ptr<host::UpdateCursor> OpenColumnUpdateCursor(
         const host::ColumnUpdate& columns) override;
     std::int64_t GetFeatureCount() override;
+    /// A shapefile's table rewritten to a new file with the field and its
+    /// values (DbfRewrite); a GeoPackage's field added and filled in one
+    /// transaction; the column update of other formats.
+    std::unique_ptr<host::NewFieldPass> OpenNewFieldPass(const host::Field& field,
+                                                         std::int32_t sourceIndex) override;
+    /// An exclusive lock (flock) on the data set's main file (a shapefile's
+    /// .shp, which no run replaces); none for a data set without a file.
+    /// Once held, a temporary table left by a killed run is removed and the
+    /// data set is opened again to show the data as they are now.
+    std::unique_ptr<host::UpdateLock> LockForUpdate(std::int32_t waitMilliseconds) override;
 
     OgrSource& source() { return *m_source; }
-    OGRLayer* layer() const { return m_layer; }
+    std::shared_ptr<OgrSource> sourcePtr() const { return m_source; }
+    /// The OGR layer, looked up again after the data set was reopened.
+    OGRLayer* layer() const;
+    /// The shapefile's dBASE table among the data set's files ("" if none).
+    std::string dbfPath();
     /// Maps a host field index; throws Failure when out of range.
     Column column(std::int32_t index) const;
     /// The host type code of OGR attribute field `attr`.
@@ -221,11 +250,19 @@ public:
     std::string describe() const;
     std::string fieldName(std::int32_t index) const;
 
-private:
+    /// Throws Failure naming `action` when the data set is open read-only.
     void ensureWritable(const std::string& action) const;
+    /// The definition AddFieldToClass would create for `field`, after its
+    /// checks (a name, a writable data set, a format that takes new fields,
+    /// a type it can add, a name not taken in any case, a shapefile name of
+    /// at most 10 characters). Throws Failure.
+    std::unique_ptr<OGRFieldDefn> newFieldDefinition(const host::Field& field);
 
+private:
     std::shared_ptr<OgrSource> m_source;
-    OGRLayer* m_layer;
+    std::string m_layerName;
+    mutable OGRLayer* m_layer;
+    mutable std::uint64_t m_generation;
 };
 
 /// The host type code of an OGR field definition.

@@ -45,13 +45,32 @@ std::int32_t HostFieldType(const OGRFieldDefn& defn) {
 // OgrFeatureClass
 
 OgrFeatureClass::OgrFeatureClass(std::shared_ptr<OgrSource> source, OGRLayer* layer)
-    : m_source(std::move(source)), m_layer(layer) {}
+    : m_source(std::move(source)),
+      m_layerName(layer->GetName()),
+      m_layer(layer),
+      m_generation(m_source->generation()) {}
+
+OGRLayer* OgrFeatureClass::layer() const {
+    if (m_generation != m_source->generation()) {
+        GdalErrorScope scope;
+        OGRLayer* found = m_source->isShapefile()
+                              ? m_source->dataset().GetLayer(0)
+                              : m_source->dataset().GetLayerByName(m_layerName.c_str());
+        if (!found) {
+            throw gdalFailure("The layer " + m_layerName + " is no longer in " + m_source->path(),
+                              scope);
+        }
+        m_layer = found;
+        m_generation = m_source->generation();
+    }
+    return m_layer;
+}
 
 std::int32_t OgrFeatureClass::GetShapeType() const {
-    if (m_layer->GetLayerDefn()->GetGeomFieldCount() == 0) {
+    if (layer()->GetLayerDefn()->GetGeomFieldCount() == 0) {
         return host::kShapeNull;
     }
-    switch (wkbFlatten(m_layer->GetGeomType())) {
+    switch (wkbFlatten(layer()->GetGeomType())) {
         case wkbPoint:
             return host::kShapePoint;
         case wkbMultiPoint:
@@ -83,12 +102,12 @@ std::shared_ptr<host::Workspace> OgrFeatureClass::GetWorkspace() {
 }
 
 host::Fields OgrFeatureClass::GetFields() {
-    OGRFeatureDefn* defn = m_layer->GetLayerDefn();
+    OGRFeatureDefn* defn = layer()->GetLayerDefn();
     std::vector<host::Field> fields;
     fields.reserve(static_cast<std::size_t>(1 + defn->GetGeomFieldCount() + defn->GetFieldCount()));
 
     host::Field oid;
-    const char* fidColumn = m_layer->GetFIDColumn();
+    const char* fidColumn = layer()->GetFIDColumn();
     oid.SetFieldName((fidColumn && *fidColumn) ? fidColumn : "FID");
     oid.SetFieldType(host::kFieldOid);
     fields.push_back(std::move(oid));
@@ -115,7 +134,7 @@ host::Fields OgrFeatureClass::GetFields() {
 }
 
 Column OgrFeatureClass::column(std::int32_t index) const {
-    OGRFeatureDefn* defn = m_layer->GetLayerDefn();
+    OGRFeatureDefn* defn = layer()->GetLayerDefn();
     const int geometries = defn->GetGeomFieldCount();
     if (index == 0) {
         return {Column::kOid, 0};
@@ -133,7 +152,7 @@ Column OgrFeatureClass::column(std::int32_t index) const {
 }
 
 std::int32_t OgrFeatureClass::attributeType(int attr) const {
-    return HostFieldType(*m_layer->GetLayerDefn()->GetFieldDefn(attr));
+    return HostFieldType(*layer()->GetLayerDefn()->GetFieldDefn(attr));
 }
 
 std::int32_t OgrFeatureClass::fieldType(std::int32_t index) const {
@@ -150,10 +169,10 @@ std::int32_t OgrFeatureClass::fieldType(std::int32_t index) const {
 
 std::string OgrFeatureClass::fieldName(std::int32_t index) const {
     const Column c = column(index);
-    OGRFeatureDefn* defn = m_layer->GetLayerDefn();
+    OGRFeatureDefn* defn = layer()->GetLayerDefn();
     switch (c.kind) {
         case Column::kOid: {
-            const char* fid = m_layer->GetFIDColumn();
+            const char* fid = layer()->GetFIDColumn();
             return (fid && *fid) ? fid : "FID";
         }
         case Column::kGeometry:
@@ -164,7 +183,7 @@ std::string OgrFeatureClass::fieldName(std::int32_t index) const {
 }
 
 std::string OgrFeatureClass::describe() const {
-    return "layer " + std::string(m_layer->GetName()) + " of " + m_source->path();
+    return "layer " + m_layerName + " of " + m_source->path();
 }
 
 void OgrFeatureClass::ensureWritable(const std::string& action) const {
@@ -178,13 +197,38 @@ void OgrFeatureClass::ensureWritable(const std::string& action) const {
 }
 
 void OgrFeatureClass::AddFieldToClass(const host::Field& field) {
+    const std::unique_ptr<OGRFieldDefn> defn = newFieldDefinition(field);
+    const std::string& name = field.GetFieldName();
+    const std::string what = "Cannot add the field " + name + " to " + describe();
+
+    // Adding a field rewrites the table of some formats: any pass in
+    // progress over this layer is over.
+    m_source->claim(layer());
+    m_source->schemaChanged(layer());
+
+    GdalErrorScope scope;
+    if (layer()->CreateField(defn.get(), FALSE) != OGRERR_NONE) {
+        throw gdalFailure(what, scope);
+    }
+    OGRFeatureDefn* layerDefn = layer()->GetLayerDefn();
+    const int created = layerDefn->GetFieldCount() - 1;
+    const char* createdName = created >= 0 ? layerDefn->GetFieldDefn(created)->GetNameRef() : "";
+    if (name != createdName) {
+        const std::string changed = createdName;
+        layer()->DeleteField(created);
+        m_source->schemaChanged(layer());
+        throw gdalFailure(what + ": the format would have named it " + changed);
+    }
+}
+
+std::unique_ptr<OGRFieldDefn> OgrFeatureClass::newFieldDefinition(const host::Field& field) {
     const std::string& name = field.GetFieldName();
     const std::string what = "Cannot add the field " + name + " to " + describe();
     if (name.empty()) {
         throw gdalFailure("Cannot add a field without a name to " + describe());
     }
     ensureWritable(what);
-    if (!m_layer->TestCapability(OLCCreateField)) {
+    if (!layer()->TestCapability(OLCCreateField)) {
         throw gdalFailure(what + ": the format does not allow new fields");
     }
 
@@ -229,41 +273,23 @@ void OgrFeatureClass::AddFieldToClass(const host::Field& field) {
         throw gdalFailure(what + ": a shapefile field name has at most 10 characters");
     }
 
-    OGRFieldDefn defn(name.c_str(), type);
-    defn.SetSubType(subType);
+    auto defn = std::make_unique<OGRFieldDefn>(name.c_str(), type);
+    defn->SetSubType(subType);
     if (field.GetFieldLength() > 0) {
-        defn.SetWidth(field.GetFieldLength());
+        defn->SetWidth(field.GetFieldLength());
     }
     if (field.GetFieldPrecision() > 0) {
-        defn.SetPrecision(field.GetFieldPrecision());
+        defn->SetPrecision(field.GetFieldPrecision());
     }
-
-    // Adding a field rewrites the table of some formats: any pass in
-    // progress over this layer is over.
-    m_source->claim(m_layer);
-    m_source->schemaChanged(m_layer);
-
-    GdalErrorScope scope;
-    if (m_layer->CreateField(&defn, FALSE) != OGRERR_NONE) {
-        throw gdalFailure(what, scope);
-    }
-    OGRFeatureDefn* layerDefn = m_layer->GetLayerDefn();
-    const int created = layerDefn->GetFieldCount() - 1;
-    const char* createdName = created >= 0 ? layerDefn->GetFieldDefn(created)->GetNameRef() : "";
-    if (name != createdName) {
-        const std::string changed = createdName;
-        m_layer->DeleteField(created);
-        m_source->schemaChanged(m_layer);
-        throw gdalFailure(what + ": the format would have named it " + changed);
-    }
+    return defn;
 }
 
 std::int64_t OgrFeatureClass::GetFeatureCount() {
     GdalErrorScope scope;
-    if (m_layer->GetAttrQueryString() != nullptr) {
+    if (layer()->GetAttrQueryString() != nullptr) {
         return -1;  // a cursor's filter is in force: the count would be of its features
     }
-    const GIntBig count = m_layer->GetFeatureCount(FALSE);
+    const GIntBig count = layer()->GetFeatureCount(FALSE);
     return count < 0 ? -1 : static_cast<std::int64_t>(count);
 }
 
@@ -277,7 +303,7 @@ std::shared_ptr<host::UpdateCursor> OgrFeatureClass::OpenColumnUpdateCursor(
     const host::ColumnUpdate& columns) {
     const std::string what = "Cannot update the features of " + describe();
     ensureWritable(what);
-    if (!m_layer->TestCapability(OLCRandomWrite)) {
+    if (!layer()->TestCapability(OLCRandomWrite)) {
         throw gdalFailure(what + ": the format does not allow features to be rewritten");
     }
     if (columns.wholeFeatures) {
@@ -302,7 +328,7 @@ std::shared_ptr<host::UpdateCursor> OgrFeatureClass::OpenColumnUpdateCursor(
             readAttrs.push_back(c.index);
         }
         if (written) {
-            const OGRFieldDefn* defn = m_layer->GetLayerDefn()->GetFieldDefn(c.index);
+            const OGRFieldDefn* defn = layer()->GetLayerDefn()->GetFieldDefn(c.index);
             if (defn->GetType() != OFTReal || defn->GetSubType() == OFSTFloat32) {
                 storable = false;
             }

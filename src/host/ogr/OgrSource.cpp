@@ -227,6 +227,29 @@ std::shared_ptr<OgrSource> SourceCache::open(const std::string& rawPath) {
     return source;
 }
 
+void OgrSource::reopen() {
+    bool readOnly = false;
+    std::string reason;
+    std::string readFailure;
+    GDALDataset* fresh = openDataset(m_path, readOnly, reason, readFailure);
+    if (!fresh) {
+        throw gdalFailure("Cannot open the data source " + m_path + " again",
+                          readFailure.empty() ? reason : readFailure);
+    }
+    {
+        GdalErrorScope scope;
+        if (m_inTransaction) {
+            m_dataset->RollbackTransaction();
+        }
+        GDALClose(m_dataset);
+    }
+    m_dataset = fresh;
+    m_inTransaction = false;
+    m_runTransaction = false;
+    m_layerState.clear();
+    ++m_generation;
+}
+
 // ---------------------------------------------------------------------------
 // Workspaces
 

@@ -1,0 +1,259 @@
+// A new field added and filled as one change: a shapefile's table rewritten
+// to a new file renamed over the old one, a GeoPackage's column added and
+// filled in one transaction. And the lock that keeps two runs on one layer
+// apart.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "host/ogr/DbfRewrite.h"
+#include "host/ogr/OgrData.h"
+
+namespace vark::ogr {
+
+namespace {
+
+bool IsDbf(const std::filesystem::path& path) {
+    std::string extension = path.extension().string();
+    for (char& c : extension) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return extension == ".dbf";
+}
+
+// The shapefile's table, rewritten whole beside the old one (DbfRewrite):
+// the old table is untouched until Commit renames the new one over it.
+class ShapefileNewFieldPass : public host::NewFieldPass {
+public:
+    ShapefileNewFieldPass(std::shared_ptr<OgrFeatureClass> featureClass, std::string name,
+                          int sourceAttribute, const std::string& dbfPath)
+        : m_class(std::move(featureClass)),
+          m_name(std::move(name)),
+          m_sourceAttribute(sourceAttribute),
+          m_rewrite(dbfPath, EncodingOf(*m_class)) {}
+
+    std::optional<std::string> EncodeText(std::string_view utf8) const override {
+        return m_rewrite.encode(utf8);
+    }
+
+    std::int64_t Prepare(const ValueOf& valueOf) override {
+        // A shapefile stores no null text: a blank one reads as "".
+        const DbfRewrite::Result result = m_rewrite.prepare(
+            m_name, m_sourceAttribute,
+            [&valueOf](std::string_view text) { return valueOf(std::optional(text)); });
+        return result.records - result.deleted;
+    }
+
+    void Commit() override {
+        m_rewrite.commit();
+        // GDAL still reads the replaced table: open the data set again.
+        m_class->source().reopen();
+    }
+
+private:
+    static std::optional<std::string> EncodingOf(OgrFeatureClass& featureClass) {
+        const char* encoding =
+            featureClass.layer()->GetMetadataItem("SOURCE_ENCODING", "SHAPEFILE");
+        if (encoding == nullptr) {
+            return std::nullopt;
+        }
+        return std::string(encoding);
+    }
+
+    std::shared_ptr<OgrFeatureClass> m_class;
+    std::string m_name;
+    int m_sourceAttribute;
+    DbfRewrite m_rewrite;
+};
+
+// A database's column added and filled inside one transaction of the data
+// set, committed by Commit and rolled back when the pass is dropped.
+class TransactionNewFieldPass : public host::NewFieldPass {
+public:
+    TransactionNewFieldPass(std::shared_ptr<OgrFeatureClass> featureClass, host::Field field,
+                            std::string sourceName)
+        : m_class(std::move(featureClass)),
+          m_field(std::move(field)),
+          m_sourceName(std::move(sourceName)) {}
+
+    ~TransactionNewFieldPass() override {
+        if (!m_open) {
+            return;
+        }
+        m_cursor.reset();
+        OgrSource& source = m_class->source();
+        {
+            GdalErrorScope scope;
+            source.dataset().RollbackTransaction();
+        }
+        source.setInTransaction(false);
+        source.setRunTransaction(false);
+        try {
+            // The driver keeps the rolled-back field in its own view.
+            source.reopen();
+        } catch (...) {
+            // Nothing more can be done here; the next open sees the data.
+        }
+    }
+
+    std::int64_t Prepare(const ValueOf& valueOf) override {
+        OgrSource& source = m_class->source();
+        const std::string what =
+            "Cannot add the field " + m_field.GetFieldName() + " to " + m_class->describe();
+        m_class->ensureWritable(what);
+        if (source.inTransaction()) {
+            throw gdalFailure(what + ": another update of the data set is in progress");
+        }
+        {
+            GdalErrorScope scope;
+            if (source.dataset().StartTransaction(FALSE) != OGRERR_NONE) {
+                throw gdalFailure("Cannot start a transaction on " + m_class->describe(), scope);
+            }
+        }
+        source.setInTransaction(true);
+        source.setRunTransaction(true);
+        m_open = true;
+
+        m_class->AddFieldToClass(m_field);
+        const host::Fields fields = m_class->GetFields();
+        const std::int32_t newIndex = fields.FindFieldIndex(m_field.GetFieldName());
+        const std::int32_t sourceIndex = fields.FindFieldIndex(m_sourceName);
+        m_cursor = m_class->OpenColumnUpdateCursor({{sourceIndex}, {newIndex}});
+        std::int64_t written = 0;
+        while (auto row = m_cursor->NextRow()) {
+            if (const std::optional<double> value = valueOf(row->GetRowText(sourceIndex))) {
+                row->SetRowDouble(newIndex, *value);
+            }
+            m_cursor->StoreRow(*row);
+            ++written;
+        }
+        // Stores what is pending; the transaction stays open.
+        m_cursor->Flush();
+        m_cursor.reset();
+        return written;
+    }
+
+    void Commit() override {
+        if (!m_open) {
+            throw Failure(err::kInvalidProcedureCall, "Commit before Prepare", kGdalSource);
+        }
+        OgrSource& source = m_class->source();
+        m_open = false;
+        source.setInTransaction(false);
+        source.setRunTransaction(false);
+        GdalErrorScope scope;
+        if (source.dataset().CommitTransaction() != OGRERR_NONE) {
+            const Failure failure =
+                gdalFailure("Cannot commit the new field of " + m_class->describe(), scope);
+            try {
+                source.reopen();
+            } catch (...) {
+            }
+            throw failure;
+        }
+    }
+
+private:
+    std::shared_ptr<OgrFeatureClass> m_class;
+    host::Field m_field;
+    std::string m_sourceName;
+    std::shared_ptr<host::UpdateCursor> m_cursor;
+    bool m_open = false;
+};
+
+// An exclusive flock on a file of the data set, released when destroyed.
+class FileLock : public host::UpdateLock {
+public:
+    explicit FileLock(int fd) : m_fd(fd) {}
+    ~FileLock() override { ::close(m_fd); }
+
+private:
+    int m_fd;
+};
+
+}  // namespace
+
+std::string OgrFeatureClass::dbfPath() {
+    std::string found;
+    char** files = source().dataset().GetFileList();
+    for (char** f = files; f && *f; ++f) {
+        const std::filesystem::path path(*f);
+        if (IsDbf(path) && path.stem().string() == m_layerName) {
+            found = *f;
+            break;
+        }
+    }
+    CSLDestroy(files);
+    return found;
+}
+
+std::unique_ptr<host::NewFieldPass> OgrFeatureClass::OpenNewFieldPass(const host::Field& field,
+                                                                      std::int32_t sourceIndex) {
+    const std::string sourceName = GetFields().GetField(sourceIndex).GetFieldName();
+    if (m_source->isShapefile() && field.GetFieldType() == host::kFieldDouble) {
+        const Column source = column(sourceIndex);
+        const std::string dbf = dbfPath();
+        if (source.kind == Column::kAttribute && !dbf.empty()) {
+            // The same checks and messages as an added field.
+            newFieldDefinition(field);
+            return std::make_unique<ShapefileNewFieldPass>(shared_from_this(), field.GetFieldName(),
+                                                           source.index, dbf);
+        }
+    }
+    if (m_source->driverName() == "GPKG" && m_source->dataset().TestCapability(ODsCTransactions)) {
+        return std::make_unique<TransactionNewFieldPass>(shared_from_this(), field, sourceName);
+    }
+    return FeatureClassBase::OpenNewFieldPass(field, sourceIndex);
+}
+
+std::unique_ptr<host::UpdateLock> OgrFeatureClass::LockForUpdate(std::int32_t waitMilliseconds) {
+    std::error_code error;
+    const std::filesystem::path file(m_source->path());
+    if (!std::filesystem::is_regular_file(file, error)) {
+        return std::make_unique<host::UpdateLock>();  // a server orders its own writers
+    }
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw Failure(err::kPermissionDenied,
+                      "Cannot lock " + describe() + ": " + std::strerror(errno), kGdalSource);
+    }
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMilliseconds);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int cause = errno;
+        if ((cause != EWOULDBLOCK && cause != EINTR) ||
+            std::chrono::steady_clock::now() >= deadline) {
+            ::close(fd);
+            if (cause == EWOULDBLOCK || cause == EINTR) {
+                throw Failure(err::kPermissionDenied,
+                              "Another run is changing " + describe() +
+                                  "; nothing was changed. Try again once it has finished.",
+                              kGdalSource);
+            }
+            throw Failure(err::kPermissionDenied,
+                          "Cannot lock " + describe() + ": " + std::strerror(cause), kGdalSource);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    auto lock = std::make_unique<FileLock>(fd);
+    // Nobody else writes now: what a killed run left can go, and the data
+    // set shows what other runs wrote since it was opened.
+    if (m_source->isShapefile() && !m_source->readOnly()) {
+        if (const std::string dbf = dbfPath(); !dbf.empty()) {
+            DbfRewrite::RemoveLeftover(dbf);
+        }
+    }
+    if (!m_source->inTransaction()) {
+        m_source->reopen();
+    }
+    return lock;
+}
+
+}  // namespace vark::ogr
