@@ -1,0 +1,421 @@
+// The program stopped at every write, flush and rename of a computation
+// (strace's fault injection), then the layer checked with GDAL: the
+// original values and geometries unchanged, the new field absent or
+// complete and right, the criterion file readable, and the next run fine.
+// Also: a clean abort on SIGTERM, a full disk, and two runs at once.
+
+#include <gdal_priv.h>
+#include <gtest/gtest.h>
+#include <ogrsf_frmts.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kProgram = VARK_PROGRAM;
+const std::string kLayerMaker = VARK_LAYER_MAKER;
+const fs::path kSample = fs::path(VARK_SOURCE_DIR) / "data" / "sample";
+
+/// The calls that make a change durable or visible.
+const std::vector<std::string> kDurableCalls = {"write",     "pwrite64", "writev",    "fsync",
+                                                "fdatasync", "rename",   "renameat2", "ftruncate"};
+
+struct Exit {
+    int status = -1;  ///< exit status, or 128 + signal
+    std::string out;
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return q + "'";
+}
+
+/// Runs a shell command, its standard output and error kept together.
+Exit Shell(const std::string& command) {
+    const fs::path out = fs::temp_directory_path() / ("vark-fault-" + std::to_string(::getpid()));
+    const int raw = std::system((command + " > " + Quote(out.string()) + " 2>&1").c_str());
+    Exit exit;
+    std::ifstream in(out, std::ios::binary);
+    exit.out.assign(std::istreambuf_iterator<char>(in), {});
+    fs::remove(out);
+    if (WIFEXITED(raw)) {
+        exit.status = WEXITSTATUS(raw);
+    } else if (WIFSIGNALED(raw)) {
+        exit.status = 128 + WTERMSIG(raw);
+    }
+    return exit;
+}
+
+bool HaveStrace() {
+    return Shell("strace -V").status == 0;
+}
+
+/// Features as GDAL reads them: per FID, every attribute as text (a null
+/// as "<null>") and the geometry as WKT.
+struct Snapshot {
+    std::vector<std::string> fields;  ///< every attribute field, in order
+    /// Per FID: the values of the fields asked for (a null as "<null>"),
+    /// then the geometry as WKT.
+    std::map<GIntBig, std::vector<std::string>> rows;
+    std::map<GIntBig, std::string> sources;          ///< the graded field's texts
+    std::map<GIntBig, std::optional<double>> added;  ///< the new field, when present
+    bool hasAdded = false;
+};
+
+/// The layer of `dataset` as GDAL reads it (opened for update, as a user
+/// would, so that SQLite rolls back what a stopped run left in its journal): the fields `kept` (all
+/// when empty), the source field's texts (a shapefile's null as "", as the shapefile driver cannot
+/// tell them apart) and the field `added`.
+Snapshot Take(const fs::path& dataset, const std::vector<std::string>& kept,
+              const std::string& source, const std::string& added) {
+    Snapshot s;
+    GDALDatasetUniquePtr ds(
+        GDALDataset::Open(dataset.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, nullptr, nullptr));
+    if (!ds) {
+        ADD_FAILURE() << "GDAL cannot open " << dataset;
+        return s;
+    }
+    const bool shapefile = dataset.extension() == ".shp";
+    OGRLayer* layer = ds->GetLayer(0);
+    OGRFeatureDefn* defn = layer->GetLayerDefn();
+    std::vector<int> columns;
+    for (int i = 0; i < defn->GetFieldCount(); ++i) {
+        s.fields.push_back(defn->GetFieldDefn(i)->GetNameRef());
+        if (kept.empty()) {
+            columns.push_back(i);
+        }
+    }
+    for (const auto& name : kept) {
+        columns.push_back(defn->GetFieldIndex(name.c_str()));
+    }
+    const int addedIndex = defn->GetFieldIndex(added.c_str());
+    s.hasAdded = addedIndex >= 0;
+    const int sourceIndex = defn->GetFieldIndex(source.c_str());
+    for (auto& feature : *layer) {
+        std::vector<std::string> row;
+        for (int i : columns) {
+            row.push_back(i < 0                              ? "<missing>"
+                          : feature->IsFieldSetAndNotNull(i) ? feature->GetFieldAsString(i)
+                                                             : "<null>");
+        }
+        const OGRGeometry* geometry = feature->GetGeometryRef();
+        row.push_back(geometry ? geometry->exportToWkt() : "");
+        s.rows[feature->GetFID()] = std::move(row);
+        if (feature->IsFieldSetAndNotNull(sourceIndex)) {
+            s.sources[feature->GetFID()] = feature->GetFieldAsString(sourceIndex);
+        } else if (shapefile) {
+            s.sources[feature->GetFID()] = "";
+        }
+        if (addedIndex >= 0) {
+            s.added[feature->GetFID()] =
+                feature->IsFieldSetAndNotNull(addedIndex)
+                    ? std::optional<double>(feature->GetFieldAsDouble(addedIndex))
+                    : std::nullopt;
+        }
+    }
+    return s;
+}
+
+/// The degrees of a grades file under 7 levels (the first entry of a value wins).
+std::map<std::string, double> ReadGrades(const fs::path& file) {
+    static const float kDegrees[] = {0.0f, 0.17f, 0.34f, 0.5f, 0.67f, 0.83f, 1.0f};
+    std::map<std::string, double> grades;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.size() >= 3) {
+            grades.emplace(line.substr(0, line.size() - 3), kDegrees[line.back() - '0']);
+        }
+    }
+    return grades;
+}
+
+/// A layer to break, kept pristine, with its grades.
+struct Case {
+    std::string name;
+    fs::path pristine;  ///< folder holding the layer's files
+    std::string file;   ///< the layer's file name in that folder
+    fs::path grades;
+};
+
+class ComputeFault : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        if (!HaveStrace()) {
+            GTEST_SKIP() << "strace is not installed (scripts/install-deps installs it)";
+        }
+        GDALAllRegister();
+        m_root = fs::temp_directory_path() /
+                 ("vark-fault-" + std::to_string(::getpid()) + "-" + std::to_string(++s_serial));
+        fs::remove_all(m_root);
+        fs::create_directories(m_root / "pristine");
+        m_case.name = GetParam();
+        m_case.pristine = m_root / "pristine";
+        m_case.grades = m_root / "grades.txt";
+        if (m_case.name == "sample") {
+            for (const auto& entry : fs::directory_iterator(kSample)) {
+                if (entry.path().stem() == "parcelles" && entry.path().extension() != ".geojson") {
+                    fs::copy_file(entry.path(), m_case.pristine / entry.path().filename());
+                }
+            }
+            m_case.file = "parcelles.shp";
+            std::ofstream(m_case.grades) << "Forêt->6\nPrairie->4\nÉtang->1\nLande->3\n->2\n";
+            m_source = "NATURE";
+        } else {
+            m_case.file = m_case.name == "gpkg" ? "parcels.gpkg" : "parcels.shp";
+            const int count = m_case.name == "gpkg" ? 2000 : 10000;
+            ASSERT_EQ(
+                Shell(Quote(kLayerMaker) + " layer " +
+                      Quote((m_case.pristine / m_case.file).string()) + " " + std::to_string(count))
+                    .status,
+                0);
+            ASSERT_EQ(Shell(Quote(kLayerMaker) + " grades " + Quote(m_case.grades.string())).status,
+                      0);
+            m_source = "NATURE";
+        }
+        m_original = Take(m_case.pristine / m_case.file, {}, m_source, "");
+        m_grades = ReadGrades(m_case.grades);
+        ASSERT_FALSE(m_original.rows.empty());
+    }
+    void TearDown() override { fs::remove_all(m_root); }
+
+    /// A fresh copy of the pristine layer; returns its data set path.
+    fs::path Fresh(const std::string& name) {
+        const fs::path folder = m_root / name;
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        for (const auto& entry : fs::directory_iterator(m_case.pristine)) {
+            fs::copy_file(entry.path(), folder / entry.path().filename());
+        }
+        return folder / m_case.file;
+    }
+
+    std::string Compute(const fs::path& dataset, const std::string& name = "FZY_NATURE") const {
+        return Quote(kProgram) + " compute " + Quote(dataset.string()) + " " + m_source +
+               " --grades " + Quote(m_case.grades.string()) + " --name " + name + " --quiet";
+    }
+
+    /// How often a whole run makes each of `calls`.
+    std::map<std::string, int> CountCalls(const std::vector<std::string>& calls) {
+        const fs::path dataset = Fresh("count");
+        const fs::path log = m_root / "strace.log";
+        std::string set;
+        for (const auto& c : calls) {
+            set += (set.empty() ? "" : ",") + c;
+        }
+        const Exit run = Shell("strace -f -qq -o " + Quote(log.string()) + " -e trace=" + set +
+                               " " + Compute(dataset));
+        EXPECT_EQ(run.status, 0) << run.out;
+        std::map<std::string, int> counts;
+        std::ifstream in(log);
+        const std::regex call(R"(^\d+\s+(\w+)\()");
+        std::smatch m;
+        for (std::string line; std::getline(in, line);) {
+            if (std::regex_search(line, m, call)) {
+                ++counts[m[1]];
+            }
+        }
+        return counts;
+    }
+
+    /// The stops to try among `count` calls: all of them, or the first and
+    /// last ten and an even spread between when there are many.
+    static std::vector<int> Stops(int count) {
+        std::set<int> stops;
+        for (int n = 1; n <= count; ++n) {
+            if (count <= 40 || n <= 10 || n > count - 10 || n % (count / 20 + 1) == 0) {
+                stops.insert(n);
+            }
+        }
+        return {stops.begin(), stops.end()};
+    }
+
+    /// About `k` stops spread evenly over `count` calls, the first and the last included.
+    static std::vector<int> Spread(int count, int k) {
+        std::set<int> stops;
+        for (int i = 0; i < k && count > 0; ++i) {
+            stops.insert(1 +
+                         static_cast<int>(static_cast<long>(count - 1) * i / std::max(k - 1, 1)));
+        }
+        return {stops.begin(), stops.end()};
+    }
+
+    /// The originals are as they were; the new field, when present, is
+    /// complete and right. Returns whether the field is there.
+    bool CheckLayer(const fs::path& dataset, const std::string& added, const std::string& when) {
+        const Snapshot now = Take(dataset, m_original.fields, m_source, added);
+        // The original fields first, in their order; then at most the new ones.
+        EXPECT_TRUE(
+            now.fields.size() >= m_original.fields.size() &&
+            std::equal(m_original.fields.begin(), m_original.fields.end(), now.fields.begin()))
+            << when << ": the fields changed";
+        EXPECT_EQ(now.rows.size(), m_original.rows.size()) << when;
+        int changed = 0;
+        for (const auto& [fid, row] : m_original.rows) {
+            const auto found = now.rows.find(fid);
+            if (found == now.rows.end() || found->second != row) {
+                ++changed;
+            }
+        }
+        EXPECT_EQ(changed, 0) << when << ": original features changed";
+        if (now.hasAdded) {
+            int wrong = 0;
+            for (const auto& [fid, value] : now.added) {
+                const auto source = m_original.sources.find(fid);
+                double expected = 0;
+                if (source != m_original.sources.end()) {
+                    const auto grade = m_grades.find(source->second);
+                    expected = grade == m_grades.end() ? 0.0 : grade->second;
+                }
+                if (!value || std::fabs(*value - expected) > 1e-9) {
+                    ++wrong;
+                }
+            }
+            EXPECT_EQ(wrong, 0) << when << ": the new field is incomplete or wrong";
+        }
+        return now.hasAdded;
+    }
+
+    /// The files of the layer's folder but the criterion file.
+    static std::set<std::string> FilesOf(const fs::path& folder) {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            if (entry.path().extension() != ".fzy") {
+                names.insert(entry.path().filename().string());
+            }
+        }
+        return names;
+    }
+
+    /// After a stopped run: the layer sound, the criterion file readable,
+    /// and a next run that works and leaves no stray file.
+    void CheckAfterStop(const fs::path& dataset, const std::string& when) {
+        const bool added = CheckLayer(dataset, "FZY_NATURE", when);
+        const Exit describe = Shell(Quote(kProgram) + " describe " + Quote(dataset.string()) +
+                                    " FZY_NATURE --quiet --lang en");
+        EXPECT_EQ(describe.status, 0) << when << ": the criterion file is not readable\n"
+                                      << describe.out;
+        const Exit next = Shell(Compute(dataset, "FZY_NEXT"));
+        ASSERT_EQ(next.status, 0) << when << ": the next run fails\n" << next.out;
+        EXPECT_TRUE(CheckLayer(dataset, "FZY_NEXT", when + ", next run"));
+        EXPECT_EQ(CheckLayer(dataset, "FZY_NATURE", when + ", after the next run"), added);
+        std::set<std::string> expected = FilesOf(m_case.pristine);
+        EXPECT_EQ(FilesOf(dataset.parent_path()), expected) << when << ": files left behind";
+        const Exit after = Shell(Quote(kProgram) + " describe " + Quote(dataset.string()) +
+                                 " FZY_NATURE --quiet --lang en");
+        // A record of a field that never came is gone after the next run.
+        EXPECT_EQ(after.out.find("999") != std::string::npos, added) << when << "\n" << after.out;
+    }
+
+    /// Right after an aborted run: no stray file, and the field and its
+    /// criterion record both there and right, or both absent.
+    void CheckAllOrNothing(const fs::path& dataset, const std::string& when) {
+        EXPECT_EQ(FilesOf(dataset.parent_path()), FilesOf(m_case.pristine))
+            << when << ": files left behind";
+        const bool added = CheckLayer(dataset, "FZY_NATURE", when);
+        const Exit describe = Shell(Quote(kProgram) + " describe " + Quote(dataset.string()) +
+                                    " FZY_NATURE --quiet --lang en");
+        EXPECT_EQ(describe.status, 0) << when << "\n" << describe.out;
+        EXPECT_EQ(describe.out.find("999") != std::string::npos, added)
+            << when << ": the field and its record do not go together\n"
+            << describe.out;
+    }
+
+    fs::path m_root;
+    Case m_case;
+    std::string m_source;
+    Snapshot m_original;
+    std::map<std::string, double> m_grades;
+    static inline int s_serial = 0;
+};
+
+TEST_P(ComputeFault, KilledAtEveryWriteFlushAndRenameLosesNothing) {
+    const auto counts = CountCalls(kDurableCalls);
+    int tried = 0;
+    for (const auto& [call, count] : counts) {
+        for (int n : Stops(count)) {
+            const std::string when = "killed at " + call + " #" + std::to_string(n);
+            const fs::path dataset = Fresh("kill");
+            Shell("strace -f -qq -o /dev/null -e trace=" + call + " -e inject=" + call +
+                  ":signal=KILL:when=" + std::to_string(n) + " " + Compute(dataset));
+            CheckAfterStop(dataset, when);
+            ++tried;
+            if (HasFailure()) {
+                return;
+            }
+        }
+    }
+    RecordProperty("stops", tried);
+    std::cout << "[ stops    ] " << tried << " stops tried on " << GetParam() << "\n";
+}
+
+TEST_P(ComputeFault, SigtermOrFullDiskLeavesAllOrNothing) {
+    const auto counts = CountCalls({"write", "pwrite64", "fsync"});
+    for (const auto& [call, count] : counts) {
+        for (int n : Spread(count, 10)) {
+            const std::string at = call + " #" + std::to_string(n);
+            fs::path dataset = Fresh("term");
+            const Exit term =
+                Shell("strace -f -qq -o /dev/null -e trace=" + call + " -e inject=" + call +
+                      ":signal=TERM:when=" + std::to_string(n) + " " + Compute(dataset));
+            EXPECT_TRUE(term.status == 143 || term.status == 0)
+                << "SIGTERM at " << at << ": status " << term.status << "\n"
+                << term.out;
+            CheckAllOrNothing(dataset, "SIGTERM at " + at);
+            dataset = Fresh("full");
+            const Exit full =
+                Shell("strace -f -qq -o /dev/null -e trace=" + call + " -e inject=" + call +
+                      ":error=ENOSPC:when=" + std::to_string(n) + " " + Compute(dataset));
+            if (full.status != 0 && full.out.find("No space left on device") == std::string::npos) {
+                ADD_FAILURE() << "full disk at " << at << ": the message does not say so\n"
+                              << full.out;
+            }
+            CheckAllOrNothing(dataset, "full disk at " + at);
+            if (HasFailure()) {
+                return;
+            }
+        }
+    }
+}
+
+TEST_P(ComputeFault, TwoRunsAtOnceLoseNothing) {
+    for (int race = 0; race < 20; ++race) {
+        const fs::path dataset = Fresh("race");
+        auto first = std::async(std::launch::async, [&] { return Shell(Compute(dataset)); });
+        auto second = std::async(std::launch::async, [&] { return Shell(Compute(dataset)); });
+        const Exit a = first.get();
+        const Exit b = second.get();
+        const std::string when = "race " + std::to_string(race);
+        EXPECT_EQ((a.status == 0) + (b.status == 0), 1)
+            << when << ": exactly one run adds the field\n"
+            << a.out << "\n---\n"
+            << b.out;
+        EXPECT_TRUE(CheckLayer(dataset, "FZY_NATURE", when));
+        if (HasFailure()) {
+            return;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layers, ComputeFault, ::testing::Values("sample", "shp10k", "gpkg"),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
