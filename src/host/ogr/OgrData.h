@@ -77,7 +77,8 @@ public:
     OgrSource(const OgrSource&) = delete;
     OgrSource& operator=(const OgrSource&) = delete;
 
-    GDALDataset& dataset() { return *m_dataset; }
+    /// Throws Failure when a reopening failed (reopen).
+    GDALDataset& dataset();
     /// The path or connection string the data set was opened with (file
     /// paths made absolute).
     const std::string& path() const { return m_path; }
@@ -110,7 +111,8 @@ public:
     /// it shows the files as they are now: after its table was replaced, a
     /// rolled-back change of its fields, or another run's change. Layers
     /// are looked up again (generation()); cursors started before fail.
-    /// Throws Failure, the data set as it was, when it cannot be opened.
+    /// Throws Failure when it cannot be opened; the data set then fails
+    /// every use.
     void reopen();
     /// Counts the reopenings.
     std::uint64_t generation() const { return m_generation; }

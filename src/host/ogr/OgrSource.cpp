@@ -104,11 +104,21 @@ OgrSource::OgrSource(GDALDataset* dataset, std::string path, bool readOnly,
 }
 
 OgrSource::~OgrSource() {
+    if (!m_dataset) {
+        return;
+    }
     GdalErrorScope scope;
     if (m_inTransaction) {
         m_dataset->RollbackTransaction();
     }
     GDALClose(m_dataset);
+}
+
+GDALDataset& OgrSource::dataset() {
+    if (!m_dataset) {
+        throw gdalFailure("The data source " + m_path + " could not be opened again");
+    }
+    return *m_dataset;
 }
 
 std::string OgrSource::workspacePath() const {
@@ -228,22 +238,24 @@ std::shared_ptr<OgrSource> SourceCache::open(const std::string& rawPath) {
 }
 
 void OgrSource::reopen() {
-    bool readOnly = false;
-    std::string reason;
-    std::string readFailure;
-    GDALDataset* fresh = openDataset(m_path, readOnly, reason, readFailure);
-    if (!fresh) {
-        throw gdalFailure("Cannot open the data source " + m_path + " again",
-                          readFailure.empty() ? reason : readFailure);
-    }
-    {
+    // The old data set goes first: two at once would hold two copies of a
+    // large shapefile's index.
+    if (m_dataset) {
         GdalErrorScope scope;
         if (m_inTransaction) {
             m_dataset->RollbackTransaction();
         }
         GDALClose(m_dataset);
+        m_dataset = nullptr;
     }
-    m_dataset = fresh;
+    bool readOnly = false;
+    std::string reason;
+    std::string readFailure;
+    m_dataset = openDataset(m_path, readOnly, reason, readFailure);
+    if (!m_dataset) {
+        throw gdalFailure("Cannot open the data source " + m_path + " again",
+                          readFailure.empty() ? reason : readFailure);
+    }
     m_inTransaction = false;
     m_runTransaction = false;
     m_layerState.clear();
