@@ -100,6 +100,23 @@ void CriterionFileRun::AddTextCriterion(const std::string& fieldName) {
     fzy_io_close();
 }
 
+void CriterionFileRun::WithdrawTextCriterion(const std::string& fieldName) noexcept {
+    try {
+        Close();
+        std::string workspacePath = m_workspacePath;
+        std::string layerName = m_layerName;
+        fzy_io_open(workspacePath, layerName);
+        const std::string stored = EncodeCp1252(fieldName);
+        ValidateCriterionFile(
+            [&stored](const std::string& name) { return EncodeCp1252(name) != stored; }, layerName,
+            workspacePath);
+        fzy_io_close();
+    } catch (...) {
+        // The record names a field that does not exist: the next run's
+        // check removes it.
+    }
+}
+
 void CriterionFileRun::Close() noexcept {
     if (m_fileNumber == 0) {
         return;

@@ -59,6 +59,12 @@ public:
     /// all the same.
     void AddTextCriterion(const std::string& fieldName);
 
+    /// Takes back the records of `fieldName` after the layer's change
+    /// failed, so that the file names no field the layer lacks: the file is
+    /// opened again and checked with that field counted as absent. Best
+    /// effort: what it cannot remove, the next run's check does. Never throws.
+    void WithdrawTextCriterion(const std::string& fieldName) noexcept;
+
 private:
     /// True while the module's open file is the one this run opened.
     bool Holds() const;

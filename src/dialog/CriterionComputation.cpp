@@ -266,7 +266,12 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     // the file names a field that does not exist, and the next run's check
     // removes that record.
     criterionFile.AddTextCriterion(finalName);
-    pass->Commit();
+    try {
+        pass->Commit();
+    } catch (...) {
+        criterionFile.WithdrawTextCriterion(finalName);
+        throw;
+    }
     return result;
 }
 
