@@ -4,12 +4,14 @@
 // apart.
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <thread>
 
@@ -73,6 +75,17 @@ private:
     DbfRewrite m_rewrite;
 };
 
+std::string QuotedSqlName(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        out += c;
+        if (c == '"') {
+            out += '"';
+        }
+    }
+    return out + "\"";
+}
+
 // A database's column added and filled inside one transaction of the data
 // set, committed by Commit and rolled back when the pass is dropped.
 class TransactionNewFieldPass : public host::NewFieldPass {
@@ -122,6 +135,9 @@ public:
         m_open = true;
 
         m_class->AddFieldToClass(m_field);
+        if (auto* db = static_cast<sqlite3*>(source.dataset().GetInternalHandle("SQLITE_HANDLE"))) {
+            return FillInDatabase(*db, valueOf);
+        }
         const host::Fields fields = m_class->GetFields();
         const std::int32_t newIndex = fields.FindFieldIndex(m_field.GetFieldName());
         const std::int32_t sourceIndex = fields.FindFieldIndex(m_sourceName);
@@ -161,6 +177,64 @@ public:
     }
 
 private:
+    /// Fills the new column by one UPDATE on the data set's own connection,
+    /// inside the pass's transaction, which asks `valueOf` for each feature
+    /// through a function of the connection: no feature travels through the
+    /// driver.
+    std::int64_t FillInDatabase(sqlite3& db, const ValueOf& valueOf) {
+        OGRLayer* layer = m_class->layer();
+        const std::string sql = "UPDATE " + QuotedSqlName(layer->GetName()) + " SET " +
+                                QuotedSqlName(m_field.GetFieldName()) + " = vark_value(" +
+                                QuotedSqlName(m_sourceName) + ")";
+        struct Call {
+            const ValueOf& valueOf;
+            std::int64_t features = 0;
+            std::exception_ptr failure;
+        } call{valueOf, 0, nullptr};
+        const auto function = [](sqlite3_context* context, int, sqlite3_value** args) {
+            auto& c = *static_cast<Call*>(sqlite3_user_data(context));
+            try {
+                std::optional<double> value;
+                if (sqlite3_value_type(args[0]) == SQLITE_NULL) {
+                    value = c.valueOf(std::nullopt);
+                } else {
+                    const auto* text = sqlite3_value_text(args[0]);
+                    value = c.valueOf(
+                        std::string_view(reinterpret_cast<const char*>(text),
+                                         static_cast<std::size_t>(sqlite3_value_bytes(args[0]))));
+                }
+                ++c.features;
+                if (value) {
+                    sqlite3_result_double(context, *value);
+                } else {
+                    sqlite3_result_null(context);
+                }
+            } catch (...) {
+                c.failure = std::current_exception();
+                sqlite3_result_error(context, "stopped", -1);
+            }
+        };
+        if (sqlite3_create_function_v2(&db, "vark_value", 1, SQLITE_UTF8, &call, function, nullptr,
+                                       nullptr, nullptr) != SQLITE_OK) {
+            throw gdalFailure(
+                "Cannot fill the field " + m_field.GetFieldName() + " of " + m_class->describe(),
+                sqlite3_errmsg(&db));
+        }
+        const int result = sqlite3_exec(&db, sql.c_str(), nullptr, nullptr, nullptr);
+        const std::string message = sqlite3_errmsg(&db);
+        sqlite3_create_function_v2(&db, "vark_value", 1, SQLITE_UTF8, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr);
+        if (call.failure) {
+            std::rethrow_exception(call.failure);
+        }
+        if (result != SQLITE_OK) {
+            throw gdalFailure("Cannot fill the field " + m_field.GetFieldName() + " of " +
+                                  m_class->describe() + " (" + sql + ")",
+                              message);
+        }
+        return call.features;
+    }
+
     std::shared_ptr<OgrFeatureClass> m_class;
     host::Field m_field;
     std::string m_sourceName;
