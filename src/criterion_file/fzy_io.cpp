@@ -47,15 +47,11 @@ namespace {
     throw Failure(err::kBadFileNameOrNumber, "No criterion file is open", "fzy_io");
 }
 
-/// An empty file, or one shorter than the first record's position whose
-/// three counts are there and 0, holds no record: the family's tools leave
-/// 8-byte ones when they open a new file without appending to it.
+/// A file shorter than the first record's position holds no record,
+/// whatever its counts say: the family's tools leave 8-byte ones when they
+/// open a new file without appending to it, and take any such file as new.
 bool IsEmptyHeader(std::string_view bytes) {
-    if (bytes.empty()) {
-        return true;
-    }
-    return bytes.size() >= 8 && bytes.size() <= kHeaderSize && GetInt16(bytes, 2) == 0 &&
-           GetInt16(bytes, 4) == 0 && GetInt16(bytes, 6) == 0;
+    return bytes.size() <= kHeaderSize;
 }
 
 std::string ReadAll(int fd, std::size_t size, const std::string& path) {
@@ -176,7 +172,7 @@ LoadedFile LoadOpenFile() {
         return f;
     }
     f.bytes = ReadAll(m.fd, size, m.state.path);
-    if (f.bytes.size() <= kHeaderSize && IsEmptyHeader(f.bytes)) {
+    if (IsEmptyHeader(f.bytes)) {
         // The header it gets with its first record, as the family's tools
         // complete it: the mark and the counts rewritten, the rest kept.
         const std::string header = NewHeaderBytes();
@@ -215,7 +211,7 @@ void ReplaceOpenFile(std::string_view bytes) {
 void ThrowDamaged(const std::string& damage) {
     throw Failure(kDamagedFileError,
                   "The criterion file \"" + Module().state.path + "\" is damaged: " + damage +
-                      ". It was left unchanged.",
+                      ". It was left unchanged. " + RepairHint(Module().state.path),
                   "fzy_io");
 }
 
@@ -316,7 +312,7 @@ std::int16_t fzy_io_open(std::string& path, std::string& layerName) {
         m.state.Kind1Count = 0;
         m.state.Kind2Count = 0;
         m.state.DeletedCount = 0;
-        if (head.size() <= kHeaderSize && IsEmptyHeader(head)) {
+        if (IsEmptyHeader(head)) {
             m.state.OpenStatus = "New";
             return 0;
         }
@@ -505,7 +501,7 @@ bool fzy_io_numberinfo(const std::string& fieldName) {
     int marker = 1;
     try {
         const LoadedFile f = LoadOpenFile();
-        if (!f.layout.sound()) {
+        if (!f.layout.readable()) {
             ThrowDamaged(f.layout.damage);
         }
         for (const RecordFrame& frame : f.layout.records) {
@@ -543,7 +539,7 @@ bool fzy_io_recordinfo(const std::string& fieldName, const std::string& /*unused
     int marker = 1;
     try {
         const LoadedFile f = LoadOpenFile();
-        if (!f.layout.sound()) {
+        if (!f.layout.readable()) {
             ThrowDamaged(f.layout.damage);
         }
         for (const RecordFrame& frame : f.layout.records) {
@@ -575,6 +571,25 @@ bool fzy_io_recordinfo(const std::string& fieldName, const std::string& /*unused
 void fzy_io_showinfo() {
     const auto target = Module().target;
     target->Show();
+}
+
+std::string RepairHint(const std::string& fzyPath) {
+    return "To keep its readable records: vark-fuzzy repair-fzy \"" + fzyPath + "\"";
+}
+
+std::string FzyReadDamage() {
+    if (!IsOpen()) {
+        return {};
+    }
+    try {
+        const LoadedFile f = LoadOpenFile();
+        if (f.layout.readable()) {
+            return {};
+        }
+        return "The criterion file \"" + Module().state.path + "\" is damaged: " + f.layout.damage;
+    } catch (...) {
+        return CurrentFailure().description();
+    }
 }
 
 std::string FzyFileDamage() {
