@@ -2,8 +2,11 @@
 
 #include <QTextCodec>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#include "Suggestions.h"
 
 namespace vark::app {
 
@@ -24,6 +27,28 @@ Invocation SplitSubcommand(std::span<char* const> argv, std::span<const std::str
         invocation.args.emplace_back(argv[i]);
     }
     return invocation;
+}
+
+std::string MistypedSubcommand(std::string_view word, std::span<const std::string_view> known) {
+    if (word.empty() || word[0] == '-' || word.find_first_of("/\\:") != std::string_view::npos) {
+        return {};
+    }
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::path(word), error) || error) {
+        return {};
+    }
+    std::vector<std::string> names;
+    for (std::string_view name : known) {
+        if (!name.empty() && name[0] != '-') {
+            names.emplace_back(name);
+        }
+    }
+    const std::vector<std::string> near = NearestNames(word, names);
+    if (near.empty()) {
+        return {};
+    }
+    return "unknown subcommand " + std::string(word) + "; did you mean " + JoinNames(near, "or") +
+           "?";
 }
 
 std::vector<ogr::DataSourceSpec> ParseDataSources(const std::vector<std::string>& args) {
