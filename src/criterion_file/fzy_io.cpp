@@ -141,6 +141,17 @@ std::string TextOf(int number) {
     return gTextStore().ResourceString(number);
 }
 
+/// Dates in a description: unambiguous for the reader of the interface
+/// language (see FormatOleDateFor).
+std::string DescriptionDate(double oleDate) {
+    std::string language;
+    try {
+        language = gTextStore().LanguageCode();
+    } catch (...) {
+    }
+    return FormatOleDateFor(oleDate, language);
+}
+
 std::string Separator() {
     return std::string(1, static_cast<char>(fs::path::preferred_separator));
 }
@@ -479,7 +490,7 @@ std::string DescribeKind2(const Kind2Record& r, const std::function<std::string(
     s += " Val_c = " + FormatNumber(r.Val_c) + kCrLf;
     s += " Val_d = " + FormatNumber(r.Val_d) + kCrLf;
     s += text(152) + " " + r.workspacePath + Separator() + r.layerName + " " + text(156) + " " +
-         FormatOleDate(r.created);
+         DescriptionDate(r.created);
     return s;
 }
 
@@ -492,8 +503,8 @@ std::string DescribeKind1(const Kind1Record& r, const std::function<std::string(
     s += r.T[3] + " (" + text(150) + " " + r.T[4] + sep + r.T[5] + ")" + kCrLf;
     s += text(151) + " " + kCrLf;
     s += r.T[6] + " (" + text(150) + " " + r.T[7] + sep + r.T[8] + ")." + kCrLf;
-    s +=
-        " " + text(152) + " " + std::to_string(r.N) + " " + text(156) + " " + FormatOleDate(r.date);
+    s += " " + text(152) + " " + std::to_string(r.N) + " " + text(156) + " " +
+         DescriptionDate(r.date);
     return s;
 }
 
