@@ -7,9 +7,13 @@
 #include <span>
 #include <utility>
 
+#include "BatchErrors.h"
+#include "BatchHelp.h"
 #include "CommandLine.h"
 #include "Interruption.h"
 #include "ProgressBar.h"
+#include "RepairFzy.h"
+#include "Suggestions.h"
 #include "criterion_file/fzy_io.h"
 #include "dialog/CriterionComputation.h"
 #include "dialog/CriterionRun.h"
@@ -30,7 +34,8 @@ const std::string_view kBatchUsage =
     "       vark-fuzzy compute DATASET FIELD [--layer NAME] [--levels 3|5|7]\n"
     "                  [--name NEW] [--grade ENTRY]... [--grades FILE]...\n"
     "       vark-fuzzy describe DATASET FIELD [--layer NAME]\n"
-    "  (each also takes --lang CODE and --quiet)\n";
+    "       vark-fuzzy repair-fzy FILE\n"
+    "  (each also takes --lang CODE, --quiet, --verbose and --help)\n";
 
 namespace {
 
@@ -133,27 +138,31 @@ private:
     std::shared_ptr<DescriptionTarget> m_previous;
 };
 
-/// Reports `failure` as the dialog does: the report of HandleError, shown
-/// (on the error stream) and appended to the error log.
-int Report(const Failure& failure, const char* module, const char* procedure,
-           const std::string& extra = {}) {
-    HandleError(failure, module, procedure, true, 0, extra, 0, true);
-    return kExitFailure;
+/// Reports `failure` of the subcommand `command` in one sentence (see
+/// BatchErrors.h); the dialog's report goes to the error log.
+int Report(BatchIo& io, std::string_view command, const Failure& failure, const char* module,
+           const char* procedure, const std::string& extra = {}) {
+    return TellFailure(io.err, PlainSentence(failure, command), failure, {module, procedure, extra},
+                       io.verbose);
 }
 
 // ---------------------------------------------------------------------------
 // Command lines
 
-constexpr OptionSpec kFieldsOptions[] = {{"--layer", true},
-                                         {"--lang", true},
-                                         {"--quiet", false},
-                                         {"--help", false},
-                                         {"--unit-interval", false}};
-constexpr OptionSpec kFieldOptions[] = {
-    {"--layer", true}, {"--lang", true}, {"--quiet", false}, {"--help", false}};
+constexpr OptionSpec kFieldsOptions[] = {{"--layer", true},    {"--lang", true},
+                                         {"--quiet", false},   {"--help", false},
+                                         {"--verbose", false}, {"--unit-interval", false}};
+constexpr OptionSpec kFieldOptions[] = {{"--layer", true},
+                                        {"--lang", true},
+                                        {"--quiet", false},
+                                        {"--help", false},
+                                        {"--verbose", false}};
 constexpr OptionSpec kComputeOptions[] = {
-    {"--layer", true},  {"--lang", true}, {"--quiet", false},      {"--help", false},
-    {"--levels", true}, {"--name", true}, {"--grade", true, true}, {"--grades", true, true}};
+    {"--layer", true},       {"--lang", true},         {"--quiet", false},
+    {"--help", false},       {"--levels", true},       {"--name", true},
+    {"--grade", true, true}, {"--grades", true, true}, {"--verbose", false}};
+constexpr OptionSpec kRepairOptions[] = {
+    {"--lang", true}, {"--quiet", false}, {"--help", false}, {"--verbose", false}};
 
 struct CommandForm {
     std::string_view word;
@@ -167,6 +176,7 @@ constexpr CommandForm kForms[] = {
     {"values", kFieldOptions, 2, "Lst_fields_MouseUp"},
     {"compute", kComputeOptions, 2, "cmd_go_Click"},
     {"describe", kFieldOptions, 2, "sum_table_Click"},
+    {"repair-fzy", kRepairOptions, 1, "repair-fzy"},
 };
 
 const CommandForm& FormOf(std::string_view word) {
@@ -222,7 +232,11 @@ Target OpenTarget(const std::string& dataset, const std::optional<std::string>& 
                   BatchIo& io) {
     Target target;
     target.application = ogr::CreateOgrApplication();
-    ogr::AddDataSource(*target.application, {dataset, layerName.value_or("")});
+    try {
+        ogr::AddDataSource(*target.application, {dataset, layerName.value_or("")});
+    } catch (...) {
+        ThrowOpenFailure(CurrentFailure(), dataset, layerName.value_or(""));
+    }
     auto document = target.application->GetDocument();
     auto map = document ? document->GetFocusMap() : nullptr;
     if (!map || map->GetLayerCount() == 0) {
@@ -244,10 +258,10 @@ Target OpenTarget(const std::string& dataset, const std::optional<std::string>& 
     }
     target.layerName = target.layer->GetLayerName();
     if (target.featureClass->GetShapeType() != host::kShapePolygon) {
-        throw Failure(err::kInvalidProcedureCall,
-                      "The layer " + target.layerName + " of " + dataset +
-                          " is not a polygon layer: criteria are made on polygon layers",
-                      kProgramName);
+        throw PlainError(Said(clitext::kNotPolygons,
+                              "the layer %1 is not a polygon layer: criteria are made on polygon "
+                              "layers.",
+                              {target.layerName}));
     }
     auto workspace = target.featureClass->GetWorkspace();
     if (!workspace) {
@@ -262,15 +276,27 @@ Target OpenTarget(const std::string& dataset, const std::optional<std::string>& 
     return target;
 }
 
-/// Throws Failure unless the layer has a text field named `field` (exact).
-void RequireTextField(const Target& target, const std::string& field) {
+/// Throws PlainError unless the layer has a text field named `field`
+/// (exact), naming the text fields nearest to it.
+void RequireTextField(const Target& target, const std::string& field, const std::string& dataset) {
     const host::Fields fields = target.featureClass->GetFields();
     const std::int32_t index = fields.FindFieldIndex(field);
-    if (index < 0 || fields.GetField(index).GetFieldType() != host::kFieldText) {
-        throw Failure(err::kInvalidProcedureCall,
-                      "The layer " + target.layerName + " has no text field " + field,
-                      kProgramName);
+    if (index >= 0 && fields.GetField(index).GetFieldType() == host::kFieldText) {
+        return;
     }
+    std::vector<std::string> textFields;
+    for (std::int32_t i = 0; i < fields.GetFieldCount(); ++i) {
+        if (fields.GetField(i).GetFieldType() == host::kFieldText) {
+            textFields.push_back(fields.GetField(i).GetFieldName());
+        }
+    }
+    const std::vector<std::string> near = NearestNames(field, textFields);
+    throw PlainError(Said(clitext::kNoSuchTextField, "the layer %1 has no text field %2.",
+                          {target.layerName, field}) +
+                     " " +
+                     (near.empty() ? Said(clitext::kFieldsListsThem,
+                                          "\"vark-fuzzy fields %1\" lists its fields.", {dataset})
+                                   : DidYouMean(near)));
 }
 
 // ---------------------------------------------------------------------------
@@ -283,7 +309,7 @@ int RunFields(const Target& target, const ParsedArgs& args, BatchIo& io) {
     try {
         lists = ListLayerFields(*target.application, *target.layer, unitInterval, &marker);
     } catch (...) {
-        return Report(CurrentFailure(), text::kFormName, "Lst_shapes_MouseUp",
+        return Report(io, "fields", CurrentFailure(), text::kFormName, "Lst_shapes_MouseUp",
                       "Debug=" + std::to_string(marker));
     }
     io.out << Text(text::kTextFields) << " :\n";
@@ -303,14 +329,13 @@ int RunValues(const Target& target, const ParsedArgs& args, BatchIo& io, bool pr
     {
         ProgressBar bar(io.err, progress);
         try {
-            RequireTextField(target, field);
             values = ListFieldValues(
                 *target.application, *target.layer, field,
                 [&bar](std::int64_t done, std::int64_t total) { bar.update(done, total); });
         } catch (...) {
             const Failure failure = CurrentFailure();
             bar.finish();
-            return Report(failure, text::kFormName, "Lst_fields_MouseUp");
+            return Report(io, "values", failure, text::kFormName, "Lst_fields_MouseUp");
         }
     }
     if (values.tooMany) {
@@ -400,7 +425,6 @@ int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progres
             bar.update(done, total);
         };
         try {
-            RequireTextField(target, plan.request.sourceField);
             run = RunCriterionComputation(*target.application, target.workspacePath,
                                           target.layerName, plan.request, marker);
         } catch (...) {
@@ -409,7 +433,7 @@ int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progres
             if (InterruptionGuard::Signal() != 0) {
                 return interrupted();
             }
-            return Report(failure, text::kFormName, "cmd_go_Click",
+            return Report(io, "compute", failure, text::kFormName, "cmd_go_Click",
                           "Debug=" + std::to_string(marker));
         }
     }
@@ -453,7 +477,7 @@ int RunDescribe(const Target& target, const ParsedArgs& args, BatchIo& io, const
         std::error_code error;
         if (!fs::exists(FzyFilePath(layerPath, layerName), error)) {
             io.out << Lines(Text(text::kNoDescription)) << '\n';
-            return kExitOk;
+            return kExitNoRecord;
         }
         fzy_io_open(layerPath, layerName);
         struct Close {
@@ -464,6 +488,14 @@ int RunDescribe(const Target& target, const ParsedArgs& args, BatchIo& io, const
                 }
             }
         } close;
+        marker = 2;
+        const std::string damage = FzyReadDamage();
+        if (!damage.empty()) {
+            return TellFailure(io.err,
+                               PlainSentence(Failure(fzy::kDamagedFileError, damage), "describe"),
+                               Failure(fzy::kDamagedFileError, damage, "fzy_io"),
+                               {text::kFormName, "sum_table_Click", "Debug=2"}, io.verbose);
+        }
         marker = 3;
         const bool foundTextCriterion = fzy_io_numberinfo(field);
         marker = 4;
@@ -471,9 +503,11 @@ int RunDescribe(const Target& target, const ParsedArgs& args, BatchIo& io, const
         marker = 5;
         if (!foundTextCriterion && !foundOtherCriterion) {
             description->SetInfoText(Text(text::kNoDescription));
+            io.out << Lines(description->text()) << '\n';
+            return ui.shown() == messagesBefore ? kExitNoRecord : kExitFailure;
         }
     } catch (...) {
-        return Report(CurrentFailure(), text::kFormName, "sum_table_Click",
+        return Report(io, "describe", CurrentFailure(), text::kFormName, "sum_table_Click",
                       "Debug=" + std::to_string(marker));
     }
     io.out << Lines(description->text()) << '\n';
@@ -487,16 +521,22 @@ int Run(std::string_view subcommand, const std::vector<std::string>& argv, Batch
     const CommandForm& form = FormOf(subcommand);
     const ParsedArgs args = ParseOptions(argv, form.options);
     if (args.has("--help")) {
-        io.out << "Usage:\n" << kBatchUsage;
+        io.out << SubcommandHelp(subcommand);
         return kExitOk;
     }
+    io.verbose = args.has("--verbose");
     if (args.positionals.size() != form.positionals) {
         throw UsageError(std::string(subcommand) + " takes " +
-                         (form.positionals == 1 ? "DATASET" : "DATASET FIELD") + ", not " +
-                         std::to_string(args.positionals.size()) + " argument(s)");
+                         (subcommand == "repair-fzy" ? "FILE"
+                          : form.positionals == 1    ? "DATASET"
+                                                     : "DATASET FIELD") +
+                         ", not " + std::to_string(args.positionals.size()) + " argument(s)");
     }
     const bool progress = io.progress && !args.has("--quiet");
     ChooseLanguage(args.value("--lang"));
+    if (subcommand == "repair-fzy") {
+        return RunRepairFzy(args.positionals[0], io);
+    }
     std::optional<ComputePlan> plan;
     if (subcommand == "compute") {
         plan = PlanCompute(args, io);
@@ -510,8 +550,13 @@ int Run(std::string_view subcommand, const std::vector<std::string>& argv, Batch
         target = OpenTarget(args.positionals[0], args.value("--layer"), io);
     } catch (const UsageError&) {
         throw;
+    } catch (const PlainError&) {
+        throw;
     } catch (...) {
-        return Report(CurrentFailure(), kProgramName, form.procedure);
+        return Report(io, subcommand, CurrentFailure(), kProgramName, form.procedure);
+    }
+    if (subcommand == "values" || subcommand == "compute") {
+        RequireTextField(target, args.positionals[1], args.positionals[0]);
     }
     if (subcommand == "fields") return RunFields(target, args, io);
     if (subcommand == "values") return RunValues(target, args, io, progress);
@@ -531,8 +576,14 @@ int RunBatch(std::string_view subcommand, const std::vector<std::string>& args,
         } catch (const UsageError& error) {
             io.err << kProgramName << ": " << error.what() << "\nUsage:\n" << kBatchUsage;
             return kExitUsage;
+        } catch (const PlainError& error) {
+            const std::string procedure(subcommand);
+            TellFailure(io.err, error.what(), error.cause(), {kProgramName, procedure.c_str(), {}},
+                        io.verbose);
+            return error.exitStatus();
         } catch (...) {
-            return Report(CurrentFailure(), kProgramName, std::string(subcommand).c_str());
+            return Report(io, subcommand, CurrentFailure(), kProgramName,
+                          std::string(subcommand).c_str());
         }
     } catch (...) {
         return kExitFailure;

@@ -10,9 +10,12 @@
 //   compute  DATASET FIELD [--layer NAME] [--levels 3|5|7] [--name NEW]
 //            [--grade ENTRY]... [--grades FILE]...
 //   describe DATASET FIELD [--layer NAME]
+//   repair-fzy FILE
 //
 // and, for every one of them, --lang CODE (the texts of another language,
-// the per-user setting left as it is) and --quiet (no progress bar).
+// the per-user setting left as it is), --quiet (no progress bar), --verbose
+// (the full report of a failure on the error stream too) and --help (the
+// subcommand's own help).
 //
 // A data set with several layers needs --layer: the command would
 // otherwise have to guess which one to change.
@@ -32,8 +35,11 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 /// A field with more distinct values than the value list takes.
 inline constexpr int kExitRefused = 3;
+/// describe: the criterion file holds no record of that field.
+inline constexpr int kExitNoRecord = 5;
 
-inline constexpr std::string_view kBatchSubcommands[] = {"fields", "values", "compute", "describe"};
+inline constexpr std::string_view kBatchSubcommands[] = {"fields", "values", "compute", "describe",
+                                                         "repair-fzy"};
 
 /// The usage lines of the batch subcommands, for the program's help text.
 extern const std::string_view kBatchUsage;
@@ -48,14 +54,17 @@ struct BatchIo {
     /// Called with the application once the data set is in its focus map,
     /// before any work (lets a test put the editor into its editing state).
     std::function<void(host::Application&)> prepare;
+    /// Write the full report of a failure to `err` too (--verbose sets it).
+    bool verbose = false;
 };
 
 /// Runs the batch subcommand `subcommand` (one of kBatchSubcommands) with
-/// the arguments that follow it. Results go to `io.out`; messages, the
-/// error report of the dialog (also appended to the error log) and the
-/// progress bar to `io.err`. Returns the exit status: kExitOk, kExitFailure,
-/// kExitUsage (a command line that cannot run: the message and the usage
-/// go to `io.err`) or kExitRefused. Installs its own UI services and a
+/// the arguments that follow it. Results go to `io.out`; messages, failures
+/// (one sentence in the interface language, see BatchErrors.h; the dialog's
+/// report goes to the error log) and the progress bar to `io.err`. Returns
+/// the exit status: kExitOk, kExitFailure, kExitUsage (a command line that
+/// cannot run: the message and the usage go to `io.err`), kExitRefused or
+/// kExitNoRecord. Installs its own UI services and a
 /// description buffer for the length of the run and puts back what was
 /// there; the application reference (g_pApplication) is left alone: the
 /// commands hand the layer they opened to the work. Never throws.

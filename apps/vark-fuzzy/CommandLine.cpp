@@ -1,9 +1,13 @@
 #include "CommandLine.h"
 
-#include <QTextCodec>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#include "Suggestions.h"
+#include "dialog/GradesFile.h"
+#include "support/Failure.h"
 
 namespace vark::app {
 
@@ -24,6 +28,28 @@ Invocation SplitSubcommand(std::span<char* const> argv, std::span<const std::str
         invocation.args.emplace_back(argv[i]);
     }
     return invocation;
+}
+
+std::string MistypedSubcommand(std::string_view word, std::span<const std::string_view> known) {
+    if (word.empty() || word[0] == '-' || word.find_first_of("/\\:") != std::string_view::npos) {
+        return {};
+    }
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::path(word), error) || error) {
+        return {};
+    }
+    std::vector<std::string> names;
+    for (std::string_view name : known) {
+        if (!name.empty() && name[0] != '-') {
+            names.emplace_back(name);
+        }
+    }
+    const std::vector<std::string> near = NearestNames(word, names);
+    if (near.empty()) {
+        return {};
+    }
+    return "unknown subcommand " + std::string(word) + "; did you mean " + JoinNames(near, "or") +
+           "?";
 }
 
 std::vector<ogr::DataSourceSpec> ParseDataSources(const std::vector<std::string>& args) {
@@ -104,64 +130,26 @@ ParsedArgs ParseOptions(const std::vector<std::string>& args, std::span<const Op
     return parsed;
 }
 
-namespace {
-
-bool IsUtf8(std::string_view text) {
-    QTextCodec* codec = QTextCodec::codecForName("UTF-8");
-    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-    codec->toUnicode(text.data(), static_cast<int>(text.size()), &state);
-    return state.invalidChars == 0 && state.remainingChars == 0;
-}
-
-}  // namespace
-
 void CheckGradedEntry(const std::string& entry, const std::string& where) {
-    if (!IsUtf8(entry)) {
-        throw UsageError(where + ": the graded entry is not UTF-8 text");
-    }
-    const bool wellFormed = entry.size() >= 3 && entry.compare(entry.size() - 3, 2, "->") == 0 &&
-                            entry.back() >= '0' && entry.back() <= '6';
-    if (!wellFormed) {
-        throw UsageError(where + ": \"" + entry +
-                         "\" is not a graded entry VALUE->GRADE (grade 0 to 6)");
+    if (const auto problem = GradedEntryProblem(entry)) {
+        throw UsageError(where + ": " + *problem);
     }
 }
 
 std::vector<std::string> ParseGradesText(std::string_view content, const std::string& fileName) {
-    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-    if (content.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
-        content.remove_prefix(kByteOrderMark.size());
+    try {
+        return vark::ParseGradesText(content, fileName);
+    } catch (const Failure& failure) {
+        throw UsageError(failure.description());
     }
-    std::vector<std::string> entries;
-    std::size_t lineNumber = 0;
-    while (!content.empty()) {
-        ++lineNumber;
-        const std::size_t end = content.find('\n');
-        std::string_view line = content.substr(0, end);
-        content.remove_prefix(end == std::string_view::npos ? content.size() : end + 1);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        if (line.empty()) {
-            continue;
-        }
-        std::string entry(line);
-        CheckGradedEntry(entry, fileName + ":" + std::to_string(lineNumber));
-        entries.push_back(std::move(entry));
-    }
-    return entries;
 }
 
 std::vector<std::string> ReadGradesFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw UsageError("cannot read the grades file " + path);
+    try {
+        return vark::ReadGradesFile(path);
+    } catch (const Failure& failure) {
+        throw UsageError(failure.description());
     }
-    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        throw UsageError("cannot read the grades file " + path);
-    }
-    return ParseGradesText(content, path);
 }
 
 }  // namespace vark::app

@@ -32,6 +32,13 @@ struct Invocation {
 /// default action.
 Invocation SplitSubcommand(std::span<char* const> argv, std::span<const std::string_view> known);
 
+/// The usage message for a first argument that looks like a mistyped
+/// subcommand: not an option, naming no file or folder, without a path
+/// separator or ":" (a connection string), and near one of `known`
+/// ("unknown subcommand comptue; did you mean compute?"). "" when it may be
+/// a data set.
+std::string MistypedSubcommand(std::string_view word, std::span<const std::string_view> known);
+
 /// Data sets named on a command line: each argument not starting with "-"
 /// is a data set (a path or connection string GDAL can open); "--layer NAME"
 /// restricts the data set just before it to its layer NAME. "--" ends the

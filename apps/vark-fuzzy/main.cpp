@@ -5,7 +5,7 @@
 // subcommands (BatchCommands.h) do the dialog's work without windows.
 //
 // Exit codes: 0 done, 1 failure, 2 usage error, 3 a field with more than
-// 100 values refused.
+// 100 values refused, 5 describe found no record of the field.
 
 #include <unistd.h>
 
@@ -65,10 +65,14 @@ constexpr std::string_view kUsageBody =
     "                to 7. Prints the field's name and the features per entry,\n"
     "                then those left at 0: unlisted, empty, null values\n"
     "  describe      the criterion file's description of a field\n"
+    "  repair-fzy    keeps the readable records of a damaged criterion file\n"
     "  --lang CODE   texts in that language for this run (fr, en, es, de)\n"
     "  --quiet       no progress bar\n"
+    "  --verbose     on a failure, the full report too (it always goes to the log)\n"
+    "  SUBCOMMAND --help   that subcommand's own help, with an example\n"
     "\n"
-    "Exit status: 0 done, 1 failure, 2 usage error, 3 more than 100 values.\n";
+    "Exit status: 0 done, 1 failure, 2 usage error, 3 more than 100 values,\n"
+    "5 describe: no record of that field.\n";
 
 void printUsage(std::ostream& out) {
     out << kUsageHead << kBatchUsage << kUsageBody;
@@ -190,7 +194,7 @@ int runDialog(Context& context) {
 }
 
 int runBatch(Context& context) {
-    BatchIo io{std::cout, std::cerr, false, {}};
+    BatchIo io{std::cout, std::cerr, false, {}, false};
     io.progress = isatty(STDERR_FILENO) != 0;
     return RunBatch(context.invocation.subcommand, context.invocation.args, io);
 }
@@ -202,9 +206,10 @@ struct Subcommand {
 
 // The default action has the empty word.
 constexpr Subcommand kSubcommands[] = {
-    {"", runDialog},      {"--about", runAbout},     {"--help", runHelp},
-    {"-h", runHelp},      {"--version", runVersion}, {"fields", runBatch},
-    {"values", runBatch}, {"compute", runBatch},     {"describe", runBatch},
+    {"", runDialog},          {"--about", runAbout},     {"--help", runHelp},
+    {"-h", runHelp},          {"--version", runVersion}, {"fields", runBatch},
+    {"values", runBatch},     {"compute", runBatch},     {"describe", runBatch},
+    {"repair-fzy", runBatch},
 };
 
 int dispatch(int& argc, char** argv) {
@@ -217,6 +222,12 @@ int dispatch(int& argc, char** argv) {
     Context context{
         SplitSubcommand(std::span<char* const>(argv, static_cast<std::size_t>(argc)), words), argc,
         argv};
+    if (context.invocation.subcommand.empty() && argc > 1) {
+        const std::string mistyped = MistypedSubcommand(argv[1], words);
+        if (!mistyped.empty()) {
+            throw UsageError(mistyped);
+        }
+    }
     for (const Subcommand& subcommand : kSubcommands) {
         if (subcommand.word == context.invocation.subcommand) {
             return subcommand.run(context);

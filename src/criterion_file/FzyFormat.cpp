@@ -142,23 +142,56 @@ std::string FormatNumber(double value) {
     return FormatNumber(value, UserDecimalSeparator());
 }
 
-std::string FormatOleDate(double oleDate, const char* localeName) {
+namespace {
+
+/// The formats of a date with its time, the date alone and the time alone.
+struct DateFormats {
+    std::string both;
+    std::string date;
+    std::string time;
+};
+
+std::string FormatCalendar(double oleDate, const DateFormats& formats, locale_t locale) {
     const std::optional<std::tm> tm = CalendarFromOleDate(oleDate);
     if (!tm) {
         return FormatNumber(oleDate);
     }
     const bool hasTime = tm->tm_hour != 0 || tm->tm_min != 0 || tm->tm_sec != 0;
     const bool hasDate = std::trunc(oleDate) != 0;
-    const char* format = (hasDate && hasTime) ? "%x %X" : (hasDate ? "%x" : "%X");
-    EnvLocale loc(LC_TIME_MASK, localeName);
+    const std::string& format =
+        (hasDate && hasTime) ? formats.both : (hasDate ? formats.date : formats.time);
     std::array<char, 256> buf{};
     std::size_t n = 0;
-    if (loc.get() != static_cast<locale_t>(0)) {
-        n = strftime_l(buf.data(), buf.size(), format, &*tm, loc.get());
+    if (locale != static_cast<locale_t>(0)) {
+        n = strftime_l(buf.data(), buf.size(), format.c_str(), &*tm, locale);
     } else {
-        n = std::strftime(buf.data(), buf.size(), format, &*tm);
+        n = std::strftime(buf.data(), buf.size(), format.c_str(), &*tm);
     }
     return std::string(buf.data(), n);
+}
+
+}  // namespace
+
+std::string FormatOleDateFor(double oleDate, std::string_view languageCode,
+                             const char* localeName) {
+    EnvLocale loc(LC_TIME_MASK, localeName);
+    const char* dateFormat =
+        loc.get() != static_cast<locale_t>(0) ? nl_langinfo_l(D_FMT, loc.get()) : nullptr;
+    if (dateFormat != nullptr && std::string_view(dateFormat) != "%m/%d/%y") {
+        return FormatCalendar(oleDate, {"%x %X", "%x", "%X"}, loc.get());
+    }
+    std::string date = "%Y-%m-%d";
+    if (languageCode == "fr" || languageCode == "es") {
+        date = "%d/%m/%Y";
+    } else if (languageCode == "de") {
+        date = "%d.%m.%Y";
+    }
+    return FormatCalendar(oleDate, {date + " %H:%M:%S", date, "%H:%M:%S"}, loc.get());
+}
+
+std::string FormatOleDate(double oleDate, const char* localeName) {
+    EnvLocale loc(LC_TIME_MASK, localeName);
+    return FormatCalendar(oleDate, {"%x %X", "%x", "%X"}, loc.get());
 }
 
 }  // namespace vark::fzy

@@ -46,5 +46,13 @@ std::string UserDecimalSeparator();
 /// December 1899). A value that is not a date (see CalendarFromOleDate) is
 /// written as a number.
 std::string FormatOleDate(double oleDate, const char* localeName = "");
+/// The same, unambiguous whatever the locale: when the locale's date
+/// format is the C locale's two-digit "%m/%d/%y" (the C and POSIX locales,
+/// or a locale that cannot be had), which most readers take for another
+/// day, the convention of the interface language `languageCode` instead:
+/// "fr" and "es" "%d/%m/%Y", "de" "%d.%m.%Y", any other ISO "%Y-%m-%d",
+/// with the time as "%H:%M:%S".
+std::string FormatOleDateFor(double oleDate, std::string_view languageCode,
+                             const char* localeName = "");
 
 }  // namespace vark::fzy

@@ -120,6 +120,7 @@ FzyLayout ReadFzyLayout(std::string_view file) {
         layout.records.push_back(frame);
         offset += static_cast<std::size_t>(frame.length);
     }
+    layout.allCounted = true;
     if (offset != file.size()) {
         layout.damage = std::to_string(file.size() - offset) + " bytes follow the last of the " +
                         std::to_string(count) + " records its header counts";

@@ -74,8 +74,15 @@ struct FzyLayout {
     std::int16_t DeletedCount = 0;
     std::vector<RecordFrame> records;
     std::string damage;
+    /// Every record the header counts was found whole (bytes may follow the
+    /// last one).
+    bool allCounted = false;
 
     bool sound() const { return damage.empty(); }
+    /// The readers' walk reaches every counted record: a sound file, or one
+    /// whose only fault is bytes after its last counted record. Such a file
+    /// is read, never written to.
+    bool readable() const { return allCounted; }
 };
 
 /// Walks the records of a whole criterion file held in `file`. A sound file

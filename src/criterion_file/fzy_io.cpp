@@ -47,15 +47,11 @@ namespace {
     throw Failure(err::kBadFileNameOrNumber, "No criterion file is open", "fzy_io");
 }
 
-/// An empty file, or one shorter than the first record's position whose
-/// three counts are there and 0, holds no record: the family's tools leave
-/// 8-byte ones when they open a new file without appending to it.
+/// A file shorter than the first record's position holds no record,
+/// whatever its counts say: the family's tools leave 8-byte ones when they
+/// open a new file without appending to it, and take any such file as new.
 bool IsEmptyHeader(std::string_view bytes) {
-    if (bytes.empty()) {
-        return true;
-    }
-    return bytes.size() >= 8 && bytes.size() <= kHeaderSize && GetInt16(bytes, 2) == 0 &&
-           GetInt16(bytes, 4) == 0 && GetInt16(bytes, 6) == 0;
+    return bytes.size() <= kHeaderSize;
 }
 
 std::string ReadAll(int fd, std::size_t size, const std::string& path) {
@@ -145,6 +141,17 @@ std::string TextOf(int number) {
     return gTextStore().ResourceString(number);
 }
 
+/// Dates in a description: unambiguous for the reader of the interface
+/// language (see FormatOleDateFor).
+std::string DescriptionDate(double oleDate) {
+    std::string language;
+    try {
+        language = gTextStore().LanguageCode();
+    } catch (...) {
+    }
+    return FormatOleDateFor(oleDate, language);
+}
+
 std::string Separator() {
     return std::string(1, static_cast<char>(fs::path::preferred_separator));
 }
@@ -176,7 +183,7 @@ LoadedFile LoadOpenFile() {
         return f;
     }
     f.bytes = ReadAll(m.fd, size, m.state.path);
-    if (f.bytes.size() <= kHeaderSize && IsEmptyHeader(f.bytes)) {
+    if (IsEmptyHeader(f.bytes)) {
         // The header it gets with its first record, as the family's tools
         // complete it: the mark and the counts rewritten, the rest kept.
         const std::string header = NewHeaderBytes();
@@ -215,7 +222,7 @@ void ReplaceOpenFile(std::string_view bytes) {
 void ThrowDamaged(const std::string& damage) {
     throw Failure(kDamagedFileError,
                   "The criterion file \"" + Module().state.path + "\" is damaged: " + damage +
-                      ". It was left unchanged.",
+                      ". It was left unchanged. " + RepairHint(Module().state.path),
                   "fzy_io");
 }
 
@@ -316,7 +323,7 @@ std::int16_t fzy_io_open(std::string& path, std::string& layerName) {
         m.state.Kind1Count = 0;
         m.state.Kind2Count = 0;
         m.state.DeletedCount = 0;
-        if (head.size() <= kHeaderSize && IsEmptyHeader(head)) {
+        if (IsEmptyHeader(head)) {
             m.state.OpenStatus = "New";
             return 0;
         }
@@ -483,7 +490,7 @@ std::string DescribeKind2(const Kind2Record& r, const std::function<std::string(
     s += " Val_c = " + FormatNumber(r.Val_c) + kCrLf;
     s += " Val_d = " + FormatNumber(r.Val_d) + kCrLf;
     s += text(152) + " " + r.workspacePath + Separator() + r.layerName + " " + text(156) + " " +
-         FormatOleDate(r.created);
+         DescriptionDate(r.created);
     return s;
 }
 
@@ -496,8 +503,8 @@ std::string DescribeKind1(const Kind1Record& r, const std::function<std::string(
     s += r.T[3] + " (" + text(150) + " " + r.T[4] + sep + r.T[5] + ")" + kCrLf;
     s += text(151) + " " + kCrLf;
     s += r.T[6] + " (" + text(150) + " " + r.T[7] + sep + r.T[8] + ")." + kCrLf;
-    s +=
-        " " + text(152) + " " + std::to_string(r.N) + " " + text(156) + " " + FormatOleDate(r.date);
+    s += " " + text(152) + " " + std::to_string(r.N) + " " + text(156) + " " +
+         DescriptionDate(r.date);
     return s;
 }
 
@@ -505,7 +512,7 @@ bool fzy_io_numberinfo(const std::string& fieldName) {
     int marker = 1;
     try {
         const LoadedFile f = LoadOpenFile();
-        if (!f.layout.sound()) {
+        if (!f.layout.readable()) {
             ThrowDamaged(f.layout.damage);
         }
         for (const RecordFrame& frame : f.layout.records) {
@@ -543,7 +550,7 @@ bool fzy_io_recordinfo(const std::string& fieldName, const std::string& /*unused
     int marker = 1;
     try {
         const LoadedFile f = LoadOpenFile();
-        if (!f.layout.sound()) {
+        if (!f.layout.readable()) {
             ThrowDamaged(f.layout.damage);
         }
         for (const RecordFrame& frame : f.layout.records) {
@@ -575,6 +582,25 @@ bool fzy_io_recordinfo(const std::string& fieldName, const std::string& /*unused
 void fzy_io_showinfo() {
     const auto target = Module().target;
     target->Show();
+}
+
+std::string RepairHint(const std::string& fzyPath) {
+    return "To keep its readable records: vark-fuzzy repair-fzy \"" + fzyPath + "\"";
+}
+
+std::string FzyReadDamage() {
+    if (!IsOpen()) {
+        return {};
+    }
+    try {
+        const LoadedFile f = LoadOpenFile();
+        if (f.layout.readable()) {
+            return {};
+        }
+        return "The criterion file \"" + Module().state.path + "\" is damaged: " + f.layout.damage;
+    } catch (...) {
+        return CurrentFailure().description();
+    }
 }
 
 std::string FzyFileDamage() {

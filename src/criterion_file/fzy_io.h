@@ -29,11 +29,15 @@
 // Opening and reading never write.
 //
 // Damaged files. A file whose header counts do not fit its bytes, with a
-// negative count, a header cut short, or a record whose RecordLength is
-// shorter than its frame or runs past the end of the file, is never written
-// to by this module: fzy_io_open leaves it as it is, fzy_io_addrecord throws
-// Failure kDamagedFileError, and the readers and the maintenance show their
-// message box (number kDamagedFileError) and return their default.
+// negative count, or a record whose RecordLength is shorter than its frame
+// or runs past the end of the file, is never written to by this module:
+// fzy_io_open leaves it as it is, fzy_io_addrecord throws Failure
+// kDamagedFileError (its description says how to repair the file, see
+// RepairHint), and the maintenance shows its message box (number
+// kDamagedFileError) and returns its default. The readers read the records
+// the header counts and ignore bytes that follow the last of them; any
+// other damage makes them show their message box and return false. A file
+// shorter than 24 bytes cannot hold a record: it is taken as new.
 //
 // Threads: the user-interface thread only; no locking.
 
@@ -113,13 +117,12 @@ std::string CriterionFileLayerName(std::string layerName);
 /// Removes every ".shp" from `layerName` (CriterionFileLayerName; the
 /// caller's variable changes), then opens the layer's criterion file; a
 /// file left open by an earlier open is closed first. Opening writes
-/// nothing and creates nothing. A missing or empty file is OpenStatus
-/// "New", counts 0; so is a file shorter than 24 bytes whose three counts
-/// are present and 0 (the family's tools leave 8-byte ones). Such a file
-/// gets its header with its first record: mark 1 and counts over its first
-/// 8 bytes, its other bytes kept, zeros up to 23 bytes. Any other file:
-/// OpenStatus "Old", counts loaded from its header (a damaged one included;
-/// the counts are 0 when its header is cut short). When the file or the
+/// nothing and creates nothing. A missing file, or one shorter than 24
+/// bytes (it cannot hold a record; the family's tools leave 8-byte ones),
+/// is OpenStatus "New", counts 0. Such a file gets its header with its
+/// first record: mark 1 and counts 0 over its first 8 bytes, its other
+/// bytes kept, zeros up to 23 bytes. Any other file: OpenStatus "Old",
+/// counts loaded from its header (a damaged one included). When the file or the
 /// folder it lies in is read-only, FzyState().readOnly is set. Returns 0.
 /// Throws Failure: 76 (no folder for the workspace, see FzyFilePath), 52
 /// (bad layer name, or something other than a regular file, a FIFO
@@ -178,6 +181,12 @@ std::string DescribeKind1(const fzy::Kind1Record& record,
 /// Why the open criterion file must not be written to: "" when it is sound
 /// (or none is open). Lets a caller stop before it changes anything else.
 std::string FzyFileDamage();
+/// Why the readers cannot read the open criterion file: "" when its counted
+/// records are all there (bytes after them are ignored), or none is open.
+std::string FzyReadDamage();
+/// The sentence that tells how to repair the damaged criterion file
+/// `fzyPath` (English, as the failures of this module are).
+std::string RepairHint(const std::string& fzyPath);
 
 // ---- Maintenance
 

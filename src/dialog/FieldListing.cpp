@@ -105,13 +105,20 @@ FieldValues ListFieldValues(host::Application& application, host::FeatureLayer& 
         result.tooMany = true;
         return result;
     }
+    const std::vector<std::int64_t> counts = statistics->GetUniqueValueFeatureCounts();
     values->Reset();
-    while (auto value = values->Next()) {
+    for (std::size_t i = 0; auto value = values->Next(); ++i) {
         if (!host::IsNull(*value)) {
             result.values.push_back(host::ValueToText(*value));
+            if (i < counts.size()) {
+                result.counts.push_back(counts[i]);
+            }
         }
     }
-    ValueOrder().sort(result.values);
+    if (result.counts.size() != result.values.size()) {
+        result.counts.clear();
+    }
+    ValueOrder().sort(result.values, result.counts);
     return result;
 }
 
@@ -124,16 +131,30 @@ int ValueOrder::compare(std::string_view a, std::string_view b) const {
 }
 
 void ValueOrder::sort(std::vector<std::string>& values) const {
-    std::vector<std::pair<QString, std::string>> keyed;
+    std::vector<std::int64_t> none;
+    sort(values, none);
+}
+
+void ValueOrder::sort(std::vector<std::string>& values, std::vector<std::int64_t>& counts) const {
+    const bool withCounts = counts.size() == values.size();
+    struct Keyed {
+        QString key;
+        std::string value;
+        std::int64_t count;
+    };
+    std::vector<Keyed> keyed;
     keyed.reserve(values.size());
-    for (auto& v : values) {
-        keyed.emplace_back(ToQ(v), std::move(v));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        keyed.push_back({ToQ(values[i]), std::move(values[i]), withCounts ? counts[i] : 0});
     }
-    std::stable_sort(keyed.begin(), keyed.end(), [this](const auto& a, const auto& b) {
-        return m_collator->compare(a.first, b.first) < 0;
+    std::stable_sort(keyed.begin(), keyed.end(), [this](const Keyed& a, const Keyed& b) {
+        return m_collator->compare(a.key, b.key) < 0;
     });
     for (std::size_t i = 0; i < keyed.size(); ++i) {
-        values[i] = std::move(keyed[i].second);
+        values[i] = std::move(keyed[i].value);
+        if (withCounts) {
+            counts[i] = keyed[i].count;
+        }
     }
 }
 

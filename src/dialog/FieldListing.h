@@ -59,6 +59,9 @@ struct FieldValues {
     /// The distinct non-null values, converted to text (host::ValueToText),
     /// in the order of ValueOrder; an empty text is listed as "".
     std::vector<std::string> values;
+    /// The features holding each value, same order as `values`; empty when
+    /// the host does not count them.
+    std::vector<std::int64_t> counts;
 };
 
 /// Gathers the distinct values of `fieldName` over every feature of
@@ -86,6 +89,8 @@ public:
     /// Sorts `values`; values that compare equal keep their order, as
     /// inserting each in turn after its equals would leave them.
     void sort(std::vector<std::string>& values) const;
+    /// The same, `counts` (empty, or one per value) moved with their values.
+    void sort(std::vector<std::string>& values, std::vector<std::int64_t>& counts) const;
     /// The collator itself, for lists that insert entries one at a time.
     const QCollator& collator() const { return *m_collator; }
 

@@ -24,5 +24,15 @@ inline constexpr std::int32_t kUndefinedGrades = 171;
 inline constexpr std::int32_t kUnlisted = 172;
 inline constexpr std::int32_t kEmpty = 173;
 inline constexpr std::int32_t kNull = 174;
+/// Tooltips of the value lists: the features holding a value.
+inline constexpr std::int32_t kOneFeature = 236;
+inline constexpr std::int32_t kFeatures = 237;
+/// The graded list's context menu and its grades files.
+inline constexpr std::int32_t kSaveGrades = 238;
+inline constexpr std::int32_t kLoadGrades = 239;
+inline constexpr std::int32_t kGradesFilter = 240;
+inline constexpr std::int32_t kGradesNotLoaded = 241;
+inline constexpr std::int32_t kGradesNotSaved = 242;
+inline constexpr std::int32_t kTooManyGrades = 243;
 
 }  // namespace vark::text

@@ -5,10 +5,12 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QListWidget>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QSignalBlocker>
 #include <algorithm>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "dialog/CriterionRun.h"
 #include "dialog/DialogState.h"
 #include "dialog/FieldListing.h"
+#include "dialog/GradesFile.h"
 #include "dialog/RequireObject.h"
 #include "dialog/TextNumbers.h"
 #include "dialog/requeteur.h"
@@ -165,6 +168,9 @@ frm_CritereTexte::frm_CritereTexte(QWidget* parent)
     connect(m_ui->cmd_open_shape, &QPushButton::clicked, this,
             &frm_CritereTexte::cmd_open_shape_Click);
     connect(m_ui->cmd_sortie, &QPushButton::clicked, this, &frm_CritereTexte::cmd_sortie_Click);
+    m_ui->ListValuesSortie->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_ui->ListValuesSortie, &QWidget::customContextMenuRequested, this,
+            &frm_CritereTexte::ListValuesSortie_ContextMenu);
     // Only the choice of an entry switches the language, not typing a code.
     connect(m_ui->Listlang, qOverload<int>(&QComboBox::activated), this,
             [this](int) { Listlang_Click(); });
@@ -399,11 +405,20 @@ void frm_CritereTexte::Lst_fields_MouseUp() {
         }
         const FieldValues values = ListFieldValues(*App(), *featureLayer, ToStd(field->text()));
         m_ui->ListValuesEntree->clear();
+        m_valueCounts.reset();
         if (values.tooMany) {
+            ShowCountTips();
             Ui().MsgBox(std::string(kTooManyValuesText));
             return;
         }
         AddItems(m_ui->ListValuesEntree, values.values);
+        if (values.counts.size() == values.values.size()) {
+            m_valueCounts.emplace();
+            for (std::size_t i = 0; i < values.values.size(); ++i) {
+                m_valueCounts->emplace(values.values[i], values.counts[i]);
+            }
+        }
+        ShowCountTips();
     } catch (...) {
         HandleError(CurrentFailure(), text::kFormName, "Lst_fields_MouseUp", true, 0, "", 0, true);
     }
@@ -464,6 +479,7 @@ void frm_CritereTexte::Cmd_Add_Click() {
         InsertSorted(m_ui->ListValuesSortie, ToQ(FormatGradedEntry(value, CurrentGrade())));
         delete input->takeItem(i);
     }
+    ShowCountTips();
 }
 
 void frm_CritereTexte::Cmd_Sub_Click() {
@@ -475,6 +491,127 @@ void frm_CritereTexte::Cmd_Sub_Click() {
         const std::string entry = ToStd(output->item(i)->text());
         InsertSorted(m_ui->ListValuesEntree, ToQ(DropLastCharacters(entry, 3)));
         delete output->takeItem(i);
+    }
+    ShowCountTips();
+}
+
+void frm_CritereTexte::ShowCountTips() {
+    const auto tip = [this](const std::string& value) {
+        if (!m_valueCounts) {
+            return QString();
+        }
+        const auto found = m_valueCounts->find(value);
+        const std::int64_t count = found == m_valueCounts->end() ? 0 : found->second;
+        std::string text = ResourceString(count == 1 ? text::kOneFeature : text::kFeatures);
+        if (text.empty()) {
+            text = count == 1 ? "1 entité" : "%1 entités";
+        }
+        return ToQ(text).replace(QStringLiteral("%1"), QString::number(count));
+    };
+    for (int i = 0; i < m_ui->ListValuesEntree->count(); ++i) {
+        QListWidgetItem* item = m_ui->ListValuesEntree->item(i);
+        item->setToolTip(tip(ToStd(item->text())));
+    }
+    for (int i = 0; i < m_ui->ListValuesSortie->count(); ++i) {
+        QListWidgetItem* item = m_ui->ListValuesSortie->item(i);
+        item->setToolTip(tip(DropLastCharacters(ToStd(item->text()), 3)));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Grades files
+
+void frm_CritereTexte::ListValuesSortie_ContextMenu(const QPoint& at) {
+    QMenu menu(this);
+    menu.setObjectName("mnu_grades");
+    QAction* save = menu.addAction(ToQ(ResourceString(text::kSaveGrades)));
+    save->setObjectName("mnu_save_grades");
+    save->setEnabled(m_ui->ListValuesSortie->count() > 0);
+    QAction* load = menu.addAction(ToQ(ResourceString(text::kLoadGrades)));
+    load->setObjectName("mnu_load_grades");
+    QAction* chosen = menu.exec(m_ui->ListValuesSortie->viewport()->mapToGlobal(at));
+    if (chosen == save) {
+        mnu_save_grades_Click();
+    } else if (chosen == load) {
+        mnu_load_grades_Click();
+    }
+}
+
+void frm_CritereTexte::mnu_save_grades_Click() {
+    try {
+        std::vector<std::string> entries;
+        for (int i = 0; i < m_ui->ListValuesSortie->count(); ++i) {
+            entries.push_back(ToStd(m_ui->ListValuesSortie->item(i)->text()));
+        }
+        const std::optional<std::string> path = Ui().AskSaveFile(
+            ResourceString(text::kSaveGrades), ResourceString(text::kGradesFilter), 1);
+        if (!path) {
+            return;
+        }
+        try {
+            WriteGradesFile(*path, entries);
+        } catch (const Failure& f) {
+            Ui().MsgBox(ResourceString(text::kGradesNotSaved) + "\r\n" + f.description(),
+                        MsgIcon::Critical);
+        }
+    } catch (...) {
+        HandleError(CurrentFailure(), text::kFormName, "mnu_save_grades_Click", true, 0, "", 0,
+                    true);
+    }
+}
+
+void frm_CritereTexte::mnu_load_grades_Click() {
+    try {
+        const std::optional<std::string> path = Ui().AskOpenFile(
+            ResourceString(text::kLoadGrades), ResourceString(text::kGradesFilter), 1);
+        if (!path) {
+            return;
+        }
+        std::vector<std::string> entries;
+        try {
+            entries = ReadGradesFile(*path);
+        } catch (const Failure& f) {
+            Ui().MsgBox(ResourceString(text::kGradesNotLoaded) + "\r\n" + f.description(),
+                        MsgIcon::Critical);
+            return;
+        }
+        QListWidget* graded = m_ui->ListValuesSortie;
+        std::set<std::string> values;
+        for (int i = 0; i < graded->count(); ++i) {
+            values.insert(DropLastCharacters(ToStd(graded->item(i)->text()), 3));
+        }
+        for (const auto& entry : entries) {
+            values.insert(DropLastCharacters(entry, 3));
+        }
+        if (values.size() > kMaxGradedEntries) {
+            std::string text = ResourceString(text::kTooManyGrades);
+            const std::size_t at = text.find("%1");
+            if (at != std::string::npos) {
+                text.replace(at, 2, std::to_string(values.size()));
+            }
+            Ui().MsgBox(text, MsgIcon::Exclamation);
+            return;
+        }
+        // A later line for the same value wins, as a later grading would.
+        for (const auto& entry : entries) {
+            const QString value = ToQ(DropLastCharacters(entry, 3));
+            for (int i = graded->count() - 1; i >= 0; --i) {
+                if (ToQ(DropLastCharacters(ToStd(graded->item(i)->text()), 3)) == value) {
+                    delete graded->takeItem(i);
+                }
+            }
+            QListWidget* input = m_ui->ListValuesEntree;
+            for (int i = input->count() - 1; i >= 0; --i) {
+                if (input->item(i)->text() == value) {
+                    delete input->takeItem(i);
+                }
+            }
+            InsertSorted(graded, ToQ(entry));
+        }
+        ShowCountTips();
+    } catch (...) {
+        HandleError(CurrentFailure(), text::kFormName, "mnu_load_grades_Click", true, 0, "", 0,
+                    true);
     }
 }
 
@@ -731,6 +868,7 @@ void frm_CritereTexte::Listlang_Click() {
         }
         store.LoadFormLanguageText(this, false);
         store.SaveLangSetting();
+        ShowCountTips();
     } catch (...) {
         HandleError(CurrentFailure(), text::kFormName, "listLang_Click", true, 0, "", 0, true);
         return;

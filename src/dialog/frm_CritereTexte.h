@@ -15,10 +15,14 @@
 // exception leaves a handler.
 
 #include <QDialog>
+#include <QPoint>
 #include <QString>
 #include <array>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 
 class QCheckBox;
 class QListWidget;
@@ -69,6 +73,18 @@ public slots:
     void cmd_open_shape_Click();
     void Listlang_Click();
     void cmd_sortie_Click();
+    /// The graded list's context menu: save its entries to a grades file,
+    /// or load entries from one.
+    void ListValuesSortie_ContextMenu(const QPoint& at);
+    /// Asks for a file and writes the graded entries to it, one per line
+    /// (the --grades format), whole or not at all.
+    void mnu_save_grades_Click();
+    /// Asks for a grades file and moves its entries into the graded list:
+    /// an entry replaces the graded entry of the same value and takes its
+    /// value out of the value list. A file that cannot be read, holds a line
+    /// that is no entry, or would take the list past 101 entries changes
+    /// nothing and is explained in a message box.
+    void mnu_load_grades_Click();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -79,10 +95,15 @@ private:
     void PrefixButtonBlanks();
     void ShowGradeBoxes(int levels);
     void OnComputationProgress(std::int64_t done, std::int64_t total);
+    /// Puts on each entry of the two value lists the features holding its
+    /// value in the field last listed (none when the host does not count).
+    void ShowCountTips();
 
     std::unique_ptr<Ui::frm_CritereTexte> m_ui;
     std::unique_ptr<ValueOrder> m_order;
     bool m_running = false;
+    /// Features per value of the field last listed; nullopt when unknown.
+    std::optional<std::unordered_map<std::string, std::int64_t>> m_valueCounts;
     qint64 m_lastProgressPaint = 0;
 };
 

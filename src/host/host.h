@@ -232,6 +232,10 @@ public:
     };
     virtual std::shared_ptr<ValueEnum> GetUniqueValues() = 0;
     virtual std::int32_t GetUniqueValueCount() = 0;
+    /// The features holding each distinct value, in the order GetUniqueValues
+    /// gives the values (the same pass); empty when the host does not count.
+    /// Complete only when the limit was not passed.
+    virtual std::vector<std::int64_t> GetUniqueValueFeatureCounts() { return {}; }
     /// Minimum and maximum of a numeric field over non-null values; both 0
     /// when there is none. Throws Failure for a non-numeric field.
     virtual MinMax GetStatistics() = 0;

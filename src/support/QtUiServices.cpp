@@ -215,4 +215,20 @@ std::optional<std::string> QtUiServices::AskOpenFile(const std::string& title,
     return file.toStdString();
 }
 
+std::optional<std::string> QtUiServices::AskSaveFile(const std::string& title,
+                                                     const std::string& filter, int filterIndex) {
+    if (!HaveWidgetApplication()) return std::nullopt;
+
+    std::string selected;
+    const std::string qtFilter = QtFileFilter(filter, filterIndex, &selected);
+    QString selectedFilter = ToQt(selected);
+    const TranslatorInFront translation(translatorForLanguage());
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const QString file = QFileDialog::getSaveFileName(dialogParent(), ToQt(title), QString(),
+                                                      ToQt(qtFilter), &selectedFilter);
+    QApplication::restoreOverrideCursor();
+    if (file.isEmpty()) return std::nullopt;
+    return file.toStdString();
+}
+
 }  // namespace vark

@@ -46,6 +46,9 @@ public:
     /// QFileDialog::getOpenFileName with the filter converted by QtFileFilter.
     std::optional<std::string> AskOpenFile(const std::string& title, const std::string& filter,
                                            int filterIndex) override;
+    /// QFileDialog::getSaveFileName, likewise.
+    std::optional<std::string> AskSaveFile(const std::string& title, const std::string& filter,
+                                           int filterIndex) override;
 
     /// The window a box or dialog goes over now (see MsgBox).
     QWidget* dialogParent() const;

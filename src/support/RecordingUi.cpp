@@ -67,6 +67,20 @@ std::optional<std::string> RecordingUi::AskOpenFile(const std::string& title,
     return answer;
 }
 
+std::optional<std::string> RecordingUi::AskSaveFile(const std::string& title,
+                                                    const std::string& filter, int filterIndex) {
+    UiCall call;
+    call.kind = UiCallKind::AskSaveFile;
+    call.title = title;
+    call.filter = filter;
+    call.filterIndex = filterIndex;
+    calls.push_back(call);
+    if (saveFileAnswers.empty()) return std::nullopt;
+    auto answer = saveFileAnswers.front();
+    saveFileAnswers.pop_front();
+    return answer;
+}
+
 std::vector<UiCall> RecordingUi::messages() const {
     std::vector<UiCall> out;
     std::copy_if(calls.begin(), calls.end(), std::back_inserter(out),

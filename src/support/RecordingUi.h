@@ -15,10 +15,10 @@
 
 namespace vark {
 
-enum class UiCallKind { MsgBox, Beep, BusyOn, BusyOff, AskOpenFile };
+enum class UiCallKind { MsgBox, Beep, BusyOn, BusyOff, AskOpenFile, AskSaveFile };
 
 /// One recorded call. MsgBox fills prompt, icon, buttons and title;
-/// AskOpenFile fills title, filter and filterIndex.
+/// AskOpenFile and AskSaveFile fill title, filter and filterIndex.
 struct UiCall {
     UiCallKind kind = UiCallKind::MsgBox;
     std::string prompt;
@@ -37,6 +37,8 @@ public:
     void SetBusyPointer(bool busy) override;
     std::optional<std::string> AskOpenFile(const std::string& title, const std::string& filter,
                                            int filterIndex) override;
+    std::optional<std::string> AskSaveFile(const std::string& title, const std::string& filter,
+                                           int filterIndex) override;
 
     /// Every call, in order.
     std::vector<UiCall> calls;
@@ -45,6 +47,8 @@ public:
     std::deque<MsgResult> msgBoxAnswers;
     /// Answers for AskOpenFile, used front first; when empty: cancelled.
     std::deque<std::optional<std::string>> openFileAnswers;
+    /// Answers for AskSaveFile, used front first; when empty: cancelled.
+    std::deque<std::optional<std::string>> saveFileAnswers;
     /// Called for every MsgBox after it is recorded, before it answers (for
     /// tests that act while a message is "on screen"). Its result, when set,
     /// overrides the scripted answer.

@@ -37,6 +37,13 @@ public:
     /// (1-based) selects the entry shown first. nullopt on cancel.
     virtual std::optional<std::string> AskOpenFile(const std::string& title,
                                                    const std::string& filter, int filterIndex) = 0;
+    /// A file-save dialog (the same filter), which asks before replacing an
+    /// existing file. nullopt on cancel; services without one cancel.
+    virtual std::optional<std::string> AskSaveFile(const std::string& /*title*/,
+                                                   const std::string& /*filter*/,
+                                                   int /*filterIndex*/) {
+        return std::nullopt;
+    }
 };
 
 /// Headless implementation: writes every message to stderr ("[title] prompt",

@@ -127,5 +127,27 @@ TEST(FzyFormat, NumbersAndDatesAsTheLocaleWritesThem) {
     EXPECT_EQ(fzy::FormatOleDate(45306.5, "xx_NOWHERE.UTF-8"), "01/15/24 12:00:00");
 }
 
+TEST(FzyFormat, DescriptionDatesAreUnambiguousUnderTheCLocale) {
+    // 8 December 2026, 14:30: "12/08/26" under the C locale, 12 August to
+    // most readers.
+    const double december8 = 46364 + 14.5 / 24;
+    struct Case {
+        const char* locale;
+        const char* language;
+        std::string expected;
+    } cases[] = {
+        {"C", "fr", "08/12/2026 14:30:00"},       {"POSIX", "es", "08/12/2026 14:30:00"},
+        {"C", "de", "08.12.2026 14:30:00"},       {"C", "en", "2026-12-08 14:30:00"},
+        {"C", "", "2026-12-08 14:30:00"},         {"xx_NOWHERE.UTF-8", "fr", "08/12/2026 14:30:00"},
+        {"C.UTF-8", "de", "08.12.2026 14:30:00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.locale) + " " + c.language);
+        EXPECT_EQ(fzy::FormatOleDateFor(december8, c.language, c.locale), c.expected);
+    }
+    EXPECT_EQ(fzy::FormatOleDateFor(46364, "fr", "C"), "08/12/2026");
+    EXPECT_EQ(fzy::FormatOleDateFor(0.75, "fr", "C"), "18:00:00");
+}
+
 }  // namespace
 }  // namespace vark::test

@@ -290,7 +290,7 @@ TEST_F(FzyIo, DescriptionTexts) {
     EXPECT_EQ(DescribeKind2(r2, Words),
               "<147> FZY_TYPE(<148> :Alias) <154> 999 <154> :\r\n"
               " Val_a = 0\r\n Val_b = 0.5\r\n Val_c = -2.25\r\n Val_d = 1E+20\r\n"
-              "<152> /data/parcelles <156> 01/15/24 12:00:00");
+              "<152> /data/parcelles <156> 2024-01-15 12:00:00");
 
     fzy::Kind1Record r1;
     r1.fieldName = "SLOPE";
@@ -302,7 +302,7 @@ TEST_F(FzyIo, DescriptionTexts) {
               "T4 (<150> T5/T6)\r\n"
               "<151> \r\n"
               "T7 (<150> T8/T9).\r\n"
-              " <152> 3 <156> 01/15/24");
+              " <152> 3 <156> 2024-01-15");
 }
 
 TEST_F(FzyIo, ReadersSkipOtherKindsAndTakeTheFirstMatch) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "criterion_file/FzyRepair.h"
 #include "criterion_file/FzyTestSupport.h"
 #include "criterion_file/fzy_io.h"
 #include "host/fake/FakeHost.h"
@@ -257,9 +258,7 @@ TEST_F(FzyMaintenance, DamagedFilesAreReportedAndLeftUnchanged) {
         std::string bytes;
     };
     const Case cases[] = {
-        {"header cut short", I16(1) + I16(0) + I16(1)},
-        {"counts with no record", Header(0, 1, 0)},
-        {"eight bytes with a count", I16(1) + I16(0) + I16(2) + I16(0)},
+        {"counts with no record", Header(0, 1, 0) + "x"},
         {"record cut short", Header(0, 1, 0) + good.substr(0, 40)},
         {"record frame cut short", Header(0, 2, 0) + good + I16(60) + I16(2)},
         {"zero RecordLength", Header(0, 2, 0) + I16(0) + good.substr(2) + good},
@@ -273,7 +272,6 @@ TEST_F(FzyMaintenance, DamagedFilesAreReportedAndLeftUnchanged) {
         {"negative Kind2Count", Header(0, -3, 0) + good},
         {"negative DeletedCount", Header(0, 1, -1) + good},
         {"huge counts", Header(32767, 32767, 0) + good},
-        {"bytes after the last record", Header(0, 1, 0) + good + "tail"},
         {"longer than a criterion file", Header(0, 1, 0) + good + std::string(40000, '\0')},
     };
     for (const Case& c : cases) {
@@ -303,11 +301,111 @@ TEST_F(FzyMaintenance, DamagedFilesAreReportedAndLeftUnchanged) {
             EXPECT_THAT(
                 m, StartsWith("62  The criterion file \"" + fzy("parcelles") + "\" is damaged: "));
         }
-        EXPECT_THAT(messages[0], EndsWith(". It was left unchanged. fzy_io_numberinfo Debug=1"));
+        EXPECT_THAT(messages[0], EndsWith(". It was left unchanged. To keep its readable records: "
+                                          "vark-fuzzy repair-fzy \"" +
+                                          fzy("parcelles") + "\" fzy_io_numberinfo Debug=1"));
         EXPECT_THAT(messages[1], EndsWith(" fzy_io_recordinfo Debug=1"));
         EXPECT_THAT(messages[2], EndsWith(" fzy_io_valid Debug=1"));
         EXPECT_THAT(messages[3], EndsWith(" fzy_io_compressfzy Debug=1"));
     }
+}
+
+// ---- Files read as their format says: a file too short to hold a record is
+// new; bytes after the counted records are ignored by the readers, refused
+// by the writers, and dropped by a repair that keeps every readable record.
+
+TEST_F(FzyMaintenance, ShortFilesAreNewAndGetTheirHeaderWithTheFirstRecord) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string header;  // what the first append leaves before its record
+    } cases[] = {
+        {"three bytes", I16(1) + "x", Header(0, 0, 0)},
+        {"eight bytes with a count", I16(1) + I16(0) + I16(2) + I16(0), Header(0, 0, 0)},
+        {"a header counting a record", Header(0, 1, 0), Header(0, 0, 0)},
+        {"unused bytes kept", Header(3, 0, 0).substr(0, 8) + "abc",
+         Header(0, 0, 0).replace(8, 3, "abc")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui->clear();
+        WriteBytes(fzy("parcelles"), c.bytes);
+        Open("parcelles");
+        EXPECT_EQ(FzyState().OpenStatus, "New");
+        EXPECT_EQ(FzyFileDamage(), "");
+        EXPECT_FALSE(fzy_io_numberinfo("FZY_A"));
+        fzy_io_addrecord("FZY_A", "FZY_A", 999, 0, 0, 0, 0, folder(), "parcelles");
+        fzy_io_close();
+        const std::string bytes = ReadBytes(fzy("parcelles"));
+        ASSERT_GT(bytes.size(), 23u);
+        EXPECT_EQ(bytes.substr(0, 23), c.header.substr(0, 4) + I16(1) + c.header.substr(6, 17));
+        EXPECT_TRUE(Messages().empty());
+    }
+}
+
+TEST_F(FzyMaintenance, BytesAfterTheCountedRecordsAreReadNotWrittenAndRepairDropsThem) {
+    AddLayer("parcelles", {"FZY_A", "FZY_B"});
+    const std::string a = Kind2("FZY_A", "a");
+    const std::string b = Kind2("FZY_B", "b");
+    const std::string damaged = Header(0, 2, 0) + a + b + "tail";
+    WriteBytes(fzy("parcelles"), damaged);
+    Open("parcelles");
+    EXPECT_EQ(FzyReadDamage(), "");
+    EXPECT_THAT(FzyFileDamage(), HasSubstr("4 bytes follow the last of the 2 records"));
+    EXPECT_TRUE(fzy_io_numberinfo("FZY_B"));
+    EXPECT_THAT(static_cast<const DescriptionBuffer&>(CurrentDescriptionTarget()).text(),
+                HasSubstr("FZY_B( :b)"));
+    EXPECT_THROW(fzy_io_addrecord("FZY_C", "FZY_C", 999, 0, 0, 0, 0, folder(), "parcelles"),
+                 Failure);
+    fzy_io_close();
+    EXPECT_EQ(ReadBytes(fzy("parcelles")), damaged);
+    EXPECT_TRUE(Messages().empty());
+
+    // Repair: the records kept, the old bytes aside, nothing when sound.
+    const FzyRepairResult result = RepairCriterionFile(fzy("parcelles"));
+    EXPECT_TRUE(result.repaired);
+    EXPECT_EQ(result.keptRecords, 2u);
+    EXPECT_EQ(result.countedRecords, 2u);
+    EXPECT_EQ(ReadBytes(fzy("parcelles")), Header(0, 2, 0) + a + b);
+    EXPECT_EQ(ReadBytes(result.damagedCopy), damaged);
+    EXPECT_EQ(result.damagedCopy, fzy("parcelles") + ".damaged");
+    EXPECT_FALSE(RepairCriterionFile(fzy("parcelles")).repaired);
+}
+
+TEST_F(FzyMaintenance, RepairKeepsTheRecordsBeforeTheDamage) {
+    const std::string one = Kind1("K1");
+    const std::string a = Kind2("FZY_A", "a");
+    const std::string deleted = Kind2("FZY_D", "d", 12);
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string repaired;
+        std::size_t counted;
+    } cases[] = {
+        {"record cut short", Header(1, 3, 1) + one + deleted + a + a.substr(0, 30),
+         Header(1, 2, 1) + one + deleted + a, 4},
+        {"huge counts", Header(32767, 32767, 0) + a, Header(0, 1, 0) + a, 65534},
+        {"negative count", Header(0, -3, 0) + a, Header(0, 0, 0), 0},
+        {"longer than a criterion file", Header(0, 1, 0) + a + std::string(40000, 'x'),
+         Header(0, 1, 0) + a, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(fzy("parcelles") + ".damaged");
+        WriteBytes(fzy("parcelles"), c.bytes);
+        const FzyRepairResult result = RepairCriterionFile(fzy("parcelles"));
+        EXPECT_TRUE(result.repaired);
+        EXPECT_FALSE(result.damage.empty());
+        EXPECT_EQ(result.countedRecords, c.counted);
+        EXPECT_EQ(ReadBytes(fzy("parcelles")), c.repaired);
+        EXPECT_EQ(ReadBytes(fzy("parcelles") + ".damaged"), c.bytes);
+    }
+    // An earlier repair's copy is never overwritten: nothing changes.
+    const std::string again = Header(0, 2, 0) + a;
+    WriteBytes(fzy("parcelles"), again);
+    EXPECT_THROW(RepairCriterionFile(fzy("parcelles")), Failure);
+    EXPECT_EQ(ReadBytes(fzy("parcelles")), again);
+    EXPECT_THROW(RepairCriterionFile(fzy("none")), Failure);
 }
 
 }  // namespace

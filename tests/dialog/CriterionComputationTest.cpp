@@ -348,10 +348,12 @@ TEST_F(ComputationTest, MarkersNameTheStageOfAFailure) {
 
 TEST_F(ComputationTest, DamagedCriterionFileStopsTheRunBeforeTheLayerChanges) {
     AddNatures({"A"});
-    // A header announcing three kind-2 records that are not there.
+    // A header announcing three kind-2 records that are not there (a file
+    // shorter than 24 bytes would be new: it cannot hold a record).
     std::string header(23, '\0');
     header[0] = 1;
     header[4] = 3;
+    header += std::string(10, '\x07');
     std::ofstream(FzyPath(), std::ios::binary) << header;
     try {
         Run(Request({"A->6"}));

@@ -5,7 +5,8 @@
 // - on a sound file the maintenance keeps exactly the live records whose
 //   field exists (A or B), byte for byte and in order, with counts to match,
 //   and writes nothing when there is nothing to drop;
-// - an append to a sound file leaves a sound file ending with the record.
+// - an append to a sound file leaves a sound file ending with the record;
+// - a repair leaves a sound file and the old bytes aside, or nothing changed.
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@
 #include <string>
 
 #include "criterion_file/FzyLayout.h"
+#include "criterion_file/FzyRepair.h"
 #include "criterion_file/fzy_io.h"
 #include "host/HostState.h"
 #include "host/fake/FakeHost.h"
@@ -62,14 +64,10 @@ bool FieldExists(std::string_view name) {
     return name == "A" || name == "B";
 }
 
-/// A file as the module sees it: one shorter than a record's position with
-/// no record (empty, or counts present and 0) is the header it gets with
-/// its first record.
+/// A file as the module sees it: one shorter than a record's position holds
+/// no record and is the header it gets with its first record.
 std::string ViewOf(const std::string& bytes) {
-    const bool noRecord =
-        bytes.empty() || (bytes.size() >= 8 && fzy::GetInt16(bytes, 2) == 0 &&
-                          fzy::GetInt16(bytes, 4) == 0 && fzy::GetInt16(bytes, 6) == 0);
-    if (bytes.size() > fzy::kHeaderSize || !noRecord) {
+    if (bytes.size() > fzy::kHeaderSize) {
         return bytes;
     }
     std::string view = bytes;
@@ -233,5 +231,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (final != afterValid) {
         Fail("a refused append changed the file");
     }
+
+    // The repair: a damaged file becomes a sound one, its bytes put aside
+    // whole; anything else is left as it is.
+    {
+        std::ofstream out(h.file, std::ios::binary | std::ios::trunc);
+        out << input;
+    }
+    const std::string copy = h.file + ".damaged";
+    fs::remove(copy);
+    FzyRepairResult repair;
+    try {
+        repair = RepairCriterionFile(h.file);
+    } catch (const Failure&) {
+        Fail("repair failed on a regular file");
+    }
+    if (repair.repaired) {
+        const std::string repaired = ReadBytes(h.file);
+        if (!fzy::ReadFzyLayout(repaired).sound() || ReadBytes(copy) != input ||
+            repair.keptRecords != fzy::ReadFzyLayout(repaired).records.size()) {
+            Fail("repair did not leave a sound file and the old bytes aside");
+        }
+    } else if (ReadBytes(h.file) != input || fs::exists(copy) || (damaged && size > 23)) {
+        Fail("repair changed a file it did not repair, or left a damaged one");
+    }
+    fs::remove(copy);
     return 0;
 }

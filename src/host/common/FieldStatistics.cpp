@@ -74,6 +74,7 @@ void FieldStatistics::SetStatisticsCursor(std::shared_ptr<Cursor> cursor) {
     m_overLimit = false;
     m_wantValues = false;
     m_values.clear();
+    m_counts.clear();
     m_texts.clear();
     m_integers.clear();
     m_reals.clear();
@@ -102,6 +103,11 @@ std::shared_ptr<Statistics::ValueEnum> FieldStatistics::GetUniqueValues() {
 std::int32_t FieldStatistics::GetUniqueValueCount() {
     gatherValues();
     return static_cast<std::int32_t>(m_values.size());
+}
+
+std::vector<std::int64_t> FieldStatistics::GetUniqueValueFeatureCounts() {
+    gatherValues();
+    return m_counts;
 }
 
 MinMax FieldStatistics::GetStatistics() {
@@ -148,6 +154,19 @@ void FieldStatistics::number(double value) {
     }
 }
 
+template <typename Index, typename Key>
+void FieldStatistics::countValue(Index& index, const Key& key, Value value) {
+    const auto found = index.find(key);
+    if (found != index.end()) {
+        ++m_counts[found->second];
+        return;
+    }
+    index.emplace(Key(key), m_values.size());
+    m_values.push_back(std::move(value));
+    m_counts.push_back(1);
+    added();
+}
+
 void FieldStatistics::added() {
     m_overLimit = m_limit > 0 && m_values.size() > static_cast<std::size_t>(m_limit);
 }
@@ -158,9 +177,8 @@ void FieldStatistics::addValue(const ScannedValue& value) {
             return;
         case ScannedValue::Kind::kInteger:
             number(static_cast<double>(value.integer));
-            if (m_wantValues && !m_overLimit && m_integers.insert(value.integer).second) {
-                m_values.emplace_back(value.integer);
-                added();
+            if (m_wantValues && !m_overLimit) {
+                countValue(m_integers, value.integer, Value(value.integer));
             }
             return;
         case ScannedValue::Kind::kReal:
@@ -168,19 +186,28 @@ void FieldStatistics::addValue(const ScannedValue& value) {
             if (!m_wantValues || m_overLimit) {
                 return;
             }
-            if (std::isnan(value.real) ? !std::exchange(m_sawNan, true)
-                                       : m_reals.insert(value.real).second) {
-                m_values.emplace_back(value.real);
-                added();
-            }
-            return;
-        case ScannedValue::Kind::kText:
-            if (!m_wantValues || m_overLimit || m_texts.find(value.text) != m_texts.end()) {
+            if (std::isnan(value.real)) {
+                if (std::exchange(m_sawNan, true)) {
+                    ++m_counts[m_nanIndex];
+                } else {
+                    m_nanIndex = m_values.size();
+                    m_values.emplace_back(value.real);
+                    m_counts.push_back(1);
+                    added();
+                }
                 return;
             }
-            m_texts.emplace(value.text);
-            m_values.emplace_back(std::string(value.text));
-            added();
+            countValue(m_reals, value.real, Value(value.real));
+            return;
+        case ScannedValue::Kind::kText:
+            if (!m_wantValues || m_overLimit) {
+                return;
+            }
+            if (const auto found = m_texts.find(value.text); found != m_texts.end()) {
+                ++m_counts[found->second];  // the common case: no allocation
+                return;
+            }
+            countValue(m_texts, std::string(value.text), Value(std::string(value.text)));
             return;
     }
 }

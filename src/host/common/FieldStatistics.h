@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "host/host.h"
@@ -75,6 +75,8 @@ public:
     void SetProgress(ProgressFn progress) override { m_progress = std::move(progress); }
     std::shared_ptr<ValueEnum> GetUniqueValues() override;
     std::int32_t GetUniqueValueCount() override;
+    /// Counted in the pass that gathers the values, at no extra read.
+    std::vector<std::int64_t> GetUniqueValueFeatureCounts() override;
     /// Reads to the end of the cursor (continuing a pass the limit stopped).
     MinMax GetStatistics() override;
 
@@ -102,6 +104,10 @@ private:
     void run(bool toTheEnd);
     void number(double value);
     void addValue(const ScannedValue& value);
+    /// Counts one more feature for the value `found` in `index` (an entry of
+    /// m_texts, m_integers or m_reals), or adds `value` as a new one.
+    template <typename Index, typename Key>
+    void countValue(Index& index, const Key& key, Value value);
     void added();
 
     std::string m_field;
@@ -118,9 +124,13 @@ private:
     bool m_wantValues = false;
 
     std::vector<Value> m_values;
-    std::unordered_set<std::string, TextHash, std::equal_to<>> m_texts;
-    std::unordered_set<std::int64_t> m_integers;
-    std::unordered_set<double> m_reals;
+    /// Features per value of m_values, same index.
+    std::vector<std::int64_t> m_counts;
+    /// Each distinct value and its index in m_values.
+    std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> m_texts;
+    std::unordered_map<std::int64_t, std::size_t> m_integers;
+    std::unordered_map<double, std::size_t> m_reals;
+    std::size_t m_nanIndex = 0;
     bool m_sawNan = false;
     bool m_haveMinMax = false;
     MinMax m_minMax;

@@ -203,9 +203,19 @@ TEST_F(BatchTest, ExitStatuses) {
     } cases[] = {
         {"listing works", "fields", {shp.string()}, 0, ""},
         {"help", "compute", {"--help"}, 0, ""},
-        {"no such data set", "fields", {(m_dir.path() / "none.shp").string()}, 1, "Error#"},
-        {"no such field", "values", {shp.string(), "NOPE"}, 1, "no text field NOPE"},
-        {"not a text field", "compute", {shp.string(), "INDICE"}, 1, "no text field INDICE"},
+        {"no such data set",
+         "fields",
+         {(m_dir.path() / "none.shp").string()},
+         1,
+         "vark-fuzzy: erreur : impossible d'ouvrir le jeu de données " +
+             (m_dir.path() / "none.shp").string() + " : vérifiez son chemin et son format.\n"},
+        {"no such field",
+         "values",
+         {shp.string(), "NOPE"},
+         1,
+         "la couche parcelles n'a pas de champ texte NOPE. « vark-fuzzy fields " + shp.string() +
+             " » liste ses champs.\n"},
+        {"not a text field", "compute", {shp.string(), "INDICE"}, 1, "pas de champ texte INDICE"},
         {"the host is editing",
          "compute",
          {shp.string(), "NATURE", "--grade", "Forêt->6"},
@@ -216,7 +226,8 @@ TEST_F(BatchTest, ExitStatuses) {
          "compute",
          {shp.string(), "NATURE", "--name", "NATURE"},
          1,
-         "Debug=42"},
+         "vark-fuzzy: erreur : la commande compute a échoué. Le rapport complet est dans le "
+         "journal "},
         {"unknown option",
          "values",
          {shp.string(), "NATURE", "--frob"},
@@ -279,6 +290,7 @@ TEST_F(BatchTest, ExitStatuses) {
     const std::string log = Log();
     EXPECT_NE(log.find("in frm_CritereTexte(GDAL) - cmd_go_Click"), std::string::npos) << log;
     EXPECT_NE(log.find("Debug=42"), std::string::npos);
+    EXPECT_NE(log.find("(Silent Error) : "), std::string::npos);
     EXPECT_EQ(Run("values", {exactly.string(), "NATURE"}).out.size(), 100u * 6);
     EXPECT_EQ(Run("fields", {two.string(), "--layer", "beta"}).status, 0);
 }
@@ -298,7 +310,7 @@ TEST_F(BatchTest, DescribeShowsTheRecordAndCreatesNoFile) {
     const std::string none = Text(153) + "\n";
 
     BatchRun run = Run("describe", {shp.string(), "FZY_NATURE"});
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, app::kExitNoRecord);
     EXPECT_EQ(run.out, none);
     EXPECT_FALSE(fs::exists(fzy));
 
@@ -308,16 +320,29 @@ TEST_F(BatchTest, DescribeShowsTheRecordAndCreatesNoFile) {
     EXPECT_EQ(run.out.rfind("Champ FZY_NATURE(alias :FZY_NATURE) fonction 999", 0), 0u) << run.out;
     EXPECT_NE(run.out.find("\n Val_a = 0\n"), std::string::npos);
     EXPECT_EQ(run.out.find('\r'), std::string::npos);
-    EXPECT_EQ(Run("describe", {shp.string(), "INDICE"}).out, none);
+    run = Run("describe", {shp.string(), "INDICE"});
+    EXPECT_EQ(run.out, none);
+    EXPECT_EQ(run.status, app::kExitNoRecord);
 
-    // Counts the file does not hold: the reader reports the damage.
-    std::string bytes = ReadBytes(fzy);
+    // Bytes after the counted records: read as the header counts them.
+    const std::string sound = ReadBytes(fzy);
+    WriteFile(fzy, sound + "tail");
+    run = Run("describe", {shp.string(), "FZY_NATURE"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("Champ FZY_NATURE(", 0), 0u) << run.out;
+
+    // Counts the file does not hold: the damage and the repair are told.
+    std::string bytes = sound;
     bytes[4] = 9;
     WriteFile(fzy, bytes);
     run = Run("describe", {shp.string(), "FZY_NATURE"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, none);
-    EXPECT_NE(run.err.find("fzy_io_numberinfo"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "vark-fuzzy: erreur : le fichier de critères " + fzy.string() +
+                           " est endommagé ; il n'a pas été modifié. Pour garder ses "
+                           "enregistrements lisibles : vark-fuzzy repair-fzy " +
+                           fzy.string() + "\n");
+    EXPECT_NE(Log().find("sum_table_Click"), std::string::npos);
 }
 
 TEST_F(BatchTest, AnotherLanguageForOneRunOnly) {

@@ -173,7 +173,7 @@ BatchRun BatchTest::Run(const std::string& subcommand, const std::vector<std::st
                         std::function<void(host::Application&)> prepare) {
     std::ostringstream out;
     std::ostringstream err;
-    app::BatchIo io{out, err, false, std::move(prepare)};
+    app::BatchIo io{out, err, false, std::move(prepare), false};
     BatchRun run;
     run.status = app::RunBatch(subcommand, args, io);
     run.out = out.str();

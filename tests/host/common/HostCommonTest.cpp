@@ -154,6 +154,25 @@ TEST(FieldStatistics, TextsAreDistinctAndNotNumeric) {
     EXPECT_THROW(unset.GetUniqueValueCount(), Failure);
 }
 
+TEST(FieldStatistics, FeaturesPerValueCountedInTheSamePassAndOrder) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::string b = "b";
+    ScriptedStatistics texts(
+        {Value(b), Value(std::string("a")), Value(b), Value(), Value(std::string()), Value(b)},
+        kFieldText);
+    EXPECT_EQ(texts.GetUniqueValueFeatureCounts(), (std::vector<std::int64_t>{3, 1, 1}));
+    EXPECT_EQ(Values(texts).size(), 3u);
+    EXPECT_EQ(texts.passes, 1);
+
+    ScriptedStatistics reals({Value(nan), Value(2.5), Value(nan), Value(2.5), Value(2.5)},
+                             kFieldDouble);
+    EXPECT_EQ(reals.GetUniqueValueFeatureCounts(), (std::vector<std::int64_t>{2, 3}));
+    // Counts restart with the pass the values take after a min/max pass.
+    ScriptedStatistics integers({Value(std::int64_t{7}), Value(std::int64_t{7})}, kFieldLong);
+    integers.GetStatistics();
+    EXPECT_EQ(integers.GetUniqueValueFeatureCounts(), std::vector<std::int64_t>{2});
+}
+
 TEST(ColumnMask, NamedFieldsAndTheObjectIdOnly) {
     const ColumnMask mask(5, ColumnUpdate{{2}, {4}}, "t", "test");
     using A = ColumnMask::Access;

@@ -1,0 +1,14 @@
+#pragma once
+
+// The own help of each batch subcommand (vark-fuzzy SUBCOMMAND --help).
+
+#include <string_view>
+
+namespace vark::app {
+
+/// The help text of `subcommand` (one of kBatchSubcommands): its usage, what
+/// it does, its options and an example; the general usage for any other
+/// word.
+std::string_view SubcommandHelp(std::string_view subcommand);
+
+}  // namespace vark::app
