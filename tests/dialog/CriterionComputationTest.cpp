@@ -13,7 +13,7 @@
 #include "dialog/CriterionComputation.h"
 #include "host/fake/FakeHost.h"
 #include "support/Failure.h"
-#include "support/TempDir.h"
+#include "testing/TempDir.h"
 
 namespace vark {
 namespace {

@@ -14,9 +14,9 @@
 #include <map>
 #include <optional>
 
-#include "DialogTestSupport.h"
 #include "dialog/CriterionComputation.h"
 #include "host/ogr/OgrApplication.h"
+#include "testing/DialogTestSupport.h"
 
 namespace vark::test {
 namespace {
