@@ -32,13 +32,8 @@ FzyModule& Module() {
 }
 
 Failure SystemFailure(const std::string& what, const std::string& path, int error) {
-    std::int32_t number = err::kDeviceIoError;
-    if (error == ENOENT || error == ENOTDIR) {
-        number = err::kPathNotFound;
-    } else if (error == EACCES || error == EPERM || error == EROFS) {
-        number = err::kPermissionDenied;
-    }
-    return Failure(number, what + " \"" + path + "\": " + std::strerror(error), "fzy_io");
+    return Failure(FileErrorNumber(error), what + " \"" + path + "\": " + std::strerror(error),
+                   "fzy_io");
 }
 
 namespace {

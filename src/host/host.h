@@ -3,7 +3,9 @@
 // The map host operations the component relies on: application, document,
 // maps and layers, feature classes, fields, cursors, statistics and the
 // editor. Adapters (GDAL/OGR, in-memory for tests, desktop GIS) implement
-// these classes; everything above the host reaches data only through them.
+// these classes, building on the objects they all share in host/common/
+// (application, document, map and layer list, editor, statistics, column
+// mask); everything above the host reaches data only through them.
 //
 // Conventions:
 // - indices are 0-based; counts and codes are 32-bit;

@@ -60,24 +60,11 @@ std::string FormatErrorLine(std::int32_t line) {
 
 std::string BuildCallStackReport(const std::string& location, std::int32_t number,
                                  const std::string& description) {
-    std::string text;
-    text += "An error has occured in the application.   Record the call stack sequence";
-    text += kCrLf;
-    text += "and the description of the error.";
-    text += kCrLf;
-    text += kCrLf;
-    text += "Error Call Stack Sequence ";
-    text += kCrLf;
-    text += "\t" + location + kCrLf;
-    text += kCrLf;
-    text += "Error Number ";
-    text += kCrLf;
-    text += "\t" + std::to_string(number) + kCrLf;
-    text += "Description";
-    text += kCrLf;
-    text += "\t" + description + kCrLf;
-    text += kCrLf;
-    return text;
+    const std::string crLf = kCrLf;
+    return "An error has occured in the application.   Record the call stack sequence" + crLf +
+           "and the description of the error." + crLf + crLf + "Error Call Stack Sequence " + crLf +
+           "\t" + location + crLf + crLf + "Error Number " + crLf + "\t" + std::to_string(number) +
+           crLf + "Description" + crLf + "\t" + description + crLf + crLf;
 }
 
 void ReportError(const std::string& location, std::int32_t number,

@@ -1,9 +1,20 @@
 #include "support/Failure.h"
 
+#include <cerrno>
 #include <exception>
 #include <new>
 
 namespace vark {
+
+std::int32_t FileErrorNumber(int error) {
+    if (error == ENOENT || error == ENOTDIR) {
+        return err::kPathNotFound;
+    }
+    if (error == EACCES || error == EPERM || error == EROFS) {
+        return err::kPermissionDenied;
+    }
+    return err::kDeviceIoError;
+}
 
 Failure CurrentFailure() {
     if (!std::current_exception()) {

@@ -53,6 +53,12 @@ constexpr std::int32_t kUnexpected = 440;
 inline constexpr const char* kRuntimeSource = "VARK_fuzzy";
 }  // namespace err
 
+/// The number of a failed file operation of the system (an errno value):
+/// kPathNotFound for a missing file or folder, kPermissionDenied for a
+/// refused access or a read-only file system, kDeviceIoError for anything
+/// else (a full disk included).
+std::int32_t FileErrorNumber(int error);
+
 /// Turns whatever is in flight inside a catch block into a Failure, so that
 /// boundaries report any exception with a number, a description and a source:
 /// a Failure as it is; any other std::exception as kUnexpected with its

@@ -4,49 +4,44 @@
 
 namespace vark {
 
+namespace {
+
+/// The first scripted answer, taken off the script; nullopt when none is left.
+template <typename T>
+std::optional<T> TakeFront(std::deque<T>& script) {
+    if (script.empty()) return std::nullopt;
+    std::optional<T> answer(std::move(script.front()));
+    script.pop_front();
+    return answer;
+}
+
+}  // namespace
+
 MsgResult RecordingUi::MsgBox(const std::string& prompt, MsgIcon icon, MsgButtons buttons,
                               const std::string& title) {
-    UiCall call;
-    call.kind = UiCallKind::MsgBox;
-    call.prompt = prompt;
-    call.icon = icon;
-    call.buttons = buttons;
-    call.title = title;
+    const UiCall call{.kind = UiCallKind::MsgBox,
+                      .prompt = prompt,
+                      .icon = icon,
+                      .buttons = buttons,
+                      .title = title};
     calls.push_back(call);
-
-    MsgResult answer = (buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel)
-                           ? MsgResult::Yes
-                           : MsgResult::Ok;
-    if (!msgBoxAnswers.empty()) {
-        answer = msgBoxAnswers.front();
-        msgBoxAnswers.pop_front();
-    }
+    const bool question = buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel;
+    MsgResult answer = TakeFront(msgBoxAnswers).value_or(question ? MsgResult::Yes : MsgResult::Ok);
     if (onMsgBox) {
         if (auto overridden = onMsgBox(call)) answer = *overridden;
     }
     return answer;
 }
 
-namespace {
-UiCall CallOf(UiCallKind kind) {
-    UiCall call;
-    call.kind = kind;
-    return call;
-}
-}  // namespace
-
 void RecordingUi::Beep() {
-    calls.push_back(CallOf(UiCallKind::Beep));
+    calls.push_back({.kind = UiCallKind::Beep});
 }
 
 void RecordingUi::SetBusyPointer(bool busy) {
+    calls.push_back({.kind = busy ? UiCallKind::BusyOn : UiCallKind::BusyOff});
     if (busy) {
-        calls.push_back(CallOf(UiCallKind::BusyOn));
         maxBusyDepth = std::max(maxBusyDepth, ++busyDepth);
-        return;
-    }
-    calls.push_back(CallOf(UiCallKind::BusyOff));
-    if (busyDepth == 0) {
+    } else if (busyDepth == 0) {
         ++unmatchedBusyOff;
     } else {
         --busyDepth;
@@ -55,16 +50,11 @@ void RecordingUi::SetBusyPointer(bool busy) {
 
 std::optional<std::string> RecordingUi::AskOpenFile(const std::string& title,
                                                     const std::string& filter, int filterIndex) {
-    UiCall call;
-    call.kind = UiCallKind::AskOpenFile;
-    call.title = title;
-    call.filter = filter;
-    call.filterIndex = filterIndex;
-    calls.push_back(call);
-    if (openFileAnswers.empty()) return std::nullopt;
-    auto answer = openFileAnswers.front();
-    openFileAnswers.pop_front();
-    return answer;
+    calls.push_back({.kind = UiCallKind::AskOpenFile,
+                     .title = title,
+                     .filter = filter,
+                     .filterIndex = filterIndex});
+    return TakeFront(openFileAnswers).value_or(std::nullopt);
 }
 
 std::optional<std::string> RecordingUi::AskSaveFile(const std::string& title,

@@ -1,8 +1,9 @@
 #pragma once
 
 // UI services for tests: records every call in order and answers from a
-// script. Compiled into the library so that every module's tests (and the
-// dialog's) can drive message boxes and the file dialog without a screen.
+// script. Built into the test-support library (never the component), so
+// that every module's tests (and the dialog's) can drive message boxes and
+// the file dialog without a screen.
 
 #include <deque>
 #include <functional>
@@ -21,11 +22,11 @@ enum class UiCallKind { MsgBox, Beep, BusyOn, BusyOff, AskOpenFile, AskSaveFile 
 /// AskOpenFile and AskSaveFile fill title, filter and filterIndex.
 struct UiCall {
     UiCallKind kind = UiCallKind::MsgBox;
-    std::string prompt;
+    std::string prompt{};
     MsgIcon icon = MsgIcon::None;
     MsgButtons buttons = MsgButtons::Ok;
-    std::string title;
-    std::string filter;
+    std::string title{};
+    std::string filter{};
     int filterIndex = 0;
 };
 

@@ -174,38 +174,39 @@ std::string FillListWithFieldNames(Database& database, const std::string& table,
     }
 }
 
-std::int16_t SelectListItem(QComboBox* list, const std::string& text) {
-    std::int16_t result = -1;
+namespace {
+
+/// Makes current the first entry whose text is `text`, among the first
+/// 32768 (the index must fit the 16-bit result); -1 when none is.
+template <typename List, typename TextAt, typename MakeCurrent>
+std::int16_t SelectEntry(List* list, const std::string& text, TextAt textAt,
+                         MakeCurrent makeCurrent) {
     try {
-        if (list == nullptr) return result;
+        if (list == nullptr) return -1;
         const QString wanted = ToQt(text);
         for (int i = 0; i < list->count() && i <= INT16_MAX; ++i) {
-            if (list->itemText(i) == wanted) {
-                list->setCurrentIndex(i);
-                result = static_cast<std::int16_t>(i);
-                break;
+            if (textAt(list, i) == wanted) {
+                makeCurrent(list, i);
+                return static_cast<std::int16_t>(i);
             }
         }
     } catch (...) {
     }
-    return result;
+    return -1;
+}
+
+}  // namespace
+
+std::int16_t SelectListItem(QComboBox* list, const std::string& text) {
+    return SelectEntry(
+        list, text, [](QComboBox* l, int i) { return l->itemText(i); },
+        [](QComboBox* l, int i) { l->setCurrentIndex(i); });
 }
 
 std::int16_t SelectListItem(QListWidget* list, const std::string& text) {
-    std::int16_t result = -1;
-    try {
-        if (list == nullptr) return result;
-        const QString wanted = ToQt(text);
-        for (int i = 0; i < list->count() && i <= INT16_MAX; ++i) {
-            if (list->item(i)->text() == wanted) {
-                list->setCurrentRow(i);
-                result = static_cast<std::int16_t>(i);
-                break;
-            }
-        }
-    } catch (...) {
-    }
-    return result;
+    return SelectEntry(
+        list, text, [](QListWidget* l, int i) { return l->item(i)->text(); },
+        [](QListWidget* l, int i) { l->setCurrentRow(i); });
 }
 
 }  // namespace vark

@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "criterion_file/CriterionFileRun.h"
-#include "criterion_file/FzyTestSupport.h"
 #include "host/fake/FakeHost.h"
 #include "support/Failure.h"
+#include "testing/FzyTestSupport.h"
 
 namespace vark::test {
 namespace {

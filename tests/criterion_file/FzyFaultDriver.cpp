@@ -34,11 +34,14 @@
 #include "host/fake/FakeHost.h"
 #include "support/Failure.h"
 #include "support/RecordingUi.h"
+#include "testing/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace vark;
+using vark::test::ReadBytes;
+using vark::test::WriteBytes;
 
 constexpr const char* kLayer = "p";
 constexpr const char* kNewField = "FZY_NEW";
@@ -57,16 +60,6 @@ Paths PathsOf(const std::string& scenario, const std::string& folder) {
     p.stored = scenario == "link" ? folder + "/store/real.fzy" : p.fzy;
     p.old = folder + "/old.bin";
     return p;
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
 }
 
 std::string Text(const std::string& s) {

@@ -5,9 +5,9 @@
 #include <filesystem>
 
 #include "criterion_file/FzyFormat.h"
-#include "criterion_file/FzyTestSupport.h"
 #include "criterion_file/fzy_io.h"
 #include "support/Failure.h"
+#include "testing/FzyTestSupport.h"
 #include "text_store/clsResourceMDB.h"
 
 namespace vark::test {

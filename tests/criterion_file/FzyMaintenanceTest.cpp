@@ -5,10 +5,10 @@
 #include <filesystem>
 
 #include "criterion_file/FzyRepair.h"
-#include "criterion_file/FzyTestSupport.h"
 #include "criterion_file/fzy_io.h"
 #include "host/fake/FakeHost.h"
 #include "support/Failure.h"
+#include "testing/FzyTestSupport.h"
 
 namespace vark::test {
 namespace {

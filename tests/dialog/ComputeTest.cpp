@@ -5,8 +5,8 @@
 #include <QRadioButton>
 #include <filesystem>
 
-#include "DialogTestSupport.h"
-#include "criterion_file/FzyTestSupport.h"
+#include "testing/DialogTestSupport.h"
+#include "testing/FzyTestSupport.h"
 
 namespace vark::test {
 namespace {

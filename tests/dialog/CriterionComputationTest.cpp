@@ -13,7 +13,7 @@
 #include "dialog/CriterionComputation.h"
 #include "host/fake/FakeHost.h"
 #include "support/Failure.h"
-#include "support/TempDir.h"
+#include "testing/TempDir.h"
 
 namespace vark {
 namespace {
@@ -23,10 +23,7 @@ using host::fake::FakeFeatureClass;
 using host::fake::FakeWorkspace;
 using host::fake::MakeField;
 
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::ReadBytes;
 
 std::int16_t Int16At(const std::string& bytes, std::size_t offset) {
     std::int16_t v = 0;

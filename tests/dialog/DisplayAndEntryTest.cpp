@@ -5,9 +5,9 @@
 #include <QScrollBar>
 #include <QTimer>
 
-#include "DialogTestSupport.h"
 #include "dialog/frm_display_fzy.h"
 #include "host/DialogEntry.h"
+#include "testing/DialogTestSupport.h"
 #include "ui_frm_display_fzy.h"
 
 namespace vark::test {

@@ -10,13 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 
-#include "DialogTestSupport.h"
 #include "dialog/CriterionComputation.h"
 #include "host/ogr/OgrApplication.h"
+#include "testing/DialogTestSupport.h"
 
 namespace vark::test {
 namespace {
@@ -81,11 +80,6 @@ void AppendInt16(std::string& s, std::int16_t v) {
 void AppendText(std::string& s, const std::string& t) {
     AppendInt16(s, static_cast<std::int16_t>(t.size()));
     s += t;
-}
-
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 class EndToEndOgrTest : public DialogTest {

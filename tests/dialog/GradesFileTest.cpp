@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "DialogTestSupport.h"
+#include "testing/DialogTestSupport.h"
 #include "dialog/GradesFile.h"
 
 namespace vark::test {

@@ -3,7 +3,7 @@
 #include <QCheckBox>
 #include <QRadioButton>
 
-#include "DialogTestSupport.h"
+#include "testing/DialogTestSupport.h"
 
 namespace vark::test {
 namespace {

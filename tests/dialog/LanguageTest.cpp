@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "DialogTestSupport.h"
+#include "testing/DialogTestSupport.h"
 
 namespace vark::test {
 namespace {

@@ -4,7 +4,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
-#include "DialogTestSupport.h"
+#include "testing/DialogTestSupport.h"
 
 namespace vark::test {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <QLineEdit>
 
-#include "DialogTestSupport.h"
 #include "dialog/requeteur.h"
+#include "testing/DialogTestSupport.h"
 
 namespace vark::test {
 namespace {

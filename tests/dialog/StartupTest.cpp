@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <QRadioButton>
 
-#include "DialogTestSupport.h"
+#include "testing/DialogTestSupport.h"
 
 namespace vark::test {
 namespace {

@@ -4,7 +4,7 @@
 #include <QCheckBox>
 #include <filesystem>
 
-#include "DialogTestSupport.h"
+#include "testing/DialogTestSupport.h"
 
 namespace vark::test {
 namespace {

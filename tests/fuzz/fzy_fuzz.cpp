@@ -27,11 +27,13 @@
 #include "host/fake/FakeHost.h"
 #include "support/Failure.h"
 #include "support/RecordingUi.h"
+#include "testing/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace vark;
+using vark::test::ReadBytes;
 
 struct Harness {
     std::string folder;
@@ -48,11 +50,6 @@ void RemoveFolder() {
         std::error_code ec;
         fs::remove_all(gHarness->folder, ec);
     }
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 [[noreturn]] void Fail(const char* what) {

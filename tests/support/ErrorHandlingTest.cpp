@@ -8,7 +8,7 @@
 #include "support/ErrorHandling.h"
 #include "support/LibraryInfo.h"
 #include "support/RecordingUi.h"
-#include "support/TempDir.h"
+#include "testing/TempDir.h"
 
 namespace vark {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "support/FileFunctions.h"
 #include "support/RecordingUi.h"
-#include "support/TempDir.h"
+#include "testing/TempDir.h"
 
 namespace vark {
 namespace {

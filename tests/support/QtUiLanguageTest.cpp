@@ -10,8 +10,8 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "support/QtTestApp.h"
 #include "support/QtUiServices.h"
+#include "testing/QtTestApp.h"
 
 namespace vark {
 namespace {

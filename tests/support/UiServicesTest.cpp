@@ -6,9 +6,9 @@
 #include <QTimer>
 #include <stdexcept>
 
-#include "support/QtTestApp.h"
 #include "support/QtUiServices.h"
 #include "support/RecordingUi.h"
+#include "testing/QtTestApp.h"
 
 namespace vark {
 namespace {

@@ -2,29 +2,13 @@
 
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
-#include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace vark::testing {
 
 namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "vark-host-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    m_path = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    fs::remove_all(m_path, ec);
-}
 
 namespace {
 
@@ -169,13 +153,6 @@ std::vector<std::string> ReadFieldNames(const fs::path& path, const std::string&
         out.emplace_back(defn->GetFieldDefn(i)->GetNameRef());
     }
     return out;
-}
-
-std::string ReadFileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
 }
 
 }  // namespace vark::testing

@@ -12,19 +12,6 @@
 
 namespace vark::testing {
 
-/// A temporary folder removed with everything in it at destruction.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
-
 /// A field of a data set to create: OGR type and subtype as integers so that
 /// callers need no GDAL header.
 struct FieldSpec {
@@ -57,6 +44,5 @@ std::vector<std::string> ReadGeometries(const std::filesystem::path& path,
 /// Names of the attribute fields, as GDAL lists them.
 std::vector<std::string> ReadFieldNames(const std::filesystem::path& path,
                                         const std::string& layer);
-std::string ReadFileBytes(const std::filesystem::path& path);
 
 }  // namespace vark::testing

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "support/TempDir.h"
+#include "testing/TempDir.h"
 
 namespace vark::test {
 namespace {

@@ -5,9 +5,9 @@
 #include <fstream>
 
 #include "support/RecordingUi.h"
-#include "support/TempDir.h"
+#include "testing/TempDir.h"
+#include "testing/TestDb.h"
 #include "text_store/DbHelpers.h"
-#include "text_store/TestDb.h"
 
 namespace vark {
 namespace {

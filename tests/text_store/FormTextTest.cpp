@@ -11,11 +11,11 @@
 #include <QPushButton>
 #include <QTextEdit>
 
-#include "support/QtTestApp.h"
 #include "support/RecordingUi.h"
-#include "support/TempDir.h"
+#include "testing/QtTestApp.h"
+#include "testing/TempDir.h"
+#include "testing/TestDb.h"
 #include "text_store/FormText.h"
-#include "text_store/TestDb.h"
 #include "text_store/clsResourceMDB.h"
 
 namespace vark {

@@ -6,8 +6,8 @@
 #include <QSettings>
 
 #include "support/RecordingUi.h"
-#include "support/TempDir.h"
-#include "text_store/TestDb.h"
+#include "testing/TempDir.h"
+#include "testing/TestDb.h"
 #include "text_store/clsResourceMDB.h"
 
 namespace vark {

@@ -6,8 +6,8 @@
 #include <QComboBox>
 #include <iostream>
 
-#include "support/QtTestApp.h"
 #include "support/RecordingUi.h"
+#include "testing/QtTestApp.h"
 #include "text_store/FormText.h"
 #include "text_store/clsResourceMDB.h"
 

@@ -5,8 +5,8 @@
 #include <fstream>
 
 #include "support/RecordingUi.h"
-#include "support/TempDir.h"
-#include "text_store/TestDb.h"
+#include "testing/TempDir.h"
+#include "testing/TestDb.h"
 #include "text_store/clsResourceMDB.h"
 
 namespace vark {

@@ -25,19 +25,22 @@ CursorFieldScan::CursorFieldScan(std::shared_ptr<Cursor> cursor, std::int32_t in
       m_reopen(std::move(reopen)) {}
 
 bool CursorFieldScan::next(ScannedValue& value) {
-    const std::shared_ptr<Row> row = m_cursor->NextRow();
-    if (!row) {
+    // The row is kept until the next call: a text value is a view into it,
+    // and a cursor that makes a new row for every feature holds no other.
+    m_row = m_cursor->NextRow();
+    if (!m_row) {
         return false;
     }
+    const Row& row = *m_row;
     value = ScannedValue{};
     if (m_type == kFieldText) {
-        if (const auto text = row->GetRowText(m_index)) {
+        if (const auto text = row.GetRowText(m_index)) {
             value.kind = ScannedValue::Kind::kText;
             value.text = *text;
         }
         return true;
     }
-    m_value = row->GetRowValue(m_index);
+    m_value = row.GetRowValue(m_index);
     if (const auto* i = std::get_if<std::int64_t>(&m_value)) {
         value.kind = ScannedValue::Kind::kInteger;
         value.integer = *i;

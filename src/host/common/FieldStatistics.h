@@ -62,6 +62,7 @@ private:
     std::int32_t m_type;
     std::int64_t m_expected;
     Reopen m_reopen;
+    std::shared_ptr<Row> m_row;  ///< the row the last value was read from
     Value m_value;
 };
 

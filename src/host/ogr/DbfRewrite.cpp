@@ -25,8 +25,6 @@ namespace vark::ogr {
 namespace {
 
 constexpr const char* kSource = "GDAL";
-constexpr std::size_t kDescriptorSize = 32;
-constexpr char kDescriptorEnd = 0x0D;
 constexpr char kEndOfFile = 0x1A;
 constexpr char kDeleted = '*';
 constexpr std::size_t kMaxNameBytes = 10;
@@ -37,21 +35,6 @@ constexpr int kValueDecimals = 15;
 /// Bytes read (and about as many written) per system call.
 constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
 
-std::uint32_t LittleEndian32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::uint16_t LittleEndian16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-void PutLittleEndian(char* p, std::uint32_t value, int bytes) {
-    for (int k = 0; k < bytes; ++k) {
-        p[k] = static_cast<char>((value >> (8 * k)) & 0xFF);
-    }
-}
-
 std::string Quoted(const std::string& path) {
     return "\"" + path + "\"";
 }
@@ -59,14 +42,8 @@ std::string Quoted(const std::string& path) {
 /// A failure of the system, numbered as the runtime numbers file errors:
 /// "No space left on device writing "<path>"".
 Failure SystemFailure(int error, const std::string& doing, const std::string& path) {
-    std::int32_t number = err::kDeviceIoError;
-    if (error == ENOENT || error == ENOTDIR) {
-        number = err::kPathNotFound;
-    } else if (error == EACCES || error == EPERM || error == EROFS) {
-        number = err::kPermissionDenied;
-    }
-    return Failure(number, std::string(std::strerror(error)) + " " + doing + " " + Quoted(path),
-                   kSource);
+    return Failure(FileErrorNumber(error),
+                   std::string(std::strerror(error)) + " " + doing + " " + Quoted(path), kSource);
 }
 
 Failure TableFailure(const std::string& path, const std::string& why) {
@@ -185,61 +162,6 @@ std::string GdalEncodingOf(const std::string& path) {
 DbfRewrite::Identity DbfRewrite::identityOf(const struct stat& st) {
     return {st.st_dev, st.st_ino, st.st_size,
             static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
-
-std::size_t DbfHeaderSize(const unsigned char* prefix) {
-    return LittleEndian16(prefix + 8);
-}
-
-std::string ParseDbfHeader(std::string_view header, DbfLayout& layout) {
-    if (header.size() < kDbfPrefixSize) {
-        return "its header is cut short";
-    }
-    const auto* p = reinterpret_cast<const unsigned char*>(header.data());
-    layout.records = LittleEndian32(p + 4);
-    layout.headerSize = LittleEndian16(p + 8);
-    layout.recordSize = LittleEndian16(p + 10);
-    layout.languageDriver = p[29];
-    layout.fields.clear();
-    if (layout.headerSize < kDbfPrefixSize + 1 || header.size() < layout.headerSize) {
-        return "its header is cut short";
-    }
-    std::size_t offset = 1;
-    std::size_t at = kDbfPrefixSize;
-    for (; at + kDescriptorSize <= layout.headerSize && header[at] != kDescriptorEnd;
-         at += kDescriptorSize) {
-        const auto* d = p + at;
-        DbfField field;
-        const auto* nameEnd = static_cast<const unsigned char*>(std::memchr(d, 0, 11));
-        field.name.assign(reinterpret_cast<const char*>(d), nameEnd ? nameEnd - d : 11);
-        while (!field.name.empty() && field.name.back() == ' ') {
-            field.name.pop_back();
-        }
-        field.type = static_cast<char>(d[11]);
-        field.size = d[16];
-        field.decimals = d[17];
-        field.offset = offset;
-        offset += static_cast<std::size_t>(field.size);
-        layout.fields.push_back(std::move(field));
-    }
-    layout.descriptorsEnd = at;
-    if (offset != layout.recordSize) {
-        return "its record size (" + std::to_string(layout.recordSize) +
-               " bytes) is not the sum of its fields' sizes (" + std::to_string(offset) + ")";
-    }
-    return {};
-}
-
-bool FormatDbfNumber(double value, int size, int decimals, char* out) {
-    char format[32];
-    std::snprintf(format, sizeof format, "%%%d.%df", std::min(size, 254), decimals);
-    char text[512];
-    const int length = CPLsnprintf(text, sizeof text, format, value);
-    if (length < 0 || length > size) {
-        return false;
-    }
-    std::memcpy(out, text, static_cast<std::size_t>(length));
-    return true;
 }
 
 void DbfRewrite::RemoveLeftover(const std::string& dbfPath) {
@@ -404,7 +326,7 @@ void DbfRewrite::checkNewField(std::string_view utf8Name) const {
     if (m_layout.recordSize + kValueSize > kMaxSize16) {
         throw refuse("its records would be longer than 65535 bytes");
     }
-    if (m_layout.headerSize + kDescriptorSize > kMaxSize16) {
+    if (m_layout.headerSize + kDbfDescriptorSize > kMaxSize16) {
         throw refuse("its header would be longer than 65535 bytes");
     }
 }
@@ -425,37 +347,16 @@ DbfRewrite::Result DbfRewrite::prepare(std::string_view utf8Name, int sourceFiel
     // (whatever followed their terminator stays after it).
     std::string header(m_layout.headerSize, '\0');
     ReadAt(m_fd, header.data(), header.size(), 0, m_path);
-    const bool terminated = m_layout.descriptorsEnd < m_layout.headerSize;
-    std::string newHeader(kDbfPrefixSize, '\0');
-    newHeader.append(header, kDbfPrefixSize, m_layout.descriptorsEnd - kDbfPrefixSize);
-    char descriptor[kDescriptorSize] = {};
-    std::memcpy(descriptor, name.data(), name.size());
-    descriptor[11] = 'N';
-    descriptor[16] = static_cast<char>(kValueSize);
-    descriptor[17] = static_cast<char>(kValueDecimals);
-    newHeader.append(descriptor, sizeof descriptor);
-    newHeader += kDescriptorEnd;
-    if (terminated) {
-        newHeader.append(header, m_layout.descriptorsEnd + 1, std::string::npos);
-    }
     const std::size_t oldRecord = m_layout.recordSize;
     const std::size_t newRecord = oldRecord + kValueSize;
-    if (newHeader.size() > kMaxSize16) {
-        throw TableFailure(m_path, "its header would be longer than 65535 bytes");
-    }
-    // As the driver writes it: version 3, the date of the change (UTC), the
-    // counts and sizes, the code page byte; every other byte 0.
     const std::time_t now = std::time(nullptr);
     std::tm date{};
     ::gmtime_r(&now, &date);
-    newHeader[0] = 0x03;
-    newHeader[1] = static_cast<char>(date.tm_year);
-    newHeader[2] = static_cast<char>(date.tm_mon + 1);
-    newHeader[3] = static_cast<char>(date.tm_mday);
-    PutLittleEndian(&newHeader[4], m_layout.records, 4);
-    PutLittleEndian(&newHeader[8], static_cast<std::uint32_t>(newHeader.size()), 2);
-    PutLittleEndian(&newHeader[10], static_cast<std::uint32_t>(newRecord), 2);
-    newHeader[29] = static_cast<char>(m_layout.languageDriver);
+    const std::string newHeader =
+        DbfHeaderWithNumberField(header, m_layout, name, kValueSize, kValueDecimals, date);
+    if (newHeader.size() > kMaxSize16) {
+        throw TableFailure(m_path, "its header would be longer than 65535 bytes");
+    }
 
     const std::uint64_t newSize =
         newHeader.size() + std::uint64_t{m_layout.records} * newRecord + 1;

@@ -2,9 +2,8 @@
 
 // A shapefile's dBASE table given one more double field in a single pass:
 // the table is read once and written once, whole, to a new file beside it,
-// which then replaces it by a rename. Also the pieces of the dBASE layout
-// that the adapter's in-place column store shares: the header reader and
-// the shapefile driver's number format.
+// which then replaces it by a rename. The header's layout and the number
+// format are in DbfLayout.h.
 //
 // The bytes written are those the shapefile driver writes when it adds the
 // same field (OGRFieldDefn(name, OFTReal): type 'N', width 24, precision 15)
@@ -23,44 +22,11 @@
 #include <string_view>
 #include <vector>
 
+#include "host/ogr/DbfLayout.h"
+
 struct stat;
 
 namespace vark::ogr {
-
-/// One field descriptor of a dBASE table.
-struct DbfField {
-    std::string name;  ///< the descriptor's name bytes (up to 11, in the table's encoding)
-    char type = 'C';
-    int size = 0;
-    int decimals = 0;
-    std::size_t offset = 0;  ///< within the record (the deletion flag is byte 0)
-};
-
-/// What a dBASE header describes.
-struct DbfLayout {
-    std::uint32_t records = 0;
-    std::size_t headerSize = 0;
-    std::size_t recordSize = 0;
-    unsigned char languageDriver = 0;  ///< the code page byte (LDID)
-    std::vector<DbfField> fields;
-    std::size_t descriptorsEnd = 0;  ///< offset of the descriptors' terminator 0x0D
-};
-
-inline constexpr std::size_t kDbfPrefixSize = 32;
-
-/// The header size a table's first kDbfPrefixSize bytes announce.
-std::size_t DbfHeaderSize(const unsigned char* prefix);
-
-/// Reads the header `header` (the table's first DbfHeaderSize bytes) into
-/// `layout`. Returns "" when it is sound, else what is wrong with it (no
-/// descriptor terminator, a record size that is not the sum of its fields).
-std::string ParseDbfHeader(std::string_view header, DbfLayout& layout);
-
-/// Writes `value` into `out` (`size` bytes) the way the shapefile driver
-/// writes a number of that size and decimals: "%<size>.<decimals>f" in the
-/// C locale, aligned right. Returns false, writing nothing, when the text is
-/// wider than the field (the driver would cut it and warn).
-bool FormatDbfNumber(double value, int size, int decimals, char* out);
 
 /// Adds a double field to the dBASE table of a shapefile and fills every
 /// record's value, writing a new table beside the old one.

@@ -43,15 +43,18 @@ def line(x0, y0, x1, y1, c):
         px[round(y0 + (y1 - y0) * i / n)][round(x0 + (x1 - x0) * i / n)] = c
 
 
+def polyline(points, c):
+    for (x0, y0), (x1, y1) in zip(points, points[1:]):
+        line(x0, y0, x1, y1, c)
+
+
 # The sheet, with a shadow and a folded corner.
 rect(10, 6, 61, 65, GRAY)
 rect(8, 4, 59, 63, WHITE)
 frame(8, 4, 59, 63, BLACK)
 for i in range(10):
     line(50 + i, 4, 59, 13 - i, SILVER)
-line(50, 4, 59, 13, BLACK)
-line(50, 4, 50, 13, BLACK)
-line(50, 13, 59, 13, BLACK)
+polyline(((59, 13), (50, 4), (50, 13), (59, 13)), BLACK)
 
 # A capital T and lines of text beside it.
 rect(13, 9, 27, 11, NAVY)
@@ -61,9 +64,8 @@ for y, x1 in ((10, 46), (15, 54), (20, 50), (25, 54)):
 rect(13, 30, 54, 30, GRAY)
 
 # A trapezoidal membership curve over the grade bar.
-line(13, 52, 24, 36, BLUE)
-line(24, 36, 42, 36, BLUE)
-line(42, 36, 54, 52, BLUE)
+polyline(((13, 52), (24, 36), (42, 36), (54, 52)), BLUE)
+# Its flanks drawn twice as thick.
 line(13, 53, 24, 37, BLUE)
 line(42, 37, 54, 53, BLUE)
 

@@ -7,7 +7,7 @@
 
 #include <fstream>
 
-#include "BatchTestSupport.h"
+#include "testing/BatchTestSupport.h"
 #include "host/ogr/OgrApplication.h"
 
 namespace vark::test {

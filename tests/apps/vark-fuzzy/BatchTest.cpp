@@ -4,11 +4,11 @@
 
 #include <fstream>
 
-#include "BatchTestSupport.h"
 #include "criterion_file/fzy_io.h"
 #include "dialog/CriterionComputation.h"
 #include "dialog/FieldListing.h"
 #include "host/ogr/OgrApplication.h"
+#include "testing/BatchTestSupport.h"
 #include "text_store/clsResourceMDB.h"
 
 namespace vark::test {

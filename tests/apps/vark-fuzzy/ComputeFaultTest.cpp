@@ -26,6 +26,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kProgram = VARK_PROGRAM;
+/// The exit status of describe when no record names the field.
+constexpr int kNoRecord = 5;
 const std::string kLayerMaker = VARK_LAYER_MAKER;
 const fs::path kSample = fs::path(VARK_SOURCE_DIR) / "data" / "sample";
 
@@ -311,8 +313,9 @@ protected:
         const bool added = CheckLayer(dataset, "FZY_NATURE", when);
         const Exit describe = Shell(Quote(kProgram) + " describe " + Quote(dataset.string()) +
                                     " FZY_NATURE --quiet --lang en");
-        EXPECT_EQ(describe.status, 0) << when << ": the criterion file is not readable\n"
-                                      << describe.out;
+        EXPECT_TRUE(describe.status == 0 || describe.status == kNoRecord)
+            << when << ": the criterion file is not readable\n"
+            << describe.out;
         const Exit next = Shell(Compute(dataset, "FZY_NEXT"));
         ASSERT_EQ(next.status, 0) << when << ": the next run fails\n" << next.out;
         EXPECT_TRUE(CheckLayer(dataset, "FZY_NEXT", when + ", next run"));
@@ -333,7 +336,8 @@ protected:
         const bool added = CheckLayer(dataset, "FZY_NATURE", when);
         const Exit describe = Shell(Quote(kProgram) + " describe " + Quote(dataset.string()) +
                                     " FZY_NATURE --quiet --lang en");
-        EXPECT_EQ(describe.status, 0) << when << "\n" << describe.out;
+        EXPECT_TRUE(describe.status == 0 || describe.status == kNoRecord) << when << "\n"
+                                                                          << describe.out;
         EXPECT_EQ(describe.out.find("999") != std::string::npos, added)
             << when << ": the field and its record do not go together\n"
             << describe.out;

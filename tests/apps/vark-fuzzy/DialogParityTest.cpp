@@ -9,11 +9,11 @@
 #include <QRadioButton>
 #include <sstream>
 
-#include "BatchTestSupport.h"
 #include "dialog/frm_CritereTexte.h"
 #include "host/HostState.h"
 #include "host/ogr/OgrApplication.h"
 #include "support/RecordingUi.h"
+#include "testing/BatchTestSupport.h"
 #include "ui_frm_CritereTexte.h"
 
 namespace vark::test {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -171,6 +172,47 @@ TEST(FieldStatistics, FeaturesPerValueCountedInTheSamePassAndOrder) {
     ScriptedStatistics integers({Value(std::int64_t{7}), Value(std::int64_t{7})}, kFieldLong);
     integers.GetStatistics();
     EXPECT_EQ(integers.GetUniqueValueFeatureCounts(), std::vector<std::int64_t>{2});
+}
+
+/// A cursor that makes a new row for every feature (as the QGIS adapter's
+/// does); a row's text is its own and is wiped when the row goes.
+class FreshRowCursor : public Cursor {
+public:
+    explicit FreshRowCursor(std::vector<std::string> texts) : m_texts(std::move(texts)) {}
+    std::shared_ptr<Row> NextRow() override {
+        if (m_next >= m_texts.size()) return nullptr;
+        return std::make_shared<OwnTextRow>(m_texts[m_next++]);
+    }
+
+private:
+    struct OwnTextRow : Row {
+        explicit OwnTextRow(std::string t) : text(std::move(t)) {}
+        ~OwnTextRow() override { std::fill(text.begin(), text.end(), '#'); }
+        Value GetRowValue(std::int32_t) const override { return text; }
+        void SetRowValue(std::int32_t, const Value&) override {}
+        std::optional<std::string_view> GetRowText(std::int32_t) const override { return text; }
+        std::string text;
+    };
+    std::vector<std::string> m_texts;
+    std::size_t m_next = 0;
+};
+
+class CursorStatistics : public FieldStatistics {
+protected:
+    std::unique_ptr<FieldScan> openScan(const std::shared_ptr<Cursor>& cursor,
+                                        const std::string&) override {
+        return std::make_unique<CursorFieldScan>(cursor, 0, kFieldText, -1);
+    }
+};
+
+TEST(FieldStatistics, TextsOfACursorWithFreshRowsOutliveTheirRows) {
+    CursorStatistics stats;
+    stats.SetStatisticsField("NATURE");
+    stats.SetStatisticsCursor(std::make_shared<FreshRowCursor>(
+        std::vector<std::string>{"Forêt", "Lande", "Forêt", "Bâti"}));
+    EXPECT_EQ(Values(stats),
+              (std::vector<Value>{Value(std::string("Forêt")), Value(std::string("Lande")),
+                                  Value(std::string("Bâti"))}));
 }
 
 TEST(ColumnMask, NamedFieldsAndTheObjectIdOnly) {

@@ -3,9 +3,9 @@
 #include <ogr_core.h>
 
 #include "HostContract.h"
-#include "OgrTestData.h"
 #include "host/fake/FakeHost.h"
 #include "host/ogr/OgrApplication.h"
+#include "testing/OgrTestData.h"
 
 namespace vark::host::contract {
 namespace {

@@ -5,9 +5,10 @@
 #include <set>
 
 #include "HostContract.h"
-#include "OgrTestData.h"
 #include "host/common/FeatureClassBase.h"
 #include "support/Failure.h"
+#include "testing/OgrTestData.h"
+#include "testing/TempDir.h"
 
 namespace vark::host::contract {
 
@@ -107,7 +108,7 @@ protected:
         }
     }
 
-    vark::testing::TempDir m_dir;
+    vark::test::TempDir m_dir;
     std::unique_ptr<AdapterUnderTest> m_adapter;
     AdapterTraits m_traits;
     std::shared_ptr<Application> m_app;

@@ -18,13 +18,15 @@
 #include "host/ogr/DbfRewrite.h"
 #include "support/Failure.h"
 #include "testing/OgrTestData.h"
+#include "testing/TempDir.h"
 
 namespace vark::ogr {
 namespace {
 
 namespace fs = std::filesystem;
-using vark::testing::ReadFileBytes;
-using vark::testing::TempDir;
+using vark::test::ReadBytes;
+using vark::test::TempDir;
+using vark::test::WriteBytes;
 
 /// More records than one buffer of the rewriter holds (1 MiB of new records
 /// of 87 bytes).
@@ -39,18 +41,14 @@ double DegreeOf(const std::string& utf8) {
     return found == kDegrees.end() ? 0.0 : found->second;
 }
 
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 void PatchByte(const fs::path& path, std::size_t at, char value) {
-    std::string bytes = ReadFileBytes(path);
+    std::string bytes = ReadBytes(path);
     bytes.at(at) = value;
     WriteBytes(path, bytes);
 }
 
 std::size_t RecordOffset(const fs::path& dbf, int record) {
-    const std::string bytes = ReadFileBytes(dbf);
+    const std::string bytes = ReadBytes(dbf);
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     return static_cast<std::size_t>(p[8] | p[9] << 8) +
            static_cast<std::size_t>(record) * static_cast<std::size_t>(p[10] | p[11] << 8);
@@ -176,8 +174,8 @@ TEST_P(DbfRewriteBytes, SameBytesAsTheDriver) {
     EXPECT_EQ(result.records, kManyRecords);
     EXPECT_EQ(result.deleted, 1);
 
-    std::string expected = ReadFileBytes(dir.path() / "gdal" / "parcels.dbf");
-    const std::string actual = ReadFileBytes(dbf);
+    std::string expected = ReadBytes(dir.path() / "gdal" / "parcels.dbf");
+    const std::string actual = ReadBytes(dbf);
     ASSERT_EQ(actual.size(), expected.size());
     // The date of the change: equal unless the day turned in between.
     if (TodayUtc() != day) {
@@ -189,7 +187,7 @@ TEST_P(DbfRewriteBytes, SameBytesAsTheDriver) {
     for (const char* other : {"parcels.shp", "parcels.shx", "parcels.cpg"}) {
         const auto read = [&](const char* copy) {
             const fs::path path = dir.path() / copy / other;
-            return fs::exists(path) ? ReadFileBytes(path) : "(none)";
+            return fs::exists(path) ? ReadBytes(path) : "(none)";
         };
         EXPECT_EQ(read("original"), read("rewrite")) << other;
     }
@@ -208,7 +206,7 @@ TEST(DbfRewrite, HandsOverTheTextsGdalReads) {
     TempDir dir;
     const fs::path dbf = WriteParcels(dir.path(), "CP1252", 8);
     // Blanks around a text, a NUL byte inside one, and nothing but blanks.
-    std::string bytes = ReadFileBytes(dbf);
+    std::string bytes = ReadBytes(dbf);
     const std::size_t text = RecordOffset(dbf, 0) + 1;
     const std::size_t record = RecordOffset(dbf, 1) - RecordOffset(dbf, 0);
     const auto put = [&](int at, std::string value) {
@@ -299,9 +297,9 @@ TEST(DbfRewrite, RefusesBeforeWritingAnything) {
             WriteBytes(path.string() + ".tmp", "not ours");
         }
         const bool file = fs::is_regular_file(path);
-        const std::string before = file ? ReadFileBytes(path) : "";
+        const std::string before = file ? ReadBytes(path) : "";
         const std::string tmp = path.string() + ".tmp";
-        const std::string leftover = fs::exists(tmp) ? ReadFileBytes(tmp) : "";
+        const std::string leftover = fs::exists(tmp) ? ReadBytes(tmp) : "";
         try {
             DbfRewrite rewrite(path.string());
             rewrite.prepare(c.field, 0, [](std::string_view) { return 0.0; });
@@ -314,16 +312,16 @@ TEST(DbfRewrite, RefusesBeforeWritingAnything) {
                 << failure.description();
         }
         if (file) {
-            EXPECT_EQ(ReadFileBytes(path), before);
+            EXPECT_EQ(ReadBytes(path), before);
         }
-        EXPECT_EQ(fs::exists(tmp) ? ReadFileBytes(tmp) : "", leftover);
+        EXPECT_EQ(fs::exists(tmp) ? ReadBytes(tmp) : "", leftover);
     }
 }
 
 TEST(DbfRewrite, FailedWriteLeavesTheTableAsItWas) {
     TempDir dir;
     const fs::path dbf = WriteParcels(dir.path(), "UTF-8", 20000);
-    const std::string before = ReadFileBytes(dbf);
+    const std::string before = ReadBytes(dbf);
     const std::string tmp = dbf.string() + ".tmp";
     const auto attempt = [&](const DbfRewrite::ValueOf& valueOf) -> std::string {
         try {
@@ -332,7 +330,7 @@ TEST(DbfRewrite, FailedWriteLeavesTheTableAsItWas) {
             ADD_FAILURE() << "no failure";
         } catch (const Failure& failure) {
             EXPECT_FALSE(fs::exists(tmp));
-            EXPECT_EQ(ReadFileBytes(dbf), before);
+            EXPECT_EQ(ReadBytes(dbf), before);
             return failure.description();
         }
         return {};
@@ -368,7 +366,7 @@ TEST(DbfRewrite, CommitReplacesOnlyTheTable) {
     TempDir dir;
     const fs::path dbf = WriteParcels(dir.path() / "data", "UTF-8", 10);
     fs::permissions(dbf, fs::perms(0640));
-    const std::string before = ReadFileBytes(dbf);
+    const std::string before = ReadBytes(dbf);
     const std::string tmp = dbf.string() + ".tmp";
     const auto half = [](std::string_view) { return 0.5; };
 
@@ -378,10 +376,10 @@ TEST(DbfRewrite, CommitReplacesOnlyTheTable) {
         rewrite.prepare("FZY", 0, half);
         ASSERT_TRUE(fs::exists(tmp));
         EXPECT_EQ(fs::status(tmp).permissions(), fs::perms(0640));
-        EXPECT_EQ(ReadFileBytes(dbf), before);
+        EXPECT_EQ(ReadBytes(dbf), before);
     }
     EXPECT_FALSE(fs::exists(tmp));
-    EXPECT_EQ(ReadFileBytes(dbf), before);
+    EXPECT_EQ(ReadBytes(dbf), before);
 
     // The table written meanwhile: commit refuses, the writer's change stays.
     {
@@ -390,7 +388,7 @@ TEST(DbfRewrite, CommitReplacesOnlyTheTable) {
         std::ofstream(dbf, std::ios::binary | std::ios::app) << 'x';
         EXPECT_THROW(rewrite.commit(), Failure);
         EXPECT_FALSE(fs::exists(tmp));
-        EXPECT_EQ(ReadFileBytes(dbf), before + 'x');
+        EXPECT_EQ(ReadBytes(dbf), before + 'x');
         WriteBytes(dbf, before);
     }
 
@@ -406,7 +404,7 @@ TEST(DbfRewrite, CommitReplacesOnlyTheTable) {
     }
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(fs::status(dbf).permissions(), fs::perms(0640));
-    EXPECT_EQ(ReadFileBytes(dbf).size(), before.size() + 32 + 10 * 24);
+    EXPECT_EQ(ReadBytes(dbf).size(), before.size() + 32 + 10 * 24);
     std::unique_ptr<GDALDataset> ds(
         GDALDataset::Open(dbf.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
     ASSERT_TRUE(ds);

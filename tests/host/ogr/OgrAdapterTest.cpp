@@ -11,19 +11,20 @@
 #include <cmath>
 #include <fstream>
 
-#include "OgrTestData.h"
 #include "host/common/FeatureClassBase.h"
 #include "host/ogr/OgrApplication.h"
 #include "host/ogr/OgrData.h"
 #include "support/Failure.h"
+#include "testing/OgrTestData.h"
+#include "testing/TempDir.h"
 
 namespace vark::host {
 namespace {
 
 namespace fs = std::filesystem;
+using vark::test::TempDir;
 using vark::testing::FeatureSpec;
 using vark::testing::FieldSpec;
-using vark::testing::TempDir;
 
 std::shared_ptr<FeatureClass> openClass(const std::shared_ptr<Application>& app,
                                         std::int32_t layer = 0) {
@@ -146,7 +147,7 @@ TEST(OgrAdapter, ShapefileFieldNameRules) {
     testing::WriteLayer("ESRI Shapefile", shp, "p", {{"NATURE", OFTString, 0, 20}},
                         {{{Value(std::string("a"))}}});
     auto featureClass = openClass(appOver(shp));
-    const std::string dbf = testing::ReadFileBytes(dir.path() / "p.dbf");
+    const std::string dbf = test::ReadBytes(dir.path() / "p.dbf");
     const struct {
         const char* name;
         const char* reason;
@@ -165,7 +166,7 @@ TEST(OgrAdapter, ShapefileFieldNameRules) {
         EXPECT_NE(text.find(r.reason), std::string::npos) << text;
         EXPECT_NE(text.find("p.shp"), std::string::npos) << text;
     }
-    EXPECT_EQ(testing::ReadFileBytes(dir.path() / "p.dbf"), dbf);
+    EXPECT_EQ(test::ReadBytes(dir.path() / "p.dbf"), dbf);
 
     // Ten characters, eleven bytes in UTF-8: the format takes it as it is.
     for (const char* name : {"FZY_OCCUPA", "FZY_forêts"}) {
@@ -206,8 +207,8 @@ TEST(OgrAdapter, ShapefileUpdateKeepsGeometriesAndOtherValues) {
     testing::WriteLayer("ESRI Shapefile", shp, "g",
                         {{"NATURE", OFTString, 0, 20}, {"SURF", OFTReal, 0, 24, 15}}, features);
     CPLSetConfigOption("SHAPE_REWIND_ON_WRITE", nullptr);
-    const std::string shpBytes = testing::ReadFileBytes(shp);
-    const std::string shxBytes = testing::ReadFileBytes(dir.path() / "g.shx");
+    const std::string shpBytes = test::ReadBytes(shp);
+    const std::string shxBytes = test::ReadBytes(dir.path() / "g.shx");
     const auto geometries = testing::ReadGeometries(shp, "g");
     {
         auto app = appOver(shp);
@@ -216,8 +217,8 @@ TEST(OgrAdapter, ShapefileUpdateKeepsGeometriesAndOtherValues) {
         updateAll(*featureClass, "FZY", [](std::int64_t i) { return 0.25 * i; });
     }
     EXPECT_EQ(testing::ReadGeometries(shp, "g"), geometries);
-    EXPECT_EQ(testing::ReadFileBytes(shp), shpBytes);
-    EXPECT_EQ(testing::ReadFileBytes(dir.path() / "g.shx"), shxBytes);
+    EXPECT_EQ(test::ReadBytes(shp), shpBytes);
+    EXPECT_EQ(test::ReadBytes(dir.path() / "g.shx"), shxBytes);
     EXPECT_EQ(testing::ReadColumn(shp, "g", "FZY"),
               (std::vector<Value>{Value(0.0), Value(0.25), Value(0.5), Value(0.75), Value(1.0)}));
     EXPECT_EQ(testing::ReadColumn(shp, "g", "SURF"),
@@ -277,14 +278,14 @@ TEST(OgrAdapter, ReadOnlyDataSetRefusedBeforeAnyChange) {
                         {{{Value(std::string("a"))}}});
     const fs::path zip = dir.path() / "r.zip";
     for (const char* ext : {".shp", ".shx", ".dbf"}) {
-        const std::string bytes = testing::ReadFileBytes(dir.path() / (std::string("r") + ext));
+        const std::string bytes = test::ReadBytes(dir.path() / (std::string("r") + ext));
         const std::string target = "/vsizip/" + zip.string() + "/r" + ext;
         VSILFILE* out = VSIFOpenL(target.c_str(), "wb");
         ASSERT_TRUE(out) << target;
         ASSERT_EQ(VSIFWriteL(bytes.data(), 1, bytes.size(), out), bytes.size());
         VSIFCloseL(out);
     }
-    const std::string before = testing::ReadFileBytes(zip);
+    const std::string before = test::ReadBytes(zip);
 
     auto app = appOver("/vsizip/" + zip.string() + "/r.shp");
     auto featureClass = openClass(app);
@@ -299,7 +300,7 @@ TEST(OgrAdapter, ReadOnlyDataSetRefusedBeforeAnyChange) {
     EXPECT_EQ(featureClass->GetFields().GetFieldCount(), 3);
     app.reset();
     featureClass.reset();
-    EXPECT_EQ(testing::ReadFileBytes(zip), before);
+    EXPECT_EQ(test::ReadBytes(zip), before);
 }
 
 // One OGR layer has one reading position: a pass interrupted by another

@@ -9,18 +9,19 @@
 #include <functional>
 #include <limits>
 
-#include "OgrTestData.h"
 #include "host/common/FeatureClassBase.h"
 #include "host/ogr/OgrApplication.h"
 #include "support/Failure.h"
+#include "testing/OgrTestData.h"
+#include "testing/TempDir.h"
 
 namespace vark::host {
 namespace {
 
 namespace fs = std::filesystem;
+using vark::test::TempDir;
 using vark::testing::FeatureSpec;
 using vark::testing::FieldSpec;
-using vark::testing::TempDir;
 
 constexpr int kFeatures = 40;
 /// More features than a shapefile chunk and a GeoPackage batch hold.
@@ -120,9 +121,8 @@ TEST(OgrColumnUpdate, WritesWhatAnOrdinaryPassWrites) {
         EXPECT_TRUE(IsNull(written[5]));
         if (std::string(format.driver) == "ESRI Shapefile") {
             for (const char* ext : {".dbf", ".shp", ".shx"}) {
-                EXPECT_EQ(
-                    testing::ReadFileBytes(paths[0].parent_path() / ("parcels" + std::string(ext))),
-                    testing::ReadFileBytes(paths[1].parent_path() / ("parcels" + std::string(ext))))
+                EXPECT_EQ(test::ReadBytes(paths[0].parent_path() / ("parcels" + std::string(ext))),
+                          test::ReadBytes(paths[1].parent_path() / ("parcels" + std::string(ext))))
                     << ext;
             }
         }

@@ -18,12 +18,13 @@
 #include <map>
 #include <set>
 
-#include "OgrTestData.h"
-#include "QgisTestData.h"
 #include "host/common/FeatureClassBase.h"
 #include "host/qgis/QgisApplication.h"
 #include "host/qgis/QgisValues.h"
 #include "support/Failure.h"
+#include "testing/OgrTestData.h"
+#include "testing/QgisTestData.h"
+#include "testing/TempDir.h"
 
 namespace vark::qgis {
 namespace {
@@ -92,7 +93,7 @@ protected:
         return field;
     }
 
-    vark::testing::TempDir m_dir;
+    vark::test::TempDir m_dir;
     std::shared_ptr<host::Application> m_app;
 };
 

@@ -4,9 +4,9 @@
 #include <ogr_core.h>
 
 #include "HostContract.h"
-#include "OgrTestData.h"
-#include "QgisTestData.h"
 #include "host/qgis/QgisApplication.h"
+#include "testing/OgrTestData.h"
+#include "testing/QgisTestData.h"
 
 namespace vark::host::contract {
 namespace {

@@ -12,10 +12,10 @@
 #include <filesystem>
 #include <map>
 
-#include "QgisTestData.h"
 #include "dialog/CriterionComputation.h"
-#include "dialog/DialogTestSupport.h"
 #include "host/qgis/QgisApplication.h"
+#include "testing/DialogTestSupport.h"
+#include "testing/QgisTestData.h"
 
 namespace vark::test {
 namespace {

@@ -21,12 +21,12 @@
 #include <memory>
 #include <sstream>
 
-#include "DialogTestSupport.h"
 #include "criterion_file/FzyLayout.h"
 #include "dialog/CriterionComputation.h"
 #include "host/qgis/QgisApplication.h"
 #include "plugin/qgis/TextCriterionAlgorithm.h"
 #include "plugin/qgis/VarkProcessingProvider.h"
+#include "testing/DialogTestSupport.h"
 
 namespace vark::test {
 namespace {

@@ -22,9 +22,9 @@
 #include "host/HostState.h"
 #include "host/fake/FakeHost.h"
 #include "support/ErrorHandling.h"
-#include "support/QtTestApp.h"
 #include "support/RecordingUi.h"
-#include "support/TempDir.h"
+#include "testing/QtTestApp.h"
+#include "testing/TempDir.h"
 #include "text_store/clsResourceMDB.h"
 #include "ui_frm_CritereTexte.h"
 

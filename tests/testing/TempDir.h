@@ -1,9 +1,12 @@
 #pragma once
 
-// A temporary folder for one test, removed with everything in it afterwards.
+// A temporary folder for one test, removed with everything in it afterwards,
+// and the whole-file reads and writes the tests check files with.
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 
@@ -29,5 +32,17 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+/// The bytes of the file at `path` ("" when it cannot be read).
+inline std::string ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+/// Replaces the file at `path` with `bytes`.
+inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
 
 }  // namespace vark::test

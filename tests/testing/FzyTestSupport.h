@@ -9,15 +9,13 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 
 #include "criterion_file/fzy_io.h"
 #include "host/HostState.h"
 #include "support/RecordingUi.h"
-#include "support/TempDir.h"
+#include "testing/TempDir.h"
 
 namespace vark::test {
 
@@ -74,16 +72,6 @@ inline std::string Kind1(const std::string& name, const std::string& tag = "t",
         t[i] = tag + std::to_string(i + 1);
     }
     return Record(kind, Kind1Body(name, 7, t, 45306.5));
-}
-
-inline std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
 }
 
 /// Fresh module state, recorded message boxes, a temporary workspace folder,

@@ -1,6 +1,6 @@
-// Runs the QGIS tests inside a headless QGIS: an offscreen QgsApplication
-// with its providers loaded, created before the first test and closed after
-// the last.
+// The main of every test program that runs inside a headless QGIS (the QGIS
+// adapter's tests, the plugin's): an offscreen QgsApplication with its
+// providers loaded, created before the first test and closed after the last.
 
 #include <gtest/gtest.h>
 #include <qgsapplication.h>

@@ -1,4 +1,4 @@
-#include "BatchTestSupport.h"
+#include "testing/BatchTestSupport.h"
 
 #include <gdal.h>
 #include <gdal_utils.h>
@@ -6,15 +6,14 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "criterion_file/fzy_io.h"
 #include "dialog/DialogState.h"
 #include "host/HostState.h"
 #include "support/ErrorHandling.h"
-#include "support/QtTestApp.h"
+#include "testing/OgrTestData.h"
+#include "testing/QtTestApp.h"
 #include "text_store/clsResourceMDB.h"
 
 namespace vark::test {
@@ -56,39 +55,15 @@ fs::path SampleGeoPackage(const fs::path& folder) {
 
 void WriteNatures(const fs::path& path, const std::string& driverName, const Natures& natures,
                   const std::string& layerName) {
-    GDALAllRegister();
-    GDALDatasetH ds = nullptr;
-    if (fs::exists(path)) {
-        ds = GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, nullptr, nullptr, nullptr);
-    } else {
-        GDALDriverH driver = GDALGetDriverByName(driverName.c_str());
-        ds = GDALCreate(driver, path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
+    std::vector<vark::testing::FeatureSpec> features(natures.size());
+    for (std::size_t i = 0; i < natures.size(); ++i) {
+        if (natures[i])
+            features[i].values.emplace_back(*natures[i]);
+        else
+            features[i].values.emplace_back();
     }
-    ASSERT_NE(ds, nullptr) << path;
-    OGRLayerH layer = GDALDatasetCreateLayer(ds, layerName.c_str(), nullptr, wkbPolygon, nullptr);
-    ASSERT_NE(layer, nullptr);
-    OGRFieldDefnH field = OGR_Fld_Create("NATURE", OFTString);
-    OGR_Fld_SetWidth(field, 40);
-    ASSERT_EQ(OGR_L_CreateField(layer, field, TRUE), OGRERR_NONE);
-    OGR_Fld_Destroy(field);
-    ASSERT_EQ(OGR_L_StartTransaction(layer), OGRERR_NONE);
-    for (const auto& nature : natures) {
-        OGRFeatureH feature = OGR_F_Create(OGR_L_GetLayerDefn(layer));
-        if (nature) {
-            OGR_F_SetFieldString(feature, 0, nature->c_str());
-        } else {
-            OGR_F_SetFieldNull(feature, 0);
-        }
-        char wkt[] = "POLYGON ((0 0,1 0,1 1,0 1,0 0))";
-        char* cursor = wkt;
-        OGRGeometryH polygon = nullptr;
-        OGR_G_CreateFromWkt(&cursor, nullptr, &polygon);
-        OGR_F_SetGeometryDirectly(feature, polygon);
-        EXPECT_EQ(OGR_L_CreateFeature(layer, feature), OGRERR_NONE);
-        OGR_F_Destroy(feature);
-    }
-    EXPECT_EQ(OGR_L_CommitTransaction(layer), OGRERR_NONE);
-    GDALClose(ds);
+    vark::testing::WriteLayer(driverName, path, layerName, {{"NATURE", OFTString, 0, 40}},
+                              features);
 }
 
 std::vector<std::optional<double>> ReadDoubles(const fs::path& path, const std::string& field) {
@@ -115,22 +90,7 @@ std::vector<std::optional<double>> ReadDoubles(const fs::path& path, const std::
 }
 
 std::vector<std::string> ReadFieldNames(const fs::path& path) {
-    GDALAllRegister();
-    std::vector<std::string> names;
-    GDALDatasetH ds =
-        GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
-    if (!ds) return names;
-    OGRFeatureDefnH defn = OGR_L_GetLayerDefn(GDALDatasetGetLayer(ds, 0));
-    for (int i = 0; i < OGR_FD_GetFieldCount(defn); ++i) {
-        names.emplace_back(OGR_Fld_GetNameRef(OGR_FD_GetFieldDefn(defn, i)));
-    }
-    GDALClose(ds);
-    return names;
-}
-
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return vark::testing::ReadFieldNames(path, path.stem().string());
 }
 
 std::string WithoutDates(std::string fzy) {

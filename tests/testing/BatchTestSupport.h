@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "BatchCommands.h"
-#include "support/TempDir.h"
+#include "testing/TempDir.h"
 
 namespace vark::test {
 
@@ -37,8 +37,8 @@ void WriteNatures(const fs::path& path, const std::string& driver, const Natures
 
 /// Every feature's value of `field` by a fresh GDAL open (nullopt: null).
 std::vector<std::optional<double>> ReadDoubles(const fs::path& path, const std::string& field);
+/// The attribute fields of the layer named after the file, as GDAL lists them.
 std::vector<std::string> ReadFieldNames(const fs::path& path);
-std::string ReadBytes(const fs::path& path);
 /// The criterion file's bytes with the creation dates of its kind-2
 /// records zeroed, so that two runs compare byte for byte.
 std::string WithoutDates(std::string fzy);
