@@ -6,8 +6,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "testing/DialogTestSupport.h"
 #include "dialog/GradesFile.h"
+#include "testing/DialogTestSupport.h"
 
 namespace vark::test {
 namespace {

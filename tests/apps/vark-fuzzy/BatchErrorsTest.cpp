@@ -7,8 +7,8 @@
 
 #include <fstream>
 
-#include "testing/BatchTestSupport.h"
 #include "host/ogr/OgrApplication.h"
+#include "testing/BatchTestSupport.h"
 
 namespace vark::test {
 namespace {
