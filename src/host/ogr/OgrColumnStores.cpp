@@ -152,17 +152,6 @@ private:
 // ---------------------------------------------------------------------------
 // GeoPackages
 
-std::string QuotedName(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"') {
-            out += '"';
-        }
-    }
-    return out + "\"";
-}
-
 /// Features stored by one UPDATE, and the widest span of ids it covers.
 constexpr std::size_t kBatchFeatures = 500;
 constexpr std::int64_t kBatchSpan = 4 * static_cast<std::int64_t>(kBatchFeatures);
@@ -378,10 +367,10 @@ std::unique_ptr<ColumnStore> OpenSqliteColumnStore(OgrFeatureClass& featureClass
     OGRFeatureDefn* defn = layer->GetLayerDefn();
     std::vector<std::string> columns;
     for (int attr : attrs) {
-        columns.push_back(QuotedName(defn->GetFieldDefn(attr)->GetNameRef()));
+        columns.push_back(QuotedSqlName(defn->GetFieldDefn(attr)->GetNameRef()));
     }
     auto store = std::make_unique<SqliteColumnStore>(featureClass, db, columns.size());
-    if (!store->prepare(QuotedName(layer->GetName()), QuotedName(fid), columns)) {
+    if (!store->prepare(QuotedSqlName(layer->GetName()), QuotedSqlName(fid), columns)) {
         return nullptr;
     }
     return store;

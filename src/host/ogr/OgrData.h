@@ -155,6 +155,9 @@ private:
     bool m_everyDriver = false;
 };
 
+/// `name` as an SQL identifier: in double quotes, a quote doubled.
+std::string QuotedSqlName(const std::string& name);
+
 /// Makes a file path absolute; leaves connection strings and GDAL virtual
 /// paths alone.
 std::string NormalisePath(const std::string& path);

@@ -75,17 +75,6 @@ private:
     DbfRewrite m_rewrite;
 };
 
-std::string QuotedSqlName(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"') {
-            out += '"';
-        }
-    }
-    return out + "\"";
-}
-
 // A database's column added and filled inside one transaction of the data
 // set, committed by Commit and rolled back when the pass is dropped.
 class TransactionNewFieldPass : public host::NewFieldPass {
@@ -100,7 +89,6 @@ public:
         if (!m_open) {
             return;
         }
-        m_cursor.reset();
         OgrSource& source = m_class->source();
         {
             GdalErrorScope scope;
@@ -135,25 +123,11 @@ public:
         m_open = true;
 
         m_class->AddFieldToClass(m_field);
-        if (auto* db = static_cast<sqlite3*>(source.dataset().GetInternalHandle("SQLITE_HANDLE"))) {
-            return FillInDatabase(*db, valueOf);
+        auto* db = static_cast<sqlite3*>(source.dataset().GetInternalHandle("SQLITE_HANDLE"));
+        if (db == nullptr) {
+            throw gdalFailure(what + ": the data set gives no SQLite connection");
         }
-        const host::Fields fields = m_class->GetFields();
-        const std::int32_t newIndex = fields.FindFieldIndex(m_field.GetFieldName());
-        const std::int32_t sourceIndex = fields.FindFieldIndex(m_sourceName);
-        m_cursor = m_class->OpenColumnUpdateCursor({{sourceIndex}, {newIndex}});
-        std::int64_t written = 0;
-        while (auto row = m_cursor->NextRow()) {
-            if (const std::optional<double> value = valueOf(row->GetRowText(sourceIndex))) {
-                row->SetRowDouble(newIndex, *value);
-            }
-            m_cursor->StoreRow(*row);
-            ++written;
-        }
-        // Stores what is pending; the transaction stays open.
-        m_cursor->Flush();
-        m_cursor.reset();
-        return written;
+        return FillInDatabase(*db, valueOf);
     }
 
     void Commit() override {
@@ -238,7 +212,6 @@ private:
     std::shared_ptr<OgrFeatureClass> m_class;
     host::Field m_field;
     std::string m_sourceName;
-    std::shared_ptr<host::UpdateCursor> m_cursor;
     bool m_open = false;
 };
 
@@ -253,6 +226,17 @@ private:
 };
 
 }  // namespace
+
+std::string QuotedSqlName(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        out += c;
+        if (c == '"') {
+            out += '"';
+        }
+    }
+    return out + "\"";
+}
 
 std::string OgrFeatureClass::dbfPath() {
     std::string found;
