@@ -490,5 +490,85 @@ TEST(OgrAdapter, EditorStateFollowsTheApplication) {
     EXPECT_FALSE(app->FindEditorExtension("other"));
 }
 
+// A shapefile without a .cpg and with code page byte 0 hands its texts as
+// stored; one that declares its encoding (code page byte 0x57, a .cpg) and a
+// GeoPackage hand UTF-8. Either way the new-field pass takes a text as the
+// rows hand it back to the bytes it reads.
+TEST(OgrAdapter, TextsAsTheLayerDeclaresThem) {
+    struct Case {
+        const char* name;
+        const char* file;
+        std::vector<std::string> options;
+        std::optional<std::string> cpg;  ///< nullopt: none
+        std::string written;
+        TextEncoding encoding;
+        std::string read;
+        std::string stored;
+    };
+    const Case cases[] = {
+        {"no declaration",
+         "raw.shp",
+         {"ENCODING="},
+         std::nullopt,
+         "For\xEAt",
+         TextEncoding::kUndeclared,
+         "For\xEAt",
+         "For\xEAt"},
+        {"code page byte 0x57",
+         "ldid.shp",
+         {},
+         std::nullopt,
+         "Forêt",
+         TextEncoding::kUtf8,
+         "Forêt",
+         "For\xEAt"},
+        {".cpg 1252",
+         "cpg.shp",
+         {"ENCODING="},
+         "1252",
+         "For\xEAt",
+         TextEncoding::kUtf8,
+         "Forêt",
+         "For\xEAt"},
+        {"GeoPackage",
+         "layer.gpkg",
+         {},
+         std::nullopt,
+         "Forêt",
+         TextEncoding::kUtf8,
+         "Forêt",
+         "Forêt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const fs::path path = dir.path() / c.file;
+        const std::string layerName = path.stem().string();
+        testing::WriteLayer(path.extension() == ".shp" ? "ESRI Shapefile" : "GPKG", path, layerName,
+                            {{"NATURE", OFTString, 0, 20}}, {FeatureSpec{{c.written}}}, 3,
+                            c.options);
+        fs::remove(dir.path() / (layerName + ".cpg"));
+        if (c.cpg) std::ofstream(dir.path() / (layerName + ".cpg")) << *c.cpg;
+
+        auto app = appOver(path);
+        auto featureClass = openClass(app);
+        ASSERT_TRUE(featureClass);
+        EXPECT_EQ(featureClass->GetTextEncoding(), c.encoding);
+        const std::int32_t index = featureClass->FindFieldIndex("NATURE");
+        auto layer = std::dynamic_pointer_cast<FeatureLayer>(
+            app->GetDocument()->GetFocusMap()->GetMapLayer(0));
+        auto cursor = layer->SearchLayer(nullptr, true);
+        auto row = cursor->NextRow();
+        ASSERT_TRUE(row);
+        EXPECT_EQ(row->GetRowText(index), std::optional<std::string_view>(c.read));
+        cursor.reset();
+
+        Field field = NewField();
+        field.SetFieldName("FZY_NATURE");
+        field.SetFieldType(kFieldDouble);
+        EXPECT_EQ(featureClass->OpenNewFieldPass(field, index)->EncodeText(c.read), c.stored);
+    }
+}
+
 }  // namespace
 }  // namespace vark::host
