@@ -342,7 +342,8 @@ int RunValues(const Target& target, const ParsedArgs& args, BatchIo& io, bool pr
         io.err << kTooManyValuesText << '\n';
         return kExitRefused;
     }
-    for (const auto& value : values.values) {
+    // Decoded as the dialog shows them; a grade given so matches the layer's bytes.
+    for (const auto& value : values.shown) {
         io.out << value << '\n';
     }
     return kExitOk;

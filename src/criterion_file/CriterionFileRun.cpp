@@ -4,8 +4,8 @@
 #include <unordered_set>
 #include <utility>
 
-#include "criterion_file/Cp1252.h"
 #include "criterion_file/FzyModule.h"
+#include "support/Cp1252.h"
 #include "support/Failure.h"
 
 namespace vark {

@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-#include "criterion_file/Cp1252.h"
+#include "support/Cp1252.h"
 #include "support/Failure.h"
 
 namespace vark::fzy {

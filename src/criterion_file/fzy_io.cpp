@@ -10,9 +10,9 @@
 #include <filesystem>
 
 #include "criterion_file/AtomicFile.h"
-#include "criterion_file/Cp1252.h"
 #include "criterion_file/FzyFormat.h"
 #include "criterion_file/FzyModule.h"
+#include "support/Cp1252.h"
 #include "support/UiServices.h"
 #include "text_store/clsResourceMDB.h"
 

@@ -1,7 +1,7 @@
-#include "criterion_file/Cp1252.h"
 #include "criterion_file/FzyModule.h"
 #include "criterion_file/fzy_io.h"
 #include "host/HostState.h"
+#include "support/Cp1252.h"
 
 namespace vark {
 

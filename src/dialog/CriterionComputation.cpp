@@ -210,13 +210,20 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     }
 
     // First entry of a value wins, as a scan in list order would find it.
-    // The values are compared as the layer stores its texts.
+    // The values are compared as the layer stores its texts: each entry in
+    // every form that reads as it, so that no feature's text is converted.
+    const host::TextEncoding encoding = featureClass.GetTextEncoding();
     std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> lookup;
     lookup.reserve(entries.size());
     std::vector<double> degrees(entries.size());
     for (std::size_t k = 0; k < entries.size(); ++k) {
-        if (std::optional<std::string> stored = pass->EncodeText(entries[k].value)) {
-            lookup.emplace(std::move(*stored), k);
+        const std::vector<std::string> forms =
+            entries[k].layerText ? std::vector<std::string>{*entries[k].layerText}
+                                 : host::LayerTextForms(entries[k].value, encoding);
+        for (const std::string& form : forms) {
+            if (std::optional<std::string> stored = pass->EncodeText(form)) {
+                lookup.emplace(std::move(*stored), k);
+            }
         }
         degrees[k] = static_cast<double>(*MembershipDegree(entries[k].grade, request.scale));
     }

@@ -28,8 +28,14 @@ std::optional<float> MembershipDegree(std::int32_t grade, MembershipScale scale)
 
 /// One entry of the graded value list.
 struct GradedEntry {
+    /// The value as the entry shows it, UTF-8.
     std::string value;
     std::int32_t grade = 0;
+    /// The value as the layer's texts hold it, when the entry comes from
+    /// the layer's own value list: matched exactly. Without it `value`
+    /// matches every text of the layer that reads as it
+    /// (host::LayerTextForms).
+    std::optional<std::string> layerText = std::nullopt;
 };
 
 /// The most graded entries a computation takes (slots 0 to 100).
@@ -109,7 +115,8 @@ struct CriterionResult {
 /// 4. writes every feature's degree through one column update (reading the
 ///    source field, writing the new one; host::ColumnUpdate): the
 ///    degree of the first entry (list order) whose value equals the feature's
-///    text exactly, 0 when none does or the value is null; with no entries
+///    text exactly (its layerText, else any of the value's forms in the
+///    layer's text encoding), 0 when none does or the value is null; with no entries
 ///    the features are stored unchanged. The cursor is flushed at the end;
 ///    a failure part way leaves it unflushed, so formats with transactions
 ///    roll the features back (the new field stays);

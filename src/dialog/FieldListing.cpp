@@ -101,6 +101,7 @@ FieldValues ListFieldValues(host::Application& application, host::FeatureLayer& 
     Require(values, "unique values");
 
     FieldValues result;
+    result.encoding = Require(layer.GetFeatureClass(), "feature class")->GetTextEncoding();
     if (statistics->GetUniqueValueCount() > kValueLimit) {
         result.tooMany = true;
         return result;
@@ -110,6 +111,7 @@ FieldValues ListFieldValues(host::Application& application, host::FeatureLayer& 
     for (std::size_t i = 0; auto value = values->Next(); ++i) {
         if (!host::IsNull(*value)) {
             result.values.push_back(host::ValueToText(*value));
+            result.shown.push_back(host::DecodeLayerText(result.values.back(), result.encoding));
             if (i < counts.size()) {
                 result.counts.push_back(counts[i]);
             }
@@ -118,7 +120,7 @@ FieldValues ListFieldValues(host::Application& application, host::FeatureLayer& 
     if (result.counts.size() != result.values.size()) {
         result.counts.clear();
     }
-    ValueOrder().sort(result.values, result.counts);
+    ValueOrder().sort(result);
     return result;
 }
 
@@ -131,30 +133,44 @@ int ValueOrder::compare(std::string_view a, std::string_view b) const {
 }
 
 void ValueOrder::sort(std::vector<std::string>& values) const {
-    std::vector<std::int64_t> none;
-    sort(values, none);
+    FieldValues listed;
+    listed.shown = std::move(values);
+    sort(listed);
+    values = std::move(listed.shown);
 }
 
-void ValueOrder::sort(std::vector<std::string>& values, std::vector<std::int64_t>& counts) const {
-    const bool withCounts = counts.size() == values.size();
-    struct Keyed {
-        QString key;
-        std::string value;
-        std::int64_t count;
-    };
-    std::vector<Keyed> keyed;
-    keyed.reserve(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        keyed.push_back({ToQ(values[i]), std::move(values[i]), withCounts ? counts[i] : 0});
+void ValueOrder::sort(FieldValues& values) const {
+    const std::size_t n = values.shown.size();
+    const bool withValues = values.values.size() == n;
+    const bool withCounts = values.counts.size() == n;
+    std::vector<QString> keys;
+    keys.reserve(n);
+    for (const auto& text : values.shown) {
+        keys.push_back(ToQ(text));
     }
-    std::stable_sort(keyed.begin(), keyed.end(), [this](const Keyed& a, const Keyed& b) {
-        return m_collator->compare(a.key, b.key) < 0;
+    std::vector<std::size_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return m_collator->compare(keys[a], keys[b]) < 0;
     });
-    for (std::size_t i = 0; i < keyed.size(); ++i) {
-        values[i] = std::move(keyed[i].value);
-        if (withCounts) {
-            counts[i] = keyed[i].count;
+    FieldValues sorted;
+    for (const std::size_t i : order) {
+        sorted.shown.push_back(std::move(values.shown[i]));
+        if (withValues) {
+            sorted.values.push_back(std::move(values.values[i]));
         }
+        if (withCounts) {
+            sorted.counts.push_back(values.counts[i]);
+        }
+    }
+    values.shown = std::move(sorted.shown);
+    if (withValues) {
+        values.values = std::move(sorted.values);
+    }
+    if (withCounts) {
+        values.counts = std::move(sorted.counts);
     }
 }
 

@@ -56,12 +56,18 @@ void ListLayerFieldsInto(host::Application& application, host::FeatureLayer& lay
 struct FieldValues {
     /// More than kValueLimit distinct values: `values` is then empty.
     bool tooMany = false;
-    /// The distinct non-null values, converted to text (host::ValueToText),
-    /// in the order of ValueOrder; an empty text is listed as "".
+    /// The distinct non-null values, converted to text (host::ValueToText)
+    /// as the layer holds them (the bytes a computation matches), in the
+    /// order of ValueOrder on `shown`; an empty text is listed as "".
     std::vector<std::string> values;
+    /// Each value as a list shows it, same order: decoded by the layer's
+    /// text encoding (host::DecodeLayerText), UTF-8.
+    std::vector<std::string> shown;
     /// The features holding each value, same order as `values`; empty when
     /// the host does not count them.
     std::vector<std::int64_t> counts;
+    /// How the layer's texts read.
+    host::TextEncoding encoding = host::TextEncoding::kUtf8;
 };
 
 /// Gathers the distinct values of `fieldName` over every feature of
@@ -89,8 +95,9 @@ public:
     /// Sorts `values`; values that compare equal keep their order, as
     /// inserting each in turn after its equals would leave them.
     void sort(std::vector<std::string>& values) const;
-    /// The same, `counts` (empty, or one per value) moved with their values.
-    void sort(std::vector<std::string>& values, std::vector<std::int64_t>& counts) const;
+    /// Sorts `values` by their shown texts, the layer's texts and the
+    /// counts (empty, or one per value) moved with them.
+    void sort(FieldValues& values) const;
     /// The collator itself, for lists that insert entries one at a time.
     const QCollator& collator() const { return *m_collator; }
 

@@ -79,6 +79,24 @@ void AddItems(QListWidget* list, const std::vector<std::string>& texts) {
     }
 }
 
+/// The value of a value-list entry as the layer's texts hold it; nullopt
+/// for an entry that was not listed from a layer (one of a grades file).
+std::optional<std::string> LayerTextOf(const QListWidgetItem* item) {
+    const QVariant data = item->data(frm_CritereTexte::kLayerTextRole);
+    if (!data.isValid()) {
+        return std::nullopt;
+    }
+    const QByteArray bytes = data.toByteArray();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+void SetLayerText(QListWidgetItem* item, const std::optional<std::string>& text) {
+    if (text) {
+        item->setData(frm_CritereTexte::kLayerTextRole,
+                      QByteArray(text->data(), static_cast<int>(text->size())));
+    }
+}
+
 QListWidgetItem* SelectedItem(const QListWidget* list) {
     const auto selected = list->selectedItems();
     return selected.isEmpty() ? nullptr : selected.first();
@@ -212,7 +230,7 @@ int frm_CritereTexte::CurrentGrade() const {
     return 0;
 }
 
-void frm_CritereTexte::InsertSorted(QListWidget* list, const QString& text) {
+QListWidgetItem* frm_CritereTexte::InsertSorted(QListWidget* list, const QString& text) {
     int lo = 0;
     int hi = list->count();
     while (lo < hi) {
@@ -224,6 +242,7 @@ void frm_CritereTexte::InsertSorted(QListWidget* list, const QString& text) {
         }
     }
     list->insertItem(lo, text);
+    return list->item(lo);
 }
 
 bool frm_CritereTexte::eventFilter(QObject* watched, QEvent* event) {
@@ -406,12 +425,17 @@ void frm_CritereTexte::Lst_fields_MouseUp() {
         const FieldValues values = ListFieldValues(*App(), *featureLayer, ToStd(field->text()));
         m_ui->ListValuesEntree->clear();
         m_valueCounts.reset();
+        m_listedEncoding = values.encoding;
         if (values.tooMany) {
             ShowCountTips();
             Ui().MsgBox(std::string(kTooManyValuesText));
             return;
         }
-        AddItems(m_ui->ListValuesEntree, values.values);
+        // Shown decoded, kept as the layer holds them: that is what matches.
+        for (std::size_t i = 0; i < values.values.size(); ++i) {
+            auto* item = new QListWidgetItem(ToQ(values.shown[i]), m_ui->ListValuesEntree);
+            SetLayerText(item, values.values[i]);
+        }
         if (values.counts.size() == values.values.size()) {
             m_valueCounts.emplace();
             for (std::size_t i = 0; i < values.values.size(); ++i) {
@@ -476,7 +500,9 @@ void frm_CritereTexte::Cmd_Add_Click() {
             continue;
         }
         const std::string value = ToStd(input->item(i)->text());
-        InsertSorted(m_ui->ListValuesSortie, ToQ(FormatGradedEntry(value, CurrentGrade())));
+        SetLayerText(
+            InsertSorted(m_ui->ListValuesSortie, ToQ(FormatGradedEntry(value, CurrentGrade()))),
+            LayerTextOf(input->item(i)));
         delete input->takeItem(i);
     }
     ShowCountTips();
@@ -489,19 +515,32 @@ void frm_CritereTexte::Cmd_Sub_Click() {
             continue;
         }
         const std::string entry = ToStd(output->item(i)->text());
-        InsertSorted(m_ui->ListValuesEntree, ToQ(DropLastCharacters(entry, 3)));
+        SetLayerText(InsertSorted(m_ui->ListValuesEntree, ToQ(DropLastCharacters(entry, 3))),
+                     LayerTextOf(output->item(i)));
         delete output->takeItem(i);
     }
     ShowCountTips();
 }
 
 void frm_CritereTexte::ShowCountTips() {
-    const auto tip = [this](const std::string& value) {
+    const auto countOf = [this](const std::string& layerText) -> std::int64_t {
+        const auto found = m_valueCounts->find(layerText);
+        return found == m_valueCounts->end() ? 0 : found->second;
+    };
+    // An entry listed from the layer counts the features of its own text; one
+    // from a grades file those of every text that reads as it.
+    const auto tip = [&](const QListWidgetItem* item, const std::string& value) {
         if (!m_valueCounts) {
             return QString();
         }
-        const auto found = m_valueCounts->find(value);
-        const std::int64_t count = found == m_valueCounts->end() ? 0 : found->second;
+        std::int64_t count = 0;
+        if (const std::optional<std::string> layerText = LayerTextOf(item)) {
+            count = countOf(*layerText);
+        } else {
+            for (const std::string& form : host::LayerTextForms(value, m_listedEncoding)) {
+                count += countOf(form);
+            }
+        }
         std::string text = ResourceString(count == 1 ? text::kOneFeature : text::kFeatures);
         if (text.empty()) {
             text = count == 1 ? "1 entité" : "%1 entités";
@@ -510,11 +549,11 @@ void frm_CritereTexte::ShowCountTips() {
     };
     for (int i = 0; i < m_ui->ListValuesEntree->count(); ++i) {
         QListWidgetItem* item = m_ui->ListValuesEntree->item(i);
-        item->setToolTip(tip(ToStd(item->text())));
+        item->setToolTip(tip(item, ToStd(item->text())));
     }
     for (int i = 0; i < m_ui->ListValuesSortie->count(); ++i) {
         QListWidgetItem* item = m_ui->ListValuesSortie->item(i);
-        item->setToolTip(tip(DropLastCharacters(ToStd(item->text()), 3)));
+        item->setToolTip(tip(item, DropLastCharacters(ToStd(item->text()), 3)));
     }
 }
 
@@ -659,6 +698,9 @@ void frm_CritereTexte::cmd_go_Click() {
             entries.push_back(ToStd(m_ui->ListValuesSortie->item(k)->text()));
         }
         std::vector<GradedEntry> graded = LoadGradedEntries(entries);
+        for (std::size_t k = 0; k < graded.size(); ++k) {
+            graded[k].layerText = LayerTextOf(m_ui->ListValuesSortie->item(static_cast<int>(k)));
+        }
         state.gValueCount = 0;
         for (std::size_t k = 0; k < graded.size(); ++k) {
             state.gValueTexts[k] = graded[k].value;

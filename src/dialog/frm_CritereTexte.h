@@ -24,8 +24,11 @@
 #include <string>
 #include <unordered_map>
 
+#include "host/host.h"
+
 class QCheckBox;
 class QListWidget;
+class QListWidgetItem;
 
 namespace Ui {
 class frm_CritereTexte;
@@ -53,8 +56,14 @@ public:
     bool isRunning() const { return m_running; }
 
     /// Inserts `text` into a value list at its place in reading order
-    /// (locale-aware: accents beside their letter; equal texts keep arrival order).
-    void InsertSorted(QListWidget* list, const QString& text);
+    /// (locale-aware: accents beside their letter; equal texts keep arrival
+    /// order) and returns the new entry.
+    QListWidgetItem* InsertSorted(QListWidget* list, const QString& text);
+
+    /// The item data role under which an entry of the two value lists keeps
+    /// its value as the layer's texts hold it (a QByteArray), when it was
+    /// listed from the layer; the entry's text shows the value decoded.
+    static constexpr int kLayerTextRole = Qt::UserRole;
 
 public slots:
     /// Start-up: text store, language list, captions, candidate layers.
@@ -102,8 +111,11 @@ private:
     std::unique_ptr<Ui::frm_CritereTexte> m_ui;
     std::unique_ptr<ValueOrder> m_order;
     bool m_running = false;
-    /// Features per value of the field last listed; nullopt when unknown.
+    /// Features per value (as the layer's texts hold it) of the field last
+    /// listed; nullopt when unknown.
     std::optional<std::unordered_map<std::string, std::int64_t>> m_valueCounts;
+    /// How the texts of the layer last listed read.
+    host::TextEncoding m_listedEncoding = host::TextEncoding::kUtf8;
     qint64 m_lastProgressPaint = 0;
 };
 

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "support/Cp1252.h"
 #include "support/Failure.h"
 
 namespace vark::host {
@@ -26,6 +27,27 @@ std::string ValueToText(const Value& v) {
         return *s;
     }
     return {};
+}
+
+std::string DecodeLayerText(std::string_view text, TextEncoding encoding) {
+    if (encoding == TextEncoding::kUndeclared && !IsValidUtf8(text)) {
+        return DecodeCp1252(text);
+    }
+    return std::string(text);
+}
+
+std::vector<std::string> LayerTextForms(std::string_view utf8, TextEncoding encoding) {
+    std::vector<std::string> forms{std::string(utf8)};
+    if (encoding != TextEncoding::kUndeclared || !IsValidUtf8(utf8)) {
+        return forms;
+    }
+    // Bytes that are valid UTF-8 read as UTF-8: as `utf8` itself when it is
+    // plain ASCII, as another text otherwise.
+    if (std::optional<std::string> bytes = EncodeCp1252Exactly(utf8);
+        bytes && !IsValidUtf8(*bytes)) {
+        forms.push_back(std::move(*bytes));
+    }
+    return forms;
 }
 
 Field Fields::GetField(std::int32_t index) && {

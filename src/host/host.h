@@ -12,7 +12,8 @@
 // - "empty" is a null std::shared_ptr;
 // - every failing operation throws vark::Failure (support/Failure.h) with a
 //   description naming the cause and the object (file, layer, field);
-// - text is UTF-8.
+// - text is UTF-8, except the texts of a feature class whose encoding is
+//   undeclared (TextEncoding): those are the layer's own bytes.
 //
 // No GDAL, Qt or SQLite type may appear in this header.
 
@@ -98,6 +99,30 @@ inline bool IsNull(const Value& v) {
 /// The value converted to text as a list shows it: integers in decimal,
 /// reals in shortest round-trip form, text as is, null as "".
 std::string ValueToText(const Value& v);
+
+/// How the texts of a feature class (its rows' texts and distinct values)
+/// read as characters.
+enum class TextEncoding : std::int32_t {
+    /// UTF-8: the format's own, or the layer's declared encoding, which the
+    /// host decodes.
+    kUtf8 = 0,
+    /// The layer's bytes as stored, its encoding not declared: a text reads
+    /// as UTF-8 when it is valid UTF-8, as Windows-1252 otherwise.
+    kUndeclared = 1,
+};
+
+/// A text of a feature class of encoding `encoding` as UTF-8, to show it:
+/// an undeclared text that is not valid UTF-8 decoded from Windows-1252,
+/// anything else as it is.
+std::string DecodeLayerText(std::string_view text, TextEncoding encoding);
+
+/// The texts of a feature class of encoding `encoding` that
+/// DecodeLayerText shows as `utf8`, so that a value given in UTF-8 matches
+/// them: `utf8` itself, then, when undeclared, its Windows-1252 bytes where
+/// the code page holds every character and those bytes are not valid UTF-8
+/// (they would read as something else). A `utf8` that is not valid UTF-8
+/// stands for itself only.
+std::vector<std::string> LayerTextForms(std::string_view utf8, TextEncoding encoding);
 
 // ---------------------------------------------------------------------------
 // Fields
@@ -298,7 +323,8 @@ public:
     using ValueOf = std::function<std::optional<double>(std::optional<std::string_view> text)>;
     /// `utf8` in the encoding in which Prepare hands the source texts to
     /// its function (the layer's own); nullopt when the layer cannot hold
-    /// it, so that no feature has it.
+    /// it, so that no feature has it. For a class of undeclared encoding
+    /// `utf8` is a text as its rows hand it, the layer's own bytes.
     virtual std::optional<std::string> EncodeText(std::string_view utf8) const {
         return std::string(utf8);
     }
@@ -338,6 +364,9 @@ public:
     virtual std::shared_ptr<UpdateCursor> OpenColumnUpdateCursor(const ColumnUpdate& columns) = 0;
     /// Number of features, or -1 when it would cost a pass to know.
     virtual std::int64_t GetFeatureCount() = 0;
+    /// How the texts of this class's rows and statistics read (UTF-8 unless
+    /// the host hands a layer's undeclared bytes).
+    virtual TextEncoding GetTextEncoding() const { return TextEncoding::kUtf8; }
     /// A pass adding the double field `field` filled from the text field
     /// `sourceIndex` (see NewFieldPass). By default the field is added at
     /// Prepare and the values go through a column update flushed at Commit.

@@ -3,9 +3,10 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
-#include "criterion_file/Cp1252.h"
 #include "criterion_file/FzyFormat.h"
+#include "support/Cp1252.h"
 
 namespace vark::test {
 namespace {
@@ -47,6 +48,33 @@ TEST(Cp1252, EveryByteSurvivesADecodeEncodeRoundTrip) {
     }
     EXPECT_EQ(EncodeCp1252(DecodeCp1252(all)), all);
     EXPECT_EQ(DecodeCp1252("\x80\xE9"), "€é");
+}
+
+// What a layer's undeclared texts are matched and read with.
+TEST(Cp1252, ExactEncodingAndUtf8Validity) {
+    struct Case {
+        const char* name;
+        std::string utf8;
+        std::optional<std::string> bytes;
+    };
+    const Case cases[] = {
+        {"latin and specials", "Forêt €", "For\xEAt \x80"},
+        {"a question mark is one", "?", "?"},
+        {"unassigned bytes", "\xC2\x81\xC2\x9D", "\x81\x9D"},
+        {"outside the code page", "Ωmega", std::nullopt},
+        {"C1 control without a byte", "\xC2\x80", std::nullopt},
+        {"malformed", "a\xC3", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EncodeCp1252Exactly(c.utf8), c.bytes) << c.name;
+    }
+    for (const char* valid : {"", "Forêt", "😀", "\xF4\x8F\xBF\xBF"}) {
+        EXPECT_TRUE(IsValidUtf8(valid)) << valid;
+    }
+    for (const char* invalid :
+         {"For\xEAt", "\xC0\xAF", "\xED\xA0\x80", "a\xC3", "\xF4\x90\x80\x80", "\xBF"}) {
+        EXPECT_FALSE(IsValidUtf8(invalid)) << invalid;
+    }
 }
 
 TEST(FzyFormat, OleDatesOfKnownMoments) {

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 #include "criterion_file/fzy_io.h"
@@ -54,7 +55,7 @@ fs::path SampleGeoPackage(const fs::path& folder) {
 }
 
 void WriteNatures(const fs::path& path, const std::string& driverName, const Natures& natures,
-                  const std::string& layerName) {
+                  const std::string& layerName, const std::vector<std::string>& layerOptions) {
     std::vector<vark::testing::FeatureSpec> features(natures.size());
     for (std::size_t i = 0; i < natures.size(); ++i) {
         if (natures[i])
@@ -62,8 +63,20 @@ void WriteNatures(const fs::path& path, const std::string& driverName, const Nat
         else
             features[i].values.emplace_back();
     }
-    vark::testing::WriteLayer(driverName, path, layerName, {{"NATURE", OFTString, 0, 40}},
-                              features);
+    vark::testing::WriteLayer(driverName, path, layerName, {{"NATURE", OFTString, 0, 40}}, features,
+                              wkbPolygon, layerOptions);
+}
+
+void WriteDeclaredNatures(const fs::path& path, const Natures& natures, Declared declared) {
+    const bool asGiven = declared != Declared::kCodePageByte;
+    WriteNatures(path, "ESRI Shapefile", natures, path.stem().string(),
+                 asGiven ? std::vector<std::string>{"ENCODING="} : std::vector<std::string>{});
+    fs::path cpg = path;
+    cpg.replace_extension(".cpg");
+    fs::remove(cpg);
+    if (declared == Declared::kCpg1252) {
+        std::ofstream(cpg) << "1252";
+    }
 }
 
 std::vector<std::optional<double>> ReadDoubles(const fs::path& path, const std::string& field) {

@@ -30,10 +30,21 @@ fs::path CopySampleShapefile(const fs::path& folder);
 fs::path SampleGeoPackage(const fs::path& folder);
 
 /// Writes a polygon layer `layer` with one text field NATURE (null for
-/// nullopt) to `path` with the GDAL driver `driver`, adding the layer to
-/// the data set when it exists.
+/// nullopt) to `path` with the GDAL driver `driver` and its layer creation
+/// options `layerOptions`, adding the layer to the data set when it exists.
 void WriteNatures(const fs::path& path, const std::string& driver, const Natures& natures,
-                  const std::string& layer = "parcelles");
+                  const std::string& layer = "parcelles",
+                  const std::vector<std::string>& layerOptions = {});
+
+/// How a test shapefile declares the encoding of its texts.
+enum class Declared {
+    kNothing,       ///< no .cpg, code page byte 0: the texts are stored as given
+    kCodePageByte,  ///< code page byte 0x57: UTF-8 texts recoded by GDAL
+    kCpg1252,       ///< a .cpg saying "1252": the texts are stored as given
+};
+/// Writes the shapefile `path` as WriteNatures does, declaring its encoding
+/// as `declared` says.
+void WriteDeclaredNatures(const fs::path& path, const Natures& natures, Declared declared);
 
 /// Every feature's value of `field` by a fresh GDAL open (nullopt: null).
 std::vector<std::optional<double>> ReadDoubles(const fs::path& path, const std::string& field);

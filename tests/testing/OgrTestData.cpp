@@ -38,7 +38,7 @@ OGRLayer* layerOf(GDALDataset& ds, const std::string& layer) {
 
 void WriteLayer(const std::string& driver, const fs::path& path, const std::string& layer,
                 const std::vector<FieldSpec>& fields, const std::vector<FeatureSpec>& features,
-                int geometryType) {
+                int geometryType, const std::vector<std::string>& layerOptions) {
     GDALAllRegister();
     DatasetPtr ds;
     if (fs::exists(path) && driver != "ESRI Shapefile") {
@@ -53,8 +53,12 @@ void WriteLayer(const std::string& driver, const fs::path& path, const std::stri
     if (!ds) {
         throw std::runtime_error("cannot create " + path.string());
     }
+    CPLStringList options;
+    for (const auto& option : layerOptions) {
+        options.AddString(option.c_str());
+    }
     OGRLayer* l = ds->CreateLayer(layer.c_str(), nullptr,
-                                  static_cast<OGRwkbGeometryType>(geometryType), nullptr);
+                                  static_cast<OGRwkbGeometryType>(geometryType), options.List());
     if (!l) {
         throw std::runtime_error("cannot create layer " + layer);
     }

@@ -30,10 +30,13 @@ struct FeatureSpec {
 };
 
 /// Creates (or adds to) a data set with one polygon layer. `driver` is a
-/// GDAL driver name ("ESRI Shapefile", "GPKG").
+/// GDAL driver name ("ESRI Shapefile", "GPKG"); `layerOptions` its layer
+/// creation options ("ENCODING=" writes a shapefile's texts as given, with
+/// no .cpg and code page byte 0).
 void WriteLayer(const std::string& driver, const std::filesystem::path& path,
                 const std::string& layer, const std::vector<FieldSpec>& fields,
-                const std::vector<FeatureSpec>& features, int geometryType = 3 /*wkbPolygon*/);
+                const std::vector<FeatureSpec>& features, int geometryType = 3 /*wkbPolygon*/,
+                const std::vector<std::string>& layerOptions = {});
 
 /// Every feature's value of `field`, read by a fresh GDAL open, in FID order.
 std::vector<host::Value> ReadColumn(const std::filesystem::path& path, const std::string& layer,

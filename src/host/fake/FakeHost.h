@@ -71,6 +71,8 @@ public:
     std::shared_ptr<Cursor> Search(std::shared_ptr<QueryFilter> filter, bool recycling) override;
     /// The row count, or -1 after setFeatureCountKnown(false).
     std::int64_t GetFeatureCount() override;
+    /// UTF-8 unless setTextEncoding said otherwise; texts are held as given.
+    TextEncoding GetTextEncoding() const override { return m_textEncoding; }
 
     // Test set-up
     /// Adds a field without any check (set-up only).
@@ -107,6 +109,8 @@ public:
     /// An update cursor destroyed without Flush puts every row back.
     void setTransactional(bool transactional) { m_transactional = transactional; }
     void setFeatureCountKnown(bool known) { m_countKnown = known; }
+    /// How the class's texts read (the bytes a test stores are not changed).
+    void setTextEncoding(TextEncoding encoding) { m_textEncoding = encoding; }
 
     // Counters
     int addFieldCalls() const { return m_addFieldCalls; }
@@ -131,6 +135,7 @@ private:
     bool m_readOnly = false;
     bool m_transactional = false;
     bool m_countKnown = true;
+    TextEncoding m_textEncoding = TextEncoding::kUtf8;
     std::size_t m_maxFieldNameLength = 0;
     std::int64_t m_failOnStore = 0;
     std::int64_t m_storeAttempts = 0;

@@ -226,6 +226,9 @@ public:
     std::shared_ptr<host::UpdateCursor> OpenColumnUpdateCursor(
         const host::ColumnUpdate& columns) override;
     std::int64_t GetFeatureCount() override;
+    /// Undeclared for a shapefile without a .cpg or code page byte, and for
+    /// a layer whose driver does not hand UTF-8; UTF-8 otherwise.
+    host::TextEncoding GetTextEncoding() const override;
     /// A shapefile's table rewritten to a new file with the field and its
     /// values (DbfRewrite); a GeoPackage's field added and filled in one
     /// transaction; the column update of other formats.

@@ -293,6 +293,20 @@ std::int64_t OgrFeatureClass::GetFeatureCount() {
     return count < 0 ? -1 : static_cast<std::int64_t>(count);
 }
 
+host::TextEncoding OgrFeatureClass::GetTextEncoding() const {
+    // A shapefile declares its encoding by a .cpg or its code page byte;
+    // without either GDAL hands the bytes as stored, as the new-field pass
+    // reads them (SOURCE_ENCODING empty).
+    OGRLayer* ogrLayer = layer();
+    if (m_source->isShapefile()) {
+        const char* encoding = ogrLayer->GetMetadataItem("SOURCE_ENCODING", "SHAPEFILE");
+        return encoding != nullptr && *encoding != '\0' ? host::TextEncoding::kUtf8
+                                                        : host::TextEncoding::kUndeclared;
+    }
+    return ogrLayer->TestCapability(OLCStringsAsUTF8) ? host::TextEncoding::kUtf8
+                                                      : host::TextEncoding::kUndeclared;
+}
+
 std::shared_ptr<host::Cursor> OgrFeatureClass::Search(std::shared_ptr<host::QueryFilter> filter,
                                                       bool recycling) {
     return OpenSearchCursor(shared_from_this(), filter ? filter->whereClause() : std::string(),

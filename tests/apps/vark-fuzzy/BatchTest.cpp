@@ -295,6 +295,62 @@ TEST_F(BatchTest, ExitStatuses) {
     EXPECT_EQ(Run("fields", {two.string(), "--layer", "beta"}).status, 0);
 }
 
+// Texts stored in Windows-1252, declared or not, and mixed with UTF-8 in a
+// file that declares nothing: listed in UTF-8, and a UTF-8 grade matches
+// every stored form that reads as it.
+TEST_F(BatchTest, ValuesAndGradesInTheLayersEncoding) {
+    struct Case {
+        const char* name;
+        Declared declared;
+        Natures natures;
+        std::string values;
+        std::string counts;
+        std::vector<std::optional<double>> degrees;
+    } cases[] = {
+        {"Windows-1252, nothing declared",
+         Declared::kNothing,
+         {"For\xEAt", "\xC9tang", "Prairie", "For\xEAt", ""},
+         "\n\xC3\x89tang\nFor\xC3\xAAt\nPrairie\n",
+         "2\tForêt->6\n1\tÉtang->3\n1\t(valeurs non notées)\n1\t(textes vides)\n",
+         {1.0, 0.5, 0.0, 1.0, 0.0}},
+        {"Windows-1252 and UTF-8 mixed, nothing declared",
+         Declared::kNothing,
+         {"For\xEAt", "Forêt", "\xC9tang", "Étang", "Prairie"},
+         "Étang\nÉtang\nForêt\nForêt\nPrairie\n",
+         "2\tForêt->6\n2\tÉtang->3\n1\t(valeurs non notées)\n0\t(textes vides)\n",
+         {1.0, 1.0, 0.5, 0.5, 0.0}},
+        {"code page byte 0x57",
+         Declared::kCodePageByte,
+         {"Forêt", "Étang", "Prairie"},
+         "Étang\nForêt\nPrairie\n",
+         "1\tForêt->6\n1\tÉtang->3\n1\t(valeurs non notées)\n0\t(textes vides)\n",
+         {1.0, 0.5, 0.0}},
+        {".cpg 1252",
+         Declared::kCpg1252,
+         {"For\xEAt", "\xC9tang", "Prairie"},
+         "Étang\nForêt\nPrairie\n",
+         "1\tForêt->6\n1\tÉtang->3\n1\t(valeurs non notées)\n0\t(textes vides)\n",
+         {1.0, 0.5, 0.0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = m_dir.path() / ("case" + std::to_string(&c - cases));
+        fs::create_directory(folder);
+        const fs::path shp = folder / "parcelles.shp";
+        WriteDeclaredNatures(shp, c.natures, c.declared);
+
+        const BatchRun values = Run("values", {shp.string(), "NATURE"});
+        ASSERT_EQ(values.status, 0) << values.err;
+        EXPECT_EQ(values.out, c.values);
+
+        const BatchRun compute =
+            Run("compute", {shp.string(), "NATURE", "--grade", "Forêt->6", "--grade", "Étang->3"});
+        ASSERT_EQ(compute.status, 0) << compute.err;
+        EXPECT_EQ(compute.out, "FZY_NATURE\n" + c.counts + "0\t(valeurs nulles)\n");
+        EXPECT_EQ(ReadDoubles(shp, "FZY_NATURE"), c.degrees);
+    }
+}
+
 TEST_F(BatchTest, FieldsListsTextFieldsThenTheOthers) {
     const fs::path shp = CopySampleShapefile(m_dir.path());
     EXPECT_EQ(Run("fields", {shp.string()}).out,

@@ -280,6 +280,37 @@ struct CountingSink : MapActiveViewEventsSink {
     void ViewRefreshed() override {}
 };
 
+// A layer's texts shown decoded, and the texts a UTF-8 value matches: each
+// form reads back as the value, so a grade and a listed entry agree.
+TEST(LayerText, ShownDecodedAndMatchedInEveryFormThatReadsAsIt) {
+    using E = TextEncoding;
+    struct Case {
+        const char* name;
+        E encoding;
+        std::string utf8;
+        std::vector<std::string> forms;
+    };
+    const Case cases[] = {
+        {"declared", E::kUtf8, "Forêt", {"Forêt"}},
+        {"undeclared", E::kUndeclared, "Forêt", {"Forêt", "For\xEAt"}},
+        {"undeclared ascii", E::kUndeclared, "Prairie", {"Prairie"}},
+        {"empty", E::kUndeclared, "", {""}},
+        {"outside the code page", E::kUndeclared, "Ωmega", {"Ωmega"}},
+        // Its Windows-1252 bytes are valid UTF-8 and read as "é".
+        {"bytes that read as UTF-8", E::kUndeclared, "Ã©", {"Ã©"}},
+        {"not UTF-8 itself", E::kUndeclared, "For\xEAt", {"For\xEAt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(LayerTextForms(c.utf8, c.encoding), c.forms);
+        if (c.name != std::string("not UTF-8 itself")) {
+            for (const auto& form : c.forms) EXPECT_EQ(DecodeLayerText(form, c.encoding), c.utf8);
+        }
+    }
+    EXPECT_EQ(DecodeLayerText("For\xEAt \x80", E::kUndeclared), "Forêt €");
+    EXPECT_EQ(DecodeLayerText("For\xEAt", E::kUtf8), "For\xEAt");
+}
+
 TEST(CommonMap, TopLevelFeatureLayersUnlessRecursive) {
     CommonMap map;
     CountingSink sink;
