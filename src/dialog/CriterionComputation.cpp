@@ -1,5 +1,6 @@
 #include "dialog/CriterionComputation.h"
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <unordered_map>
@@ -159,6 +160,13 @@ std::string FinalFieldName(std::string_view typedName, const host::Fields& field
     return candidate;
 }
 
+std::string ReplacedFieldName(std::string_view typedName, const host::Fields& fields) {
+    if (fields.FindFieldIndex(typedName) >= 0) {
+        return std::string(typedName);
+    }
+    return FirstCharacters(typedName, kMaxTypedNameLength);
+}
+
 CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileRun& criterionFile,
                                  std::int32_t* marker) {
     std::int32_t localMarker = 0;
@@ -190,10 +198,20 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     const std::string sourceName = before.GetField(sourceIndexBefore).GetFieldName();
     mark = 42;
 
-    const std::string finalName = FinalFieldName(request.typedName, before);
+    const std::string finalName = request.replace ? ReplacedFieldName(request.typedName, before)
+                                                  : FinalFieldName(request.typedName, before);
     if (finalName.empty()) {
         throw Failure(err::kInvalidProcedureCall, "The name of the field to create is empty",
                       "ComputeCriterion");
+    }
+    if (request.replace) {
+        const std::int32_t replaced = before.FindFieldIndex(finalName);
+        if (replaced < 0 || before.GetField(replaced).GetFieldType() != host::kFieldDouble) {
+            throw Failure(err::kInvalidProcedureCall,
+                          "Cannot recompute the field \"" + finalName + "\": the layer has " +
+                              (replaced < 0 ? "no such field" : "it, but not as a double field"),
+                          "ComputeCriterion");
+        }
     }
     // Whatever can be known to fail is checked before the layer changes:
     // the criterion file must take the record (size, damage, rights, room).
@@ -202,8 +220,9 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     field.SetFieldName(finalName);
     field.SetFieldType(host::kFieldDouble);
     field.SetFieldAlias(finalName);
-    std::unique_ptr<host::NewFieldPass> pass =
-        featureClass.OpenNewFieldPass(field, sourceIndexBefore);
+    std::unique_ptr<host::NewFieldPass> pass = featureClass.OpenNewFieldPass(
+        field, sourceIndexBefore,
+        request.replace ? host::NewFieldMode::Overwrite : host::NewFieldMode::Add);
     if (!pass) {
         throw Failure(err::kObjectVariableNotSet, "The host gave no pass for the new field",
                       "ComputeCriterion");
@@ -214,9 +233,13 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> lookup;
     lookup.reserve(entries.size());
     std::vector<double> degrees(entries.size());
+    // The entry whose count tells whether a feature holds entry k's value;
+    // none for a value the layer cannot hold.
+    constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> counted(entries.size(), kNoEntry);
     for (std::size_t k = 0; k < entries.size(); ++k) {
         if (std::optional<std::string> stored = pass->EncodeText(entries[k].value)) {
-            lookup.emplace(std::move(*stored), k);
+            counted[k] = lookup.emplace(std::move(*stored), k).first->second;
         }
         degrees[k] = static_cast<double>(*MembershipDegree(entries[k].grade, request.scale));
     }
@@ -260,16 +283,38 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     if (request.progress) {
         request.progress(result.featureCount, total);
     }
+    if (request.unmatched && writeDegrees) {
+        std::vector<std::string> unmatched;
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            const bool held = counted[k] != kNoEntry && result.entryCounts[counted[k]] > 0;
+            if (!held && std::find(unmatched.begin(), unmatched.end(), entries[k].value) ==
+                             unmatched.end()) {
+                unmatched.push_back(entries[k].value);
+            }
+        }
+        if (!unmatched.empty()) {
+            request.unmatched(unmatched);
+        }
+    }
     stopIfCancelled();
 
     // The record first, the layer's change last: stopped between the two,
-    // the file names a field that does not exist, and the next run's check
-    // removes that record.
-    criterionFile.AddTextCriterion(finalName);
+    // the file names a field that does not exist (removed by the next run's
+    // check), or, recomputing, the new record describes the old values
+    // (the two records differ by their date only).
+    if (request.replace) {
+        criterionFile.ReplaceTextCriterion(finalName);
+    } else {
+        criterionFile.AddTextCriterion(finalName);
+    }
     try {
         pass->Commit();
     } catch (...) {
-        criterionFile.WithdrawTextCriterion(finalName);
+        if (request.replace) {
+            criterionFile.RestoreTextCriterion();
+        } else {
+            criterionFile.WithdrawTextCriterion(finalName);
+        }
         throw;
     }
     return result;
