@@ -2,18 +2,21 @@
 // (strace's fault injection), then the layer checked with GDAL: the
 // original values and geometries unchanged, the new field absent or
 // complete and right, the criterion file readable, and the next run fine.
-// Also: a clean abort on SIGTERM, a full disk, and two runs at once.
+// Also: a clean abort on SIGTERM, a full disk, and two runs at once; and a
+// criterion field recomputed (--replace) stopped the same way.
 
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
 #include <ogrsf_frmts.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <set>
@@ -62,6 +65,11 @@ Exit Shell(const std::string& command) {
         exit.status = 128 + WTERMSIG(raw);
     }
     return exit;
+}
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool HaveStrace() {
@@ -296,6 +304,33 @@ protected:
         return now.hasAdded;
     }
 
+    /// Whether the original fields are as they were and FZY_NATURE holds
+    /// every feature's degree under m_grades; no failure recorded.
+    bool CheckLayerQuietly(const fs::path& dataset) {
+        const Snapshot now = Take(dataset, m_original.fields, m_source, "FZY_NATURE");
+        if (!now.hasAdded || now.rows.size() != m_original.rows.size()) {
+            return false;
+        }
+        for (const auto& [fid, row] : m_original.rows) {
+            const auto found = now.rows.find(fid);
+            if (found == now.rows.end() || found->second != row) {
+                return false;
+            }
+        }
+        for (const auto& [fid, value] : now.added) {
+            const auto source = m_original.sources.find(fid);
+            double expected = 0;
+            if (source != m_original.sources.end()) {
+                const auto grade = m_grades.find(source->second);
+                expected = grade == m_grades.end() ? 0.0 : grade->second;
+            }
+            if (!value || std::fabs(*value - expected) > 1e-9) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     /// The files of the layer's folder but the criterion file.
     static std::set<std::string> FilesOf(const fs::path& folder) {
         std::set<std::string> names;
@@ -419,6 +454,121 @@ TEST_P(ComputeFault, TwoRunsAtOnceLoseNothing) {
             return;
         }
     }
+}
+
+/// The criterion file's bytes with the date of its last record (just
+/// before its EndMark) zeroed.
+std::string WithoutLastDate(std::string fzy) {
+    if (fzy.size() >= 23 + 10) {
+        std::fill(fzy.end() - 10, fzy.end() - 2, '\0');
+    }
+    return fzy;
+}
+
+/// Recomputing a criterion field stopped at every write, flush and rename:
+/// the layer holds the old degrees or the new ones, every feature alike,
+/// its fields as they were; the criterion file holds its old bytes or its
+/// new ones; nothing is left beside them; and the next run works.
+TEST_P(ComputeFault, ReplaceKilledAtEveryWriteFlushAndRenameLeavesTheOldOrTheNew) {
+    // The layer with its criterion field, as a first run leaves it.
+    const fs::path base = Fresh("base");
+    ASSERT_EQ(Shell(Compute(base)).status, 0);
+    const std::map<std::string, double> oldGrades = m_grades;
+    // The same values, other grades.
+    const fs::path newGradesFile = m_root / "new-grades.txt";
+    {
+        std::ifstream in(m_case.grades);
+        std::ofstream out(newGradesFile);
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            if (line.size() >= 3) {
+                line.back() = static_cast<char>('6' - (line.back() - '0'));
+                out << line << '\n';
+            }
+        }
+    }
+    const std::map<std::string, double> newGrades = ReadGrades(newGradesFile);
+    const auto copyOfBase = [&](const std::string& name) {
+        const fs::path folder = m_root / name;
+        fs::remove_all(folder);
+        fs::copy(base.parent_path(), folder);
+        return folder / m_case.file;
+    };
+    const auto replace = [&](const fs::path& dataset) {
+        return Quote(kProgram) + " compute " + Quote(dataset.string()) + " " + m_source +
+               " --grades " + Quote(newGradesFile.string()) +
+               " --name FZY_NATURE --replace --quiet";
+    };
+    const std::string fzyName = m_case.file == "parcels.gpkg"
+                                    ? "parcels.gpkg.parcels.fzy"
+                                    : fs::path(m_case.file).stem().string() + ".fzy";
+    const std::string oldFzy = ReadBytes(base.parent_path() / fzyName);
+    const fs::path whole = copyOfBase("whole");
+    ASSERT_EQ(Shell(replace(whole)).status, 0);
+    const std::string newFzy = WithoutLastDate(ReadBytes(whole.parent_path() / fzyName));
+    ASSERT_NE(newFzy, WithoutLastDate(oldFzy));
+    const std::vector<std::string> fields = Take(base, {}, m_source, "").fields;
+
+    /// Which grades the layer's degrees are: "old", "new", or what is wrong.
+    const auto degrees = [&](const fs::path& dataset) -> std::string {
+        m_grades = oldGrades;
+        const bool isOld = CheckLayerQuietly(dataset);
+        m_grades = newGrades;
+        const bool isNew = CheckLayerQuietly(dataset);
+        m_grades = oldGrades;
+        return isOld ? "old" : isNew ? "new" : "neither";
+    };
+    ASSERT_EQ(degrees(base), "old");
+    ASSERT_EQ(degrees(whole), "new");
+
+    const fs::path log = m_root / "strace-replace.log";
+    const fs::path counted = copyOfBase("count");
+    std::string set;
+    for (const auto& c : kDurableCalls) {
+        set += (set.empty() ? "" : ",") + c;
+    }
+    ASSERT_EQ(Shell("strace -f -qq -o " + Quote(log.string()) + " -e trace=" + set + " " +
+                    replace(counted))
+                  .status,
+              0);
+    std::map<std::string, int> counts;
+    {
+        std::ifstream in(log);
+        const std::regex call(R"(^\d+\s+(\w+)\()");
+        std::smatch m;
+        for (std::string line; std::getline(in, line);) {
+            if (std::regex_search(line, m, call)) {
+                ++counts[m[1]];
+            }
+        }
+    }
+    int tried = 0;
+    for (const auto& [call, count] : counts) {
+        for (int n : Stops(count)) {
+            const std::string when = "replace killed at " + call + " #" + std::to_string(n);
+            const fs::path dataset = copyOfBase("kill");
+            Shell("strace -f -qq -o /dev/null -e trace=" + call + " -e inject=" + call +
+                  ":signal=KILL:when=" + std::to_string(n) + " " + replace(dataset));
+            EXPECT_EQ(FilesOf(dataset.parent_path()), FilesOf(base.parent_path()))
+                << when << ": files left behind";
+            EXPECT_EQ(Take(dataset, {}, m_source, "").fields, fields) << when;
+            const std::string state = degrees(dataset);
+            EXPECT_NE(state, "neither") << when << ": the degrees are mixed or wrong";
+            const std::string fzy = ReadBytes(dataset.parent_path() / fzyName);
+            EXPECT_TRUE(fzy == oldFzy || WithoutLastDate(fzy) == newFzy)
+                << when << ": the criterion file is neither the old nor the new one";
+            const Exit next = Shell(replace(dataset));
+            ASSERT_EQ(next.status, 0) << when << ": the next run fails\n" << next.out;
+            EXPECT_EQ(degrees(dataset), "new") << when << ", next run";
+            ++tried;
+            if (HasFailure()) {
+                return;
+            }
+        }
+    }
+    std::cout << "[ stops    ] " << tried << " replace stops tried on " << GetParam() << "\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Layers, ComputeFault, ::testing::Values("sample", "shp10k", "gpkg"),
