@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "criterion_file/CriterionFileRun.h"
 #include "criterion_file/FzyFormat.h"
 #include "criterion_file/fzy_io.h"
 #include "support/Failure.h"
@@ -345,39 +346,38 @@ TEST_F(FzyIo, ReadersSkipOtherKindsAndTakeTheFirstMatch) {
 }
 
 // Recomputing a field: its live records (either kind, its name compared as
-// stored: "Forêt" in Windows-1252) marked deleted and the new record
-// appended, in one write; the other records, and the one already deleted,
-// byte for byte as they were.
-TEST_F(FzyIo, ReplacingARecordMarksTheOldOnesAndAppendsInOneWrite) {
-    const std::string before = Header(1, 3, 1) + Kind2("F\xEAt", "old") + Kind1("F\xEAt") +
+// stored: "Fêt" in Windows-1252) marked deleted and the new record appended
+// in one write, the other records byte for byte as they were; put back as
+// it was (or removed when there was none) when the layer's change fails.
+TEST_F(FzyIo, ReplacingARecordMarksTheOldOnesAndCanBePutBack) {
+    const std::string before = Header(1, 3, 0) + Kind2("F\xEAt", "old") + Kind1("F\xEAt") +
                                Kind2("F\xEAt", "gone", 12) + Kind2("G", "other");
-    WriteBytes(fzy("p"), before);
-    Open("p");
-    EXPECT_EQ(FzyReplaceKind2("Fêt", "Fêt", 999, 0, 0, 0, 0, "/data", "p"), 2);
-    EXPECT_EQ(FzyState().DeletedCount, 3);
-    EXPECT_EQ(FzyState().Kind2Count, 4);
-    fzy_io_close();
-    const std::string after = ReadBytes(fzy("p"));
-    std::string expected = Header(1, 4, 3) + Kind2("F\xEAt", "old", 12) + Kind1("F\xEAt", "t", 11) +
-                           Kind2("F\xEAt", "gone", 12) + Kind2("G", "other");
-    ASSERT_GT(after.size(), expected.size());
-    EXPECT_EQ(after.substr(0, expected.size()), expected);
-    const std::string added = after.substr(expected.size());
-    EXPECT_EQ(added.substr(0, 2 + 2 + 5),
-              I16(static_cast<std::int16_t>(added.size())) + I16(2) + Txt("F\xEAt"));
-    Open("p");
-    EXPECT_TRUE(fzy_io_numberinfo("Fêt"));
-    EXPECT_FALSE(fzy_io_recordinfo("Fêt", ""));
-    EXPECT_TRUE(fzy_io_numberinfo("G"));
-    fzy_io_close();
-
-    // A damaged file is left as it is.
-    WriteBytes(fzy("p"), Header(0, 5, 0) + Kind2("A"));
-    Open("p");
-    EXPECT_EQ(FailureNumber([] { FzyReplaceKind2("A", "A", 999, 0, 0, 0, 0, "/d", "p"); }),
-              fzy::kDamagedFileError);
-    fzy_io_close();
-    EXPECT_EQ(ReadBytes(fzy("p")), Header(0, 5, 0) + Kind2("A"));
+    for (const bool existed : {true, false}) {
+        if (existed) {
+            WriteBytes(fzy("p"), before);
+        } else {
+            fs::remove(fzy("p"));
+        }
+        CriterionFileRun run(folder(), "p", [](const std::string&) { return true; });
+        run.ReplaceTextCriterion("Fêt");
+        const std::string after = ReadBytes(fzy("p"));
+        if (existed) {
+            const std::string marked = Header(1, 4, 2) + Kind2("F\xEAt", "old", 12) +
+                                       Kind1("F\xEAt", "t", 11) + Kind2("F\xEAt", "gone", 12) +
+                                       Kind2("G", "other");
+            EXPECT_EQ(after.substr(0, marked.size()), marked);
+            EXPECT_EQ(after.substr(marked.size() + 2, 7), I16(2) + Txt("F\xEAt"));
+        }
+        Open("p");
+        EXPECT_TRUE(fzy_io_numberinfo("Fêt"));
+        EXPECT_FALSE(fzy_io_recordinfo("Fêt", ""));
+        fzy_io_close();
+        run.RestoreTextCriterion();
+        EXPECT_EQ(fs::exists(fzy("p")), existed);
+        if (existed) {
+            EXPECT_EQ(ReadBytes(fzy("p")), before);
+        }
+    }
 }
 
 TEST_F(FzyIo, ReaderReportsARecordWhoseBodyDoesNotFit) {

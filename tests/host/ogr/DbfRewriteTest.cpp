@@ -221,10 +221,7 @@ TEST(DbfRewrite, OverwriteWritesAnExistingFieldAsTheDriverDoes) {
     fs::copy(dir.path() / "original", dir.path() / "gdal");
     fs::copy(dir.path() / "original", dir.path() / "rewrite");
     const auto degree = [](std::string_view text) -> std::optional<double> {
-        if (text == "x") {
-            return std::nullopt;
-        }
-        return DegreeOf(std::string(text));
+        return text == "x" ? std::nullopt : std::optional(DegreeOf(std::string(text)));
     };
 
     const std::string day = TodayUtc();
@@ -234,13 +231,8 @@ TEST(DbfRewrite, OverwriteWritesAnExistingFieldAsTheDriverDoes) {
         OGRLayer* layer = ds->GetLayer(0);
         const int index = layer->GetLayerDefn()->GetFieldIndex("S");
         for (auto& feature : *layer) {
-            const auto value =
-                degree(feature->IsFieldSetAndNotNull(0) ? feature->GetFieldAsString(0) : "");
-            if (value) {
-                feature->SetField(index, *value);
-            } else {
-                feature->SetFieldNull(index);
-            }
+            const auto value = degree(feature->GetFieldAsString(0));
+            value ? feature->SetField(index, *value) : feature->SetFieldNull(index);
             ASSERT_EQ(layer->SetFeature(feature.get()), OGRERR_NONE);
         }
     }
@@ -264,14 +256,13 @@ TEST(DbfRewrite, OverwriteWritesAnExistingFieldAsTheDriverDoes) {
         << "first difference at byte "
         << std::mismatch(actual.begin(), actual.end(), expected.begin()).first - actual.begin();
 
-    const std::string before = ReadBytes(dbf);
-    for (const char* name : {"NATURE", "D", "T", "s"}) {
-        SCOPED_TRACE(name);
-        DbfRewrite rewrite(dbf.string());
-        EXPECT_THROW(rewrite.prepare(name, 0, degree, DbfRewrite::Column::kOverwrite), Failure);
-        EXPECT_FALSE(fs::exists(dbf.string() + ".tmp"));
+    for (const char* name : {"NATURE", "s"}) {
+        EXPECT_THROW(
+            DbfRewrite(dbf.string()).prepare(name, 0, degree, DbfRewrite::Column::kOverwrite),
+            Failure)
+            << name;
     }
-    EXPECT_EQ(ReadBytes(dbf), before);
+    EXPECT_EQ(ReadBytes(dbf), actual);
 }
 
 TEST(DbfRewrite, HandsOverTheTextsGdalReads) {
