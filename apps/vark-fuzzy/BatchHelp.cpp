@@ -51,12 +51,9 @@ constexpr std::pair<std::string_view, std::string_view> kHelp[] = {
      "                     can save one)\n"
      "  --replace          recompute the existing criterion field NEW (or\n"
      "                     FZY_FIELD), a double field: its values and its\n"
-     "                     record are replaced in one change\n"
-     "  --allow-unmatched  compute even with graded values no feature holds\n"
-     "\n"
-     "Exit status: 0 done, 1 failure, 2 usage error (--replace on a field that\n"
-     "is missing or not a double field included), 4 a graded value that no\n"
-     "feature holds.\n"},
+     "                     record are replaced in one change (exit 2 when the\n"
+     "                     layer has no such double field)\n"
+     "  --allow-unmatched  compute even with graded values no feature holds\n"},
     {"describe",
      "Usage: vark-fuzzy describe DATASET FIELD [--layer NAME]\n"
      "\n"
