@@ -33,6 +33,7 @@ const std::string_view kBatchUsage =
     "       vark-fuzzy values DATASET FIELD [--layer NAME]\n"
     "       vark-fuzzy compute DATASET FIELD [--layer NAME] [--levels 3|5|7]\n"
     "                  [--name NEW] [--grade ENTRY]... [--grades FILE]...\n"
+    "                  [--replace] [--allow-unmatched]\n"
     "       vark-fuzzy describe DATASET FIELD [--layer NAME]\n"
     "       vark-fuzzy repair-fzy FILE\n"
     "  (each also takes --lang CODE, --quiet, --verbose and --help)\n";
@@ -157,10 +158,12 @@ constexpr OptionSpec kFieldOptions[] = {{"--layer", true},
                                         {"--quiet", false},
                                         {"--help", false},
                                         {"--verbose", false}};
-constexpr OptionSpec kComputeOptions[] = {
-    {"--layer", true},       {"--lang", true},         {"--quiet", false},
-    {"--help", false},       {"--levels", true},       {"--name", true},
-    {"--grade", true, true}, {"--grades", true, true}, {"--verbose", false}};
+constexpr OptionSpec kComputeOptions[] = {{"--layer", true},           {"--lang", true},
+                                          {"--quiet", false},          {"--help", false},
+                                          {"--levels", true},          {"--name", true},
+                                          {"--grade", true, true},     {"--grades", true, true},
+                                          {"--verbose", false},        {"--replace", false},
+                                          {"--allow-unmatched", false}};
 constexpr OptionSpec kRepairOptions[] = {
     {"--lang", true}, {"--quiet", false}, {"--help", false}, {"--verbose", false}};
 
@@ -188,6 +191,29 @@ const CommandForm& FormOf(std::string_view word) {
     throw UsageError("unknown subcommand " + std::string(word));
 }
 
+/// The value of the --lang option of `args` (read as ParseOptions would,
+/// without refusing anything), so that even a command line that cannot run
+/// is answered in the language it asks for.
+std::optional<std::string> LanguageAsked(const std::vector<std::string>& args,
+                                         std::span<const OptionSpec> options) {
+    std::optional<std::string> language;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--") {
+            break;
+        }
+        const auto option = std::find_if(options.begin(), options.end(),
+                                         [&](const OptionSpec& o) { return o.name == args[i]; });
+        if (option == options.end() || !option->takesValue || i + 1 >= args.size()) {
+            continue;
+        }
+        if (option->name == "--lang") {
+            language = args[i + 1];
+        }
+        ++i;
+    }
+    return language;
+}
+
 /// Texts of the language of the per-user setting, or of `code` for this
 /// run only.
 void ChooseLanguage(const std::optional<std::string>& code) {
@@ -200,7 +226,8 @@ void ChooseLanguage(const std::optional<std::string>& code) {
     try {
         languages = TableColumnNames(store.db(), store.TableName());
     } catch (...) {
-        throw UsageError("--lang: the text database cannot be read");
+        throw UsageError(
+            Said(clitext::kNoTextDatabase, "--lang: the text database cannot be read"));
     }
     std::erase(languages, std::string("id"));
     if (std::find(languages.begin(), languages.end(), *code) == languages.end()) {
@@ -208,7 +235,8 @@ void ChooseLanguage(const std::optional<std::string>& code) {
         for (const auto& language : languages) {
             known += (known.empty() ? "" : ", ") + language;
         }
-        throw UsageError("--lang: no language " + *code + " (known: " + known + ")");
+        throw UsageError(
+            Said(clitext::kUnknownLanguage, "--lang: no language %1 (known: %2)", {*code, known}));
     }
     store.setLanguageCode(*code);
     store.LoadResData();
@@ -247,7 +275,9 @@ Target OpenTarget(const std::string& dataset, const std::optional<std::string>& 
         for (std::int32_t i = 0; i < map->GetLayerCount(); ++i) {
             names += (i == 0 ? "" : ", ") + map->GetMapLayer(i)->GetLayerName();
         }
-        throw UsageError(dataset + " holds several layers; name one with --layer: " + names);
+        throw UsageError(Said(clitext::kSeveralLayers,
+                              "%1 holds several layers; name one with --layer: %2",
+                              {dataset, names}));
     }
     target.layer = std::dynamic_pointer_cast<host::FeatureLayer>(map->GetMapLayer(0));
     if (target.layer) {
@@ -364,8 +394,8 @@ std::vector<std::string> GradedEntries(const ParsedArgs& args) {
         }
     }
     if (entries.size() > kMaxGradedEntries) {
-        throw UsageError("at most " + std::to_string(kMaxGradedEntries) + " graded entries, not " +
-                         std::to_string(entries.size()));
+        throw UsageError(Said(clitext::kTooManyEntries, "at most %1 graded entries, not %2",
+                              {std::to_string(kMaxGradedEntries), std::to_string(entries.size())}));
     }
     return entries;
 }
@@ -375,7 +405,7 @@ MembershipScale ScaleOf(const ParsedArgs& args) {
     if (levels == "3") return MembershipScale::Three;
     if (levels == "5") return MembershipScale::Five;
     if (levels == "7") return MembershipScale::Seven;
-    throw UsageError("--levels takes 3, 5 or 7, not " + levels);
+    throw UsageError(Said(clitext::kBadLevels, "--levels takes 3, 5 or 7, not %1", {levels}));
 }
 
 /// What compute does, taken from its command line before any data set is
@@ -384,7 +414,96 @@ struct ComputePlan {
     CriterionRequest request;
     /// The entries as given, for the counts printed beside them.
     std::vector<std::string> entries;
+    /// Graded values that no feature holds are accepted.
+    bool allowUnmatched = false;
 };
+
+/// Thrown by the computation's check of the graded values (before any
+/// change): the values no feature holds.
+class UnmatchedValues : public std::runtime_error {
+public:
+    explicit UnmatchedValues(std::vector<std::string> values)
+        : std::runtime_error("graded values that no feature holds"), m_values(std::move(values)) {}
+    const std::vector<std::string>& values() const { return m_values; }
+
+private:
+    std::vector<std::string> m_values;
+};
+
+/// The distinct texts of the field `field`, sorted as the value list sorts
+/// them: one pass over the features.
+std::vector<std::string> HeldValues(const Target& target, const std::string& field) {
+    auto statistics = target.application->CreateStatistics();
+    statistics->SetStatisticsField(field);
+    statistics->SetStatisticsCursor(target.layer->SearchLayer(nullptr, true));
+    statistics->SetUniqueValueLimit(0);
+    std::vector<std::string> values;
+    const auto found = statistics->GetUniqueValues();
+    while (const auto value = found->Next()) {
+        values.push_back(host::ValueToText(*value));
+    }
+    ValueOrder().sort(values);
+    return values;
+}
+
+/// Tells the graded values no feature holds, each with the nearest values
+/// the field holds, in one message. Exit status kExitUnmatched.
+int TellUnmatched(const Target& target, const std::string& field,
+                  const std::vector<std::string>& unmatched, BatchIo& io) {
+    std::vector<std::string> held;
+    try {
+        held = HeldValues(target, field);
+    } catch (...) {
+        // The values are told without suggestions.
+    }
+    std::string sentence;
+    for (const std::string& value : unmatched) {
+        const std::string shown =
+            value.empty() ? Said(clitext::kEmptyValue, "(empty text)") : value;
+        // Every short value is "near" the empty one: none is proposed.
+        const std::vector<std::string> near =
+            value.empty() ? std::vector<std::string>() : NearestNames(value, held);
+        sentence += (sentence.empty() ? "" : "\n  ") +
+                    (near.empty()
+                         ? Said(clitext::kUnmatchedValue, "%1: no feature has this value.", {shown})
+                         : Said(clitext::kUnmatchedValueNear,
+                                "%1: no feature has this value; did you mean %2?",
+                                {shown, JoinNames(near, Said(clitext::kOr, "or"))}));
+    }
+    sentence += "\n  " + Said(clitext::kUnmatchedHint,
+                              "Nothing was changed; --allow-unmatched computes all the same.");
+    TellFailure(io.err, sentence, std::nullopt, {kProgramName, "compute", {}}, io.verbose);
+    return kExitUnmatched;
+}
+
+/// Throws UsageError (in a sentence) unless the field --replace recomputes
+/// is a double field of the layer.
+void RequireReplacedField(const Target& target, const CriterionRequest& request) {
+    const host::Fields fields = target.featureClass->GetFields();
+    const std::string name = ReplacedFieldName(request.typedName, fields);
+    const std::int32_t index = fields.FindFieldIndex(name);
+    if (index >= 0 && fields.GetField(index).GetFieldType() == host::kFieldDouble) {
+        return;
+    }
+    if (index >= 0) {
+        throw PlainError(Said(clitext::kNotDoubleToReplace,
+                              "the field %1 of the layer %2 is not a double-precision field: "
+                              "--replace recomputes only a criterion field.",
+                              {name, target.layerName}),
+                         std::nullopt, kExitUsage);
+    }
+    std::vector<std::string> doubles;
+    for (std::int32_t i = 0; i < fields.GetFieldCount(); ++i) {
+        if (fields.GetField(i).GetFieldType() == host::kFieldDouble) {
+            doubles.push_back(fields.GetField(i).GetFieldName());
+        }
+    }
+    const std::vector<std::string> near = NearestNames(name, doubles);
+    throw PlainError(Said(clitext::kNoFieldToReplace, "the layer %1 has no field %2 to recompute.",
+                          {target.layerName, name}) +
+                         (near.empty() ? "" : " " + DidYouMean(near)),
+                     std::nullopt, kExitUsage);
+}
 
 /// The computation's request from the command line, its entries parsed.
 /// Returns nullopt, after the dialog's message on `io.err`, when the scale
@@ -397,6 +516,8 @@ std::optional<ComputePlan> PlanCompute(const ParsedArgs& args, BatchIo& io) {
     plan.request.gradedEntries = LoadGradedEntries(plan.entries);
     plan.request.typedName = args.value("--name").value_or("FZY_" + field);
     plan.request.scale = ScaleOf(args);
+    plan.request.replace = args.has("--replace");
+    plan.allowUnmatched = args.has("--allow-unmatched");
     const auto undefined = UndefinedGradeValues(plan.request.gradedEntries, plan.request.scale);
     if (!undefined.empty()) {
         io.err << Lines(Text(text::kUndefinedGrades)) << '\n';
@@ -414,6 +535,11 @@ int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progres
     // A signal stops the run where nothing is half-written.
     InterruptionGuard interruption;
     plan.request.cancelled = [] { return InterruptionGuard::Signal() != 0; };
+    if (!plan.allowUnmatched) {
+        plan.request.unmatched = [](const std::vector<std::string>& values) {
+            throw UnmatchedValues(values);
+        };
+    }
     const auto interrupted = [&io] {
         const int signal = InterruptionGuard::Signal();
         io.err << "vark-fuzzy: interrupted (signal " << signal << ")\n";
@@ -428,6 +554,9 @@ int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progres
         try {
             run = RunCriterionComputation(*target.application, target.workspacePath,
                                           target.layerName, plan.request, marker);
+        } catch (const UnmatchedValues& unmatched) {
+            bar.finish();
+            return TellUnmatched(target, plan.request.sourceField, unmatched.values(), io);
         } catch (...) {
             const Failure failure = CurrentFailure();
             bar.finish();
@@ -520,6 +649,7 @@ int RunDescribe(const Target& target, const ParsedArgs& args, BatchIo& io, const
 int Run(std::string_view subcommand, const std::vector<std::string>& argv, BatchIo& io,
         const std::shared_ptr<StreamUi>& ui) {
     const CommandForm& form = FormOf(subcommand);
+    ChooseLanguage(LanguageAsked(argv, form.options));
     const ParsedArgs args = ParseOptions(argv, form.options);
     if (args.has("--help")) {
         io.out << SubcommandHelp(subcommand);
@@ -527,14 +657,14 @@ int Run(std::string_view subcommand, const std::vector<std::string>& argv, Batch
     }
     io.verbose = args.has("--verbose");
     if (args.positionals.size() != form.positionals) {
-        throw UsageError(std::string(subcommand) + " takes " +
-                         (subcommand == "repair-fzy" ? "FILE"
-                          : form.positionals == 1    ? "DATASET"
-                                                     : "DATASET FIELD") +
-                         ", not " + std::to_string(args.positionals.size()) + " argument(s)");
+        throw UsageError(Said(clitext::kTakesArguments, "%1 takes %2, not %3 argument(s)",
+                              {std::string(subcommand),
+                               subcommand == "repair-fzy" ? "FILE"
+                               : form.positionals == 1    ? "DATASET"
+                                                          : "DATASET FIELD",
+                               std::to_string(args.positionals.size())}));
     }
     const bool progress = io.progress && !args.has("--quiet");
-    ChooseLanguage(args.value("--lang"));
     if (subcommand == "repair-fzy") {
         return RunRepairFzy(args.positionals[0], io);
     }
@@ -559,6 +689,9 @@ int Run(std::string_view subcommand, const std::vector<std::string>& argv, Batch
     if (subcommand == "values" || subcommand == "compute") {
         RequireTextField(target, args.positionals[1], args.positionals[0]);
     }
+    if (plan && plan->request.replace) {
+        RequireReplacedField(target, plan->request);
+    }
     if (subcommand == "fields") return RunFields(target, args, io);
     if (subcommand == "values") return RunValues(target, args, io, progress);
     if (subcommand == "compute") return RunCompute(target, std::move(*plan), io, progress);
@@ -575,7 +708,14 @@ int RunBatch(std::string_view subcommand, const std::vector<std::string>& args,
         try {
             return Run(subcommand, args, io, ui);
         } catch (const UsageError& error) {
-            io.err << kProgramName << ": " << error.what() << "\nUsage:\n" << kBatchUsage;
+            io.err << kProgramName << ": " << Said(clitext::kErrorPrefix, "error:") << ' '
+                   << error.what() << '\n';
+            const std::string_view usage = SubcommandUsage(subcommand);
+            if (usage.empty()) {
+                io.err << "Usage:\n" << kBatchUsage;
+            } else {
+                io.err << usage;
+            }
             return kExitUsage;
         } catch (const PlainError& error) {
             const std::string procedure(subcommand);

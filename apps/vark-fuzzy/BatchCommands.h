@@ -8,7 +8,8 @@
 //   fields   DATASET [--layer NAME] [--unit-interval]
 //   values   DATASET FIELD [--layer NAME]
 //   compute  DATASET FIELD [--layer NAME] [--levels 3|5|7] [--name NEW]
-//            [--grade ENTRY]... [--grades FILE]...
+//            [--grade ENTRY]... [--grades FILE]... [--replace]
+//            [--allow-unmatched]
 //   describe DATASET FIELD [--layer NAME]
 //   repair-fzy FILE
 //
@@ -35,6 +36,8 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 /// A field with more distinct values than the value list takes.
 inline constexpr int kExitRefused = 3;
+/// compute: a graded value that no feature holds (nothing was changed).
+inline constexpr int kExitUnmatched = 4;
 /// describe: the criterion file holds no record of that field.
 inline constexpr int kExitNoRecord = 5;
 
@@ -63,11 +66,11 @@ struct BatchIo {
 /// (one sentence in the interface language, see BatchErrors.h; the dialog's
 /// report goes to the error log) and the progress bar to `io.err`. Returns
 /// the exit status: kExitOk, kExitFailure, kExitUsage (a command line that
-/// cannot run: the message and the usage go to `io.err`), kExitRefused or
-/// kExitNoRecord. Installs its own UI services and a
-/// description buffer for the length of the run and puts back what was
-/// there; the application reference (g_pApplication) is left alone: the
-/// commands hand the layer they opened to the work. Never throws.
+/// cannot run: the message in the interface language and the subcommand's
+/// usage go to `io.err`), kExitRefused, kExitUnmatched or kExitNoRecord. Installs its own UI
+/// services and a description buffer for the length of the run and puts back what was there; the
+/// application reference (g_pApplication) is left alone: the commands hand the layer they opened to
+/// the work. Never throws.
 int RunBatch(std::string_view subcommand, const std::vector<std::string>& args,
              BatchIo& io) noexcept;
 

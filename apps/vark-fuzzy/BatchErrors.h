@@ -36,6 +36,24 @@ constexpr std::int32_t kRepaired = 232;
 constexpr std::int32_t kNothingToRepair = 233;
 constexpr std::int32_t kDamagedCopyExists = 234;
 constexpr std::int32_t kNoSuchFile = 235;
+constexpr std::int32_t kUnmatchedValueNear = 244;
+constexpr std::int32_t kUnmatchedValue = 245;
+constexpr std::int32_t kUnmatchedHint = 246;
+constexpr std::int32_t kEmptyValue = 247;
+constexpr std::int32_t kNoFieldToReplace = 248;
+constexpr std::int32_t kNotDoubleToReplace = 249;
+constexpr std::int32_t kUnknownOption = 250;
+constexpr std::int32_t kOptionTwice = 251;
+constexpr std::int32_t kNeedsValue = 252;
+constexpr std::int32_t kTakesArguments = 253;
+constexpr std::int32_t kBadLevels = 254;
+constexpr std::int32_t kTooManyEntries = 255;
+constexpr std::int32_t kUnknownLanguage = 256;
+constexpr std::int32_t kNoTextDatabase = 257;
+constexpr std::int32_t kSeveralLayers = 258;
+constexpr std::int32_t kNotUtf8Entry = 259;
+constexpr std::int32_t kNotAnEntry = 260;
+constexpr std::int32_t kCannotReadGrades = 261;
 }  // namespace clitext
 
 /// The text `number` of the current language with %1, %2... replaced by

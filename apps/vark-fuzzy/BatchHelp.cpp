@@ -33,18 +33,27 @@ constexpr std::pair<std::string_view, std::string_view> kHelp[] = {
     {"compute",
      "Usage: vark-fuzzy compute DATASET FIELD [--layer NAME] [--levels 3|5|7]\n"
      "                          [--name NEW] [--grade ENTRY]... [--grades FILE]...\n"
+     "                          [--replace] [--allow-unmatched]\n"
      "\n"
      "Adds the criterion field FZY_FIELD (or NEW) to the layer, with every\n"
      "feature's degree from the grade of its FIELD value (0 for values not\n"
      "graded), and records it in the layer's criterion file. Prints the field's\n"
      "name, the features per entry, then those left at 0.\n"
+     "A graded VALUE that no feature holds (a typing slip, a missing accent)\n"
+     "is refused before anything is changed, with the nearest values the field\n"
+     "holds (exit 4).\n"
      "\n"
-     "  --layer NAME   the layer of DATASET (needed when it holds several)\n"
-     "  --levels N     the scale: 3, 5 or 7 levels (default 7)\n"
-     "  --name NEW     the field to create (default FZY_ followed by FIELD)\n"
-     "  --grade ENTRY  VALUE->GRADE, GRADE 0 (Exclu) to 6 (Excellent)\n"
-     "  --grades FILE  one ENTRY per line, UTF-8 (the dialog's graded list can\n"
-     "                 save one)\n"},
+     "  --layer NAME       the layer of DATASET (needed when it holds several)\n"
+     "  --levels N         the scale: 3, 5 or 7 levels (default 7)\n"
+     "  --name NEW         the field to create (default FZY_ followed by FIELD)\n"
+     "  --grade ENTRY      VALUE->GRADE, GRADE 0 (Exclu) to 6 (Excellent)\n"
+     "  --grades FILE      one ENTRY per line, UTF-8 (the dialog's graded list\n"
+     "                     can save one)\n"
+     "  --replace          recompute the existing criterion field NEW (or\n"
+     "                     FZY_FIELD), a double field: its values and its\n"
+     "                     record are replaced in one change (exit 2 when the\n"
+     "                     layer has no such double field)\n"
+     "  --allow-unmatched  compute even with graded values no feature holds\n"},
     {"describe",
      "Usage: vark-fuzzy describe DATASET FIELD [--layer NAME]\n"
      "\n"
@@ -64,7 +73,8 @@ constexpr std::string_view kExamples[] = {
     "\nExample:\n  vark-fuzzy fields parcelles.gpkg --layer parcelles\n",
     "\nExample:\n  vark-fuzzy values parcelles.shp NATURE\n",
     "\nExample:\n  vark-fuzzy compute parcelles.shp NATURE --levels 3 \\\n"
-    "      --grade 'Forêt->6' --grade 'Lande->3' --grade 'Bâti->0'\n",
+    "      --grade 'Forêt->6' --grade 'Lande->3' --grade 'Bâti->0'\n"
+    "  vark-fuzzy compute parcelles.shp NATURE --replace --grades nature.txt\n",
     "\nExample:\n  vark-fuzzy describe parcelles.shp FZY_NATURE\n",
     "\nExample:\n  vark-fuzzy repair-fzy parcelles.fzy\n",
 };
@@ -77,6 +87,12 @@ std::string Build(std::size_t index) {
 }
 
 }  // namespace
+
+std::string_view SubcommandUsage(std::string_view subcommand) {
+    const std::string_view help = SubcommandHelp(subcommand);
+    const std::size_t end = help.find("\n\n");
+    return end == std::string_view::npos ? help : help.substr(0, end + 1);
+}
 
 std::string_view SubcommandHelp(std::string_view subcommand) {
     static const std::string texts[] = {Build(0), Build(1), Build(2), Build(3), Build(4)};

@@ -11,4 +11,8 @@ namespace vark::app {
 /// word.
 std::string_view SubcommandHelp(std::string_view subcommand);
 
+/// The usage lines of `subcommand`, as its help begins ("Usage: ..."), for
+/// a command line that cannot run; "" for any other word.
+std::string_view SubcommandUsage(std::string_view subcommand);
+
 }  // namespace vark::app

@@ -1,10 +1,13 @@
 #include "CommandLine.h"
 
+#include <QByteArray>
+#include <QString>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "BatchErrors.h"
 #include "Suggestions.h"
 #include "dialog/GradesFile.h"
 #include "support/Failure.h"
@@ -113,15 +116,15 @@ ParsedArgs ParseOptions(const std::vector<std::string>& args, std::span<const Op
         const auto option = std::find_if(options.begin(), options.end(),
                                          [&arg](const OptionSpec& s) { return s.name == arg; });
         if (option == options.end()) {
-            throw UsageError("unknown option: " + arg);
+            throw UsageError(Said(clitext::kUnknownOption, "unknown option: %1", {arg}));
         }
         if (!option->repeatable && parsed.has(arg)) {
-            throw UsageError("option given twice: " + arg);
+            throw UsageError(Said(clitext::kOptionTwice, "option given twice: %1", {arg}));
         }
         std::string value;
         if (option->takesValue) {
             if (i + 1 >= args.size()) {
-                throw UsageError(arg + " needs a value");
+                throw UsageError(Said(clitext::kNeedsValue, "%1 needs a value", {arg}));
             }
             value = args[++i];
         }
@@ -130,9 +133,28 @@ ParsedArgs ParseOptions(const std::vector<std::string>& args, std::span<const Op
     return parsed;
 }
 
+namespace {
+
+/// What is wrong with `entry`, in the interface language, where `where`
+/// names it; "" when it is a graded entry.
+std::string EntryProblemSaid(std::string_view entry, const std::string& where) {
+    if (!GradedEntryProblem(entry)) {
+        return {};
+    }
+    const QByteArray bytes(entry.data(), static_cast<int>(entry.size()));
+    if (QString::fromUtf8(bytes).toUtf8() != bytes) {
+        return Said(clitext::kNotUtf8Entry, "%1: the graded entry is not UTF-8 text", {where});
+    }
+    return Said(clitext::kNotAnEntry,
+                "%1: \"%2\" is not a graded entry VALUE->GRADE (grade 0 to 6)",
+                {where, std::string(entry)});
+}
+
+}  // namespace
+
 void CheckGradedEntry(const std::string& entry, const std::string& where) {
-    if (const auto problem = GradedEntryProblem(entry)) {
-        throw UsageError(where + ": " + *problem);
+    if (const std::string problem = EntryProblemSaid(entry, where); !problem.empty()) {
+        throw UsageError(problem);
     }
 }
 
@@ -140,16 +162,37 @@ std::vector<std::string> ParseGradesText(std::string_view content, const std::st
     try {
         return vark::ParseGradesText(content, fileName);
     } catch (const Failure& failure) {
+        // The first line that is no entry, told in the interface language.
+        constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+        if (content.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+            content.remove_prefix(kByteOrderMark.size());
+        }
+        for (std::size_t number = 1; !content.empty(); ++number) {
+            const std::size_t end = content.find('\n');
+            std::string_view line = content.substr(0, end);
+            content.remove_prefix(end == std::string_view::npos ? content.size() : end + 1);
+            if (!line.empty() && line.back() == '\r') {
+                line.remove_suffix(1);
+            }
+            const std::string problem =
+                line.empty() ? std::string()
+                             : EntryProblemSaid(line, fileName + ":" + std::to_string(number));
+            if (!problem.empty()) {
+                throw UsageError(problem);
+            }
+        }
         throw UsageError(failure.description());
     }
 }
 
 std::vector<std::string> ReadGradesFile(const std::string& path) {
-    try {
-        return vark::ReadGradesFile(path);
-    } catch (const Failure& failure) {
-        throw UsageError(failure.description());
+    std::ifstream in(path, std::ios::binary);
+    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!in.is_open() || in.bad() || std::filesystem::is_directory(path)) {
+        throw UsageError(
+            Said(clitext::kCannotReadGrades, "cannot read the grades file %1", {path}));
     }
+    return ParseGradesText(content, path);
 }
 
 }  // namespace vark::app

@@ -5,7 +5,8 @@
 // subcommands (BatchCommands.h) do the dialog's work without windows.
 //
 // Exit codes: 0 done, 1 failure, 2 usage error, 3 a field with more than
-// 100 values refused, 5 describe found no record of the field.
+// 100 values refused, 4 compute: a graded value that no feature holds, 5
+// describe found no record of the field.
 
 #include <unistd.h>
 
@@ -63,7 +64,10 @@ constexpr std::string_view kUsageBody =
     "                VALUE->GRADE, GRADE 0 (Exclu) to 6 (Excellent); a grades\n"
     "                FILE holds one ENTRY per line (UTF-8); --levels defaults\n"
     "                to 7. Prints the field's name and the features per entry,\n"
-    "                then those left at 0: unlisted, empty, null values\n"
+    "                then those left at 0: unlisted, empty, null values.\n"
+    "                A graded value no feature holds is refused (exit 4)\n"
+    "                unless --allow-unmatched; --replace recomputes an\n"
+    "                existing criterion field\n"
     "  describe      the criterion file's description of a field\n"
     "  repair-fzy    keeps the readable records of a damaged criterion file\n"
     "  --lang CODE   texts in that language for this run (fr, en, es, de)\n"
@@ -72,7 +76,8 @@ constexpr std::string_view kUsageBody =
     "  SUBCOMMAND --help   that subcommand's own help, with an example\n"
     "\n"
     "Exit status: 0 done, 1 failure, 2 usage error, 3 more than 100 values,\n"
-    "5 describe: no record of that field.\n";
+    "4 compute: a graded value that no feature holds, 5 describe: no record\n"
+    "of that field.\n";
 
 void printUsage(std::ostream& out) {
     out << kUsageHead << kBatchUsage << kUsageBody;

@@ -1,9 +1,13 @@
 #include "criterion_file/CriterionFileRun.h"
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <unordered_set>
 #include <utility>
 
+#include "criterion_file/AtomicFile.h"
 #include "criterion_file/FzyModule.h"
 #include "support/Cp1252.h"
 #include "support/Failure.h"
@@ -16,6 +20,28 @@ namespace {
 constexpr int kFieldsMarker = 2;
 /// The refusals before the layer changes name the computation, which asks.
 constexpr const char* kComputation = "ComputeCriterion";
+
+/// The bytes of the file `path`, nullopt when there is none. Throws
+/// Failure 57 when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        if (error) {
+            throw Failure(err::kDeviceIoError,
+                          "Cannot examine \"" + path + "\": " + error.message(), "fzy_io");
+        }
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open()) {
+        throw Failure(err::kDeviceIoError, "Cannot open \"" + path + "\"", "fzy_io");
+    }
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) {
+        throw Failure(err::kDeviceIoError, "Cannot read \"" + path + "\"", "fzy_io");
+    }
+    return bytes;
+}
 
 }  // namespace
 
@@ -98,6 +124,43 @@ void CriterionFileRun::AddTextCriterion(const std::string& fieldName) {
     }
     m_fileNumber = 0;
     fzy_io_close();
+}
+
+void CriterionFileRun::ReplaceTextCriterion(const std::string& fieldName) {
+    RequireOpen("fzy_io");
+    try {
+        const std::string path = fzy::FollowLinks(FzyState().path);
+        std::optional<std::string> before = ReadWholeFile(path);
+        FzyReplaceKind2(fieldName, fieldName, kTextCriterionCode, 0.0, 0.0, 0.0, 0.0,
+                        m_workspacePath, m_layerName);
+        m_replacedPath = path;
+        m_bytesBefore = std::move(before);
+        m_bytesAfter = ReadWholeFile(path).value_or(std::string());
+    } catch (...) {
+        Close();
+        throw;
+    }
+    m_fileNumber = 0;
+    fzy_io_close();
+}
+
+void CriterionFileRun::RestoreTextCriterion() noexcept {
+    if (m_replacedPath.empty()) {
+        return;
+    }
+    try {
+        if (ReadWholeFile(m_replacedPath) != m_bytesAfter) {
+            return;  // someone wrote it since: theirs to keep
+        }
+        if (m_bytesBefore) {
+            fzy::ReplaceFileWhole(m_replacedPath, *m_bytesBefore);
+        } else {
+            std::filesystem::remove(m_replacedPath);
+        }
+        m_replacedPath.clear();
+    } catch (...) {
+        // The file describes the field with the new date: nothing is lost.
+    }
 }
 
 void CriterionFileRun::WithdrawTextCriterion(const std::string& fieldName) noexcept {

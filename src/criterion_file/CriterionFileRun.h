@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "criterion_file/fzy_io.h"
@@ -59,6 +60,20 @@ public:
     /// all the same.
     void AddTextCriterion(const std::string& fieldName);
 
+    /// Recomputing the criterion `fieldName`: its old records marked
+    /// deleted and its new kind-2 record appended (as AddTextCriterion) in
+    /// one replacement of the file (FzyReplaceKind2), whose bytes before are
+    /// kept for RestoreTextCriterion; then closes the file. Throws the
+    /// failures of FzyReplaceKind2 and fzy_io_close; the file is closed all
+    /// the same.
+    void ReplaceTextCriterion(const std::string& fieldName);
+    /// Puts back the bytes the file held before ReplaceTextCriterion (or
+    /// removes the file it created), after the layer's change failed, so
+    /// that the file describes the field the layer still has. Only when the
+    /// file still holds what ReplaceTextCriterion wrote. Best effort (the old
+    /// and the new record differ by their date only). Never throws.
+    void RestoreTextCriterion() noexcept;
+
     /// Takes back the records of `fieldName` after the layer's change
     /// failed, so that the file names no field the layer lacks: the file is
     /// opened again and checked with that field counted as absent. Best
@@ -77,6 +92,12 @@ private:
     /// The module's number for the file while this run holds it; 0 once
     /// closed.
     int m_fileNumber = 0;
+    /// What ReplaceTextCriterion replaced, for RestoreTextCriterion: the
+    /// file (links followed), its bytes before (nullopt: there was none) and
+    /// after.
+    std::string m_replacedPath;
+    std::optional<std::string> m_bytesBefore;
+    std::string m_bytesAfter;
 };
 
 }  // namespace vark

@@ -145,6 +145,17 @@ std::int16_t fzy_io_addrecord(const std::string& fieldName, const std::string& a
                               std::int16_t code, double Val_a, double Val_b, double Val_c,
                               double Val_d, const std::string& workspacePath,
                               const std::string& layerName);
+/// Recomputing a criterion field: marks deleted (kind + 10, DeletedCount +
+/// 1 up to 32767) every live record whose field name is `fieldName`
+/// (compared as the file stores names) and appends the kind-2 record as
+/// fzy_io_addrecord does, in ONE replacement of the whole file: a reader
+/// sees the old records or the new one, never both, never neither. Returns
+/// the number of records marked. The same checks and failures as
+/// fzy_io_addrecord; the file is then unchanged.
+std::int16_t FzyReplaceKind2(const std::string& fieldName, const std::string& alias,
+                             std::int16_t code, double Val_a, double Val_b, double Val_c,
+                             double Val_d, const std::string& workspacePath,
+                             const std::string& layerName);
 /// Checks, writing nothing, that fzy_io_addrecord with these texts (any
 /// code and values) would succeed on the open file now: throws the Failure
 /// the append would throw (52, kDamagedFileError, 6, 70), and 57 when the

@@ -1,5 +1,6 @@
 #include "dialog/CriterionComputation.h"
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <unordered_map>
@@ -159,6 +160,13 @@ std::string FinalFieldName(std::string_view typedName, const host::Fields& field
     return candidate;
 }
 
+std::string ReplacedFieldName(std::string_view typedName, const host::Fields& fields) {
+    if (fields.FindFieldIndex(typedName) >= 0) {
+        return std::string(typedName);
+    }
+    return FirstCharacters(typedName, kMaxTypedNameLength);
+}
+
 CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileRun& criterionFile,
                                  std::int32_t* marker) {
     std::int32_t localMarker = 0;
@@ -190,10 +198,20 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     const std::string sourceName = before.GetField(sourceIndexBefore).GetFieldName();
     mark = 42;
 
-    const std::string finalName = FinalFieldName(request.typedName, before);
+    const std::string finalName = request.replace ? ReplacedFieldName(request.typedName, before)
+                                                  : FinalFieldName(request.typedName, before);
     if (finalName.empty()) {
         throw Failure(err::kInvalidProcedureCall, "The name of the field to create is empty",
                       "ComputeCriterion");
+    }
+    if (request.replace) {
+        const std::int32_t replaced = before.FindFieldIndex(finalName);
+        if (replaced < 0 || before.GetField(replaced).GetFieldType() != host::kFieldDouble) {
+            throw Failure(err::kInvalidProcedureCall,
+                          "Cannot recompute the field \"" + finalName + "\": the layer has " +
+                              (replaced < 0 ? "no such field" : "it, but not as a double field"),
+                          "ComputeCriterion");
+        }
     }
     // Whatever can be known to fail is checked before the layer changes:
     // the criterion file must take the record (size, damage, rights, room).
@@ -202,8 +220,9 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     field.SetFieldName(finalName);
     field.SetFieldType(host::kFieldDouble);
     field.SetFieldAlias(finalName);
-    std::unique_ptr<host::NewFieldPass> pass =
-        featureClass.OpenNewFieldPass(field, sourceIndexBefore);
+    std::unique_ptr<host::NewFieldPass> pass = featureClass.OpenNewFieldPass(
+        field, sourceIndexBefore,
+        request.replace ? host::NewFieldMode::Overwrite : host::NewFieldMode::Add);
     if (!pass) {
         throw Failure(err::kObjectVariableNotSet, "The host gave no pass for the new field",
                       "ComputeCriterion");
@@ -213,20 +232,33 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     // The values are compared as the layer stores its texts: each entry in
     // every form that reads as it, so that no feature's text is converted.
     const host::TextEncoding encoding = featureClass.GetTextEncoding();
+    // Each stored form of an entry's value is a slot; a form already taken
+    // by an earlier entry keeps that entry's slot.
     std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> lookup;
     lookup.reserve(entries.size());
-    std::vector<double> degrees(entries.size());
+    std::vector<std::size_t> slotEntry;
+    std::vector<double> slotDegree;
+    // The slots of the forms of each entry's value (none for a value the
+    // layer cannot hold): a feature holds the value when one of them counts.
+    std::vector<std::vector<std::size_t>> entrySlots(entries.size());
     for (std::size_t k = 0; k < entries.size(); ++k) {
+        const double degree =
+            static_cast<double>(*MembershipDegree(entries[k].grade, request.scale));
         const std::vector<std::string> forms =
             entries[k].layerText ? std::vector<std::string>{*entries[k].layerText}
                                  : host::LayerTextForms(entries[k].value, encoding);
         for (const std::string& form : forms) {
             if (std::optional<std::string> stored = pass->EncodeText(form)) {
-                lookup.emplace(std::move(*stored), k);
+                const auto [it, added] = lookup.emplace(std::move(*stored), slotEntry.size());
+                if (added) {
+                    slotEntry.push_back(k);
+                    slotDegree.push_back(degree);
+                }
+                entrySlots[k].push_back(it->second);
             }
         }
-        degrees[k] = static_cast<double>(*MembershipDegree(entries[k].grade, request.scale));
     }
+    std::vector<std::int64_t> slotCounts(slotEntry.size(), 0);
 
     CriterionResult result;
     result.fieldName = finalName;
@@ -255,8 +287,8 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
             if (!text) {
                 ++result.nullCount;
             } else if (auto it = lookup.find(*text); it != lookup.end()) {
-                ++result.entryCounts[it->second];
-                return degrees[it->second];
+                ++slotCounts[it->second];
+                return slotDegree[it->second];
             } else if (text->empty()) {
                 ++result.emptyCount;
             } else {
@@ -267,16 +299,42 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     if (request.progress) {
         request.progress(result.featureCount, total);
     }
+    for (std::size_t slot = 0; slot < slotEntry.size(); ++slot) {
+        result.entryCounts[slotEntry[slot]] += slotCounts[slot];
+    }
+    if (request.unmatched && writeDegrees) {
+        std::vector<std::string> unmatched;
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            const bool held = std::any_of(entrySlots[k].begin(), entrySlots[k].end(),
+                                          [&](std::size_t slot) { return slotCounts[slot] > 0; });
+            if (!held && std::find(unmatched.begin(), unmatched.end(), entries[k].value) ==
+                             unmatched.end()) {
+                unmatched.push_back(entries[k].value);
+            }
+        }
+        if (!unmatched.empty()) {
+            request.unmatched(unmatched);
+        }
+    }
     stopIfCancelled();
 
     // The record first, the layer's change last: stopped between the two,
-    // the file names a field that does not exist, and the next run's check
-    // removes that record.
-    criterionFile.AddTextCriterion(finalName);
+    // the file names a field that does not exist (removed by the next run's
+    // check), or, recomputing, the new record describes the old values
+    // (the two records differ by their date only).
+    if (request.replace) {
+        criterionFile.ReplaceTextCriterion(finalName);
+    } else {
+        criterionFile.AddTextCriterion(finalName);
+    }
     try {
         pass->Commit();
     } catch (...) {
-        criterionFile.WithdrawTextCriterion(finalName);
+        if (request.replace) {
+            criterionFile.RestoreTextCriterion();
+        } else {
+            criterionFile.WithdrawTextCriterion(finalName);
+        }
         throw;
     }
     return result;

@@ -67,6 +67,12 @@ std::vector<std::string> UndefinedGradeValues(const std::vector<GradedEntry>& en
 /// FZY_OCCUP1 ... FZY_OCCUP9, FZY_OCCUP10 (11 characters from suffix 10 on).
 std::string FinalFieldName(std::string_view typedName, const host::Fields& fields);
 
+/// The name of the field a recomputation replaces: the typed name when a
+/// field of `fields` has exactly that name, else its first 10 characters
+/// (the name a first run gave it, when that name was free). Whether the
+/// field exists is not checked here.
+std::string ReplacedFieldName(std::string_view typedName, const host::Fields& fields);
+
 /// Everything the computation reads, as values.
 struct CriterionRequest {
     /// Name of the source text field.
@@ -74,8 +80,14 @@ struct CriterionRequest {
     /// Graded entries in list order, parsed once by the caller (at most
     /// kMaxGradedEntries).
     std::vector<GradedEntry> gradedEntries;
-    /// Name typed for the new field (truncated by FinalFieldName).
+    /// Name typed for the new field (truncated by FinalFieldName, or
+    /// ReplacedFieldName when `replace`).
     std::string typedName;
+    /// Recompute an existing criterion field instead of adding one: the
+    /// field must be a double field of the class; its values and its
+    /// criterion record are replaced (host::NewFieldMode::Overwrite, the
+    /// record by CriterionFileRun::ReplaceTextCriterion).
+    bool replace = false;
     MembershipScale scale = MembershipScale::Seven;
     /// The feature class to extend, resolved by the caller.
     std::shared_ptr<host::FeatureClass> featureClass;
@@ -86,6 +98,14 @@ struct CriterionRequest {
     /// record is written: true stops the run (Failure 18) with the layer and
     /// the criterion file as they were, where the format allows it.
     std::function<bool()> cancelled;
+    /// Called, when some graded values are held by no feature, once every
+    /// feature's value is written where nobody sees it yet and before the
+    /// criterion record: with those values (each once, in list order; a
+    /// value the layer cannot even hold among them). What it throws stops
+    /// the run with the layer and the criterion file as they were, where
+    /// the format allows it, as `cancelled` does. Unset: such values are
+    /// accepted (their entries count 0).
+    std::function<void(const std::vector<std::string>& unmatched)> unmatched;
 };
 
 struct CriterionResult {
@@ -111,7 +131,9 @@ struct CriterionResult {
 /// 2. finds the source field (marker 41, then 42 once its name is read);
 /// 3. refuses a criterion file that could not take the record
 ///    (`criterionFile.RequireWritable()`), then adds a double field named
-///    FinalFieldName(typedName), alias the same;
+///    FinalFieldName(typedName), alias the same; with `replace`, refuses
+///    (Failure 5) a field ReplacedFieldName(typedName) that the class lacks
+///    or that is not a double field, and overwrites it instead;
 /// 4. writes every feature's degree through one column update (reading the
 ///    source field, writing the new one; host::ColumnUpdate): the
 ///    degree of the first entry (list order) whose value equals the feature's
@@ -120,8 +142,11 @@ struct CriterionResult {
 ///    the features are stored unchanged. The cursor is flushed at the end;
 ///    a failure part way leaves it unflushed, so formats with transactions
 ///    roll the features back (the new field stays);
+///    `request.unmatched` sees the graded values no feature holds here;
 /// 5. has `criterionFile` append the kind-2 record and close
-///    (AddTextCriterion).
+///    (AddTextCriterion; with `replace`, ReplaceTextCriterion), then
+///    commits the layer's change; when that fails, the record is taken
+///    back (WithdrawTextCriterion; RestoreTextCriterion).
 /// Throws Failure; `marker` (when given) holds the progress marker reached.
 /// Does not check the editor state, open or validate the criterion file, or
 /// touch any dialog state.

@@ -319,7 +319,8 @@ public:
     virtual ~NewFieldPass() = default;
     /// The value of one feature from the text of its source field (nullopt
     /// for a null), as EncodeText gives texts; nullopt leaves the new field
-    /// unset for that feature.
+    /// unset for that feature (null, as a field just added holds it, also
+    /// when the pass overwrites an existing field).
     using ValueOf = std::function<std::optional<double>(std::optional<std::string_view> text)>;
     /// `utf8` in the encoding in which Prepare hands the source texts to
     /// its function (the layer's own); nullopt when the layer cannot hold
@@ -335,6 +336,17 @@ public:
     virtual std::int64_t Prepare(const ValueOf& valueOf) = 0;
     /// Makes the field part of the class. Throws Failure; after Prepare only.
     virtual void Commit() = 0;
+};
+
+/// What a NewFieldPass does with the field it is given.
+enum class NewFieldMode : std::int32_t {
+    /// The field is new: the pass adds it (its name must be free).
+    Add,
+    /// The class has a double field of that name already: the field keeps
+    /// its place and its definition, and every feature's value in it is
+    /// replaced (recomputing a criterion). A pass that adds columns skips
+    /// that step.
+    Overwrite,
 };
 
 class FeatureClass {
@@ -368,10 +380,13 @@ public:
     /// the host hands a layer's undeclared bytes).
     virtual TextEncoding GetTextEncoding() const { return TextEncoding::kUtf8; }
     /// A pass adding the double field `field` filled from the text field
-    /// `sourceIndex` (see NewFieldPass). By default the field is added at
-    /// Prepare and the values go through a column update flushed at Commit.
+    /// `sourceIndex` (see NewFieldPass), or with `mode` Overwrite filling
+    /// the existing double field of that name instead (the caller has
+    /// checked that it is one). By default the field is added at Prepare
+    /// and the values go through a column update flushed at Commit.
     virtual std::unique_ptr<NewFieldPass> OpenNewFieldPass(const Field& field,
-                                                           std::int32_t sourceIndex);
+                                                           std::int32_t sourceIndex,
+                                                           NewFieldMode mode);
     /// Takes the class's update lock, waiting up to `waitMilliseconds` for
     /// another run to let it go; throws Failure naming the class when it
     /// does not. The class then shows the data as they are now, changes of

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "criterion_file/CriterionFileRun.h"
 #include "criterion_file/FzyFormat.h"
 #include "criterion_file/fzy_io.h"
 #include "support/Failure.h"
@@ -342,6 +343,41 @@ TEST_F(FzyIo, ReadersSkipOtherKindsAndTakeTheFirstMatch) {
     EXPECT_EQ(buffer.shown(), 1);
     fzy_io_close();
     EXPECT_EQ(ReadBytes(fzy("p")), file);
+}
+
+// Recomputing a field: its live records (either kind, its name compared as
+// stored: "Fêt" in Windows-1252) marked deleted and the new record appended
+// in one write, the other records byte for byte as they were; put back as
+// it was (or removed when there was none) when the layer's change fails.
+TEST_F(FzyIo, ReplacingARecordMarksTheOldOnesAndCanBePutBack) {
+    const std::string before = Header(1, 3, 0) + Kind2("F\xEAt", "old") + Kind1("F\xEAt") +
+                               Kind2("F\xEAt", "gone", 12) + Kind2("G", "other");
+    for (const bool existed : {true, false}) {
+        if (existed) {
+            WriteBytes(fzy("p"), before);
+        } else {
+            fs::remove(fzy("p"));
+        }
+        CriterionFileRun run(folder(), "p", [](const std::string&) { return true; });
+        run.ReplaceTextCriterion("Fêt");
+        const std::string after = ReadBytes(fzy("p"));
+        if (existed) {
+            const std::string marked = Header(1, 4, 2) + Kind2("F\xEAt", "old", 12) +
+                                       Kind1("F\xEAt", "t", 11) + Kind2("F\xEAt", "gone", 12) +
+                                       Kind2("G", "other");
+            EXPECT_EQ(after.substr(0, marked.size()), marked);
+            EXPECT_EQ(after.substr(marked.size() + 2, 7), I16(2) + Txt("F\xEAt"));
+        }
+        Open("p");
+        EXPECT_TRUE(fzy_io_numberinfo("Fêt"));
+        EXPECT_FALSE(fzy_io_recordinfo("Fêt", ""));
+        fzy_io_close();
+        run.RestoreTextCriterion();
+        EXPECT_EQ(fs::exists(fzy("p")), existed);
+        if (existed) {
+            EXPECT_EQ(ReadBytes(fzy("p")), before);
+        }
+    }
 }
 
 TEST_F(FzyIo, ReaderReportsARecordWhoseBodyDoesNotFit) {

@@ -362,5 +362,60 @@ TEST_F(ComputationTest, DamagedCriterionFileStopsTheRunBeforeTheLayerChanges) {
     EXPECT_EQ(ReadBytes(FzyPath()), header);
 }
 
+TEST_F(ComputationTest, GradedValuesNoFeatureHoldsAreToldOnceBeforeTheRecord) {
+    AddNatures({"Forêt", "Lande", "", std::monostate{}});
+    // A value graded twice, shadowed by its first entry, is held all the
+    // same; the empty value is held by the empty text.
+    std::vector<std::vector<std::string>> told;
+    auto request = Request({"Foret->6", "Forêt->5", "Forêt->1", "Bati->2", "Foret->4", "->2"});
+    request.unmatched = [&](const std::vector<std::string>& values) {
+        told.push_back(values);
+        throw std::runtime_error("refused");
+    };
+    EXPECT_THROW(Run(request), std::runtime_error);
+    EXPECT_EQ(told, (std::vector<std::vector<std::string>>{{"Foret", "Bati"}}));
+    EXPECT_EQ(Int16At(ReadBytes(FzyPath()), 4), 0);  // no record
+    EXPECT_EQ(m_fc->flushCalls(), 0);
+    // Every value held, or no entry: not asked.
+    for (const std::vector<std::string>& held :
+         {std::vector<std::string>{"Lande->3"}, std::vector<std::string>{}}) {
+        auto r = Request(held, MembershipScale::Seven, "FZY_" + std::to_string(held.size()));
+        r.unmatched = [&](const std::vector<std::string>&) { ADD_FAILURE(); };
+        Run(r);
+    }
+}
+
+TEST_F(ComputationTest, ReplaceOverwritesTheFieldAndItsRecordInOneChange) {
+    m_fc->addField("FZY_LONG", host::kFieldLong);
+    AddNatures({"A", "B", std::monostate{}});
+    Run(Request({"A->6"}));
+    const auto fields = m_fc->fieldList().size();
+    // A field the class lacks, or that is not a double field: refused
+    // before anything is written.
+    for (const char* name : {"FZY_NONE", "FZY_LONG", "NATURE"}) {
+        auto refused = Request({"B->3"}, MembershipScale::Seven, name);
+        refused.replace = true;
+        EXPECT_THROW(Run(refused), Failure) << name;
+        fzy_io_close();
+    }
+    EXPECT_EQ(m_fc->storedRows(), 3);
+
+    auto replace = Request({"B->3"}, MembershipScale::Seven, "FZY_NATURE");
+    replace.replace = true;
+    EXPECT_EQ(Run(replace).fieldName, "FZY_NATURE");
+    EXPECT_EQ(m_fc->column("FZY_NATURE"), (std::vector<Value>{0.0, 0.5, 0.0}));
+    EXPECT_EQ(m_fc->fieldList().size(), fields);
+    EXPECT_EQ(Int16At(ReadBytes(FzyPath()), 25), 12);  // the old record, marked deleted
+
+    // No entry: the field ends as a new one would, unset.
+    replace.gradedEntries.clear();
+    Run(replace);
+    EXPECT_EQ(m_fc->column("FZY_NATURE"), (std::vector<Value>(3)));
+    // The name a first run gave a long typed name, unless it is exact.
+    const host::Fields taken({MakeField("FZY_OCCUPATION", host::kFieldDouble)});
+    EXPECT_EQ(ReplacedFieldName("FZY_OCCUPATION", taken), "FZY_OCCUPATION");
+    EXPECT_EQ(ReplacedFieldName("FZY_ÉTATDESLIEUX", taken), "FZY_ÉTATDE");
+}
+
 }  // namespace
 }  // namespace vark

@@ -1,5 +1,6 @@
 // The new-field pass of a host that offers nothing better: the field is
-// added, then filled through a column update that Commit flushes.
+// added (or, to overwrite it, found), then filled through a column update
+// that Commit flushes.
 
 #include <utility>
 
@@ -12,19 +13,27 @@ namespace {
 
 class CursorNewFieldPass : public NewFieldPass {
 public:
-    CursorNewFieldPass(FeatureClass& featureClass, Field field, std::string sourceName)
-        : m_class(featureClass), m_field(std::move(field)), m_sourceName(std::move(sourceName)) {}
+    CursorNewFieldPass(FeatureClass& featureClass, Field field, std::string sourceName,
+                       NewFieldMode mode)
+        : m_class(featureClass),
+          m_field(std::move(field)),
+          m_sourceName(std::move(sourceName)),
+          m_mode(mode) {}
 
     std::int64_t Prepare(const ValueOf& valueOf) override {
-        m_class.AddFieldToClass(m_field);
+        if (m_mode == NewFieldMode::Add) {
+            m_class.AddFieldToClass(m_field);
+        }
         const Fields fields = m_class.GetFields();
         const std::int32_t newIndex = fields.FindFieldIndex(m_field.GetFieldName());
         const std::int32_t sourceIndex = fields.FindFieldIndex(m_sourceName);
         if (newIndex < 0 || sourceIndex < 0) {
-            throw Failure(err::kSubscriptOutOfRange,
-                          "Field " + (newIndex < 0 ? m_field.GetFieldName() : m_sourceName) +
-                              " not found after the new field was added",
-                          "NewFieldPass");
+            throw Failure(
+                err::kSubscriptOutOfRange,
+                "Field " + (newIndex < 0 ? m_field.GetFieldName() : m_sourceName) +
+                    (m_mode == NewFieldMode::Add ? " not found after the new field was added"
+                                                 : " not found"),
+                "NewFieldPass");
         }
         m_cursor = m_class.OpenColumnUpdateCursor({{sourceIndex}, {newIndex}});
         if (!m_cursor) {
@@ -35,6 +44,8 @@ public:
         while (auto row = m_cursor->NextRow()) {
             if (const std::optional<double> value = valueOf(row->GetRowText(sourceIndex))) {
                 row->SetRowDouble(newIndex, *value);
+            } else if (m_mode == NewFieldMode::Overwrite) {
+                row->SetRowValue(newIndex, Value{});
             }
             m_cursor->StoreRow(*row);
             ++written;
@@ -54,15 +65,17 @@ private:
     FeatureClass& m_class;
     Field m_field;
     std::string m_sourceName;
+    NewFieldMode m_mode;
     std::shared_ptr<UpdateCursor> m_cursor;
 };
 
 }  // namespace
 
 std::unique_ptr<NewFieldPass> FeatureClass::OpenNewFieldPass(const Field& field,
-                                                             std::int32_t sourceIndex) {
-    return std::make_unique<CursorNewFieldPass>(*this, field,
-                                                GetFields().GetField(sourceIndex).GetFieldName());
+                                                             std::int32_t sourceIndex,
+                                                             NewFieldMode mode) {
+    return std::make_unique<CursorNewFieldPass>(
+        *this, field, GetFields().GetField(sourceIndex).GetFieldName(), mode);
 }
 
 }  // namespace vark::host

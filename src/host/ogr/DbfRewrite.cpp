@@ -110,30 +110,43 @@ std::string_view FieldText(const char* bytes, std::size_t size) {
 /// distinct values, and formatting is most of the cost of a record.
 class FormattedValues {
 public:
-    /// The kValueSize bytes of `value`, or nullptr when it does not fit.
+    FormattedValues(int size, int decimals)
+        : m_size(size), m_decimals(decimals), m_texts(kSlots * static_cast<std::size_t>(size)) {}
+
+    /// The `size` bytes of `value`, or nullptr when it does not fit.
     const char* get(double value) {
         std::uint64_t bits = 0;
         std::memcpy(&bits, &value, sizeof bits);
-        Entry& entry = m_entries[(bits ^ (bits >> 32) ^ (bits >> 52)) % m_entries.size()];
+        const std::size_t slot = (bits ^ (bits >> 32) ^ (bits >> 52)) % kSlots;
+        Entry& entry = m_entries[slot];
+        char* text = m_texts.data() + slot * static_cast<std::size_t>(m_size);
         if (!entry.used || entry.bits != bits) {
-            if (!FormatDbfNumber(value, kValueSize, kValueDecimals, entry.text)) {
+            std::memset(text, ' ', static_cast<std::size_t>(m_size));
+            if (!FormatDbfNumber(value, m_size, m_decimals, text)) {
                 entry.used = false;
                 return nullptr;
             }
             entry.used = true;
             entry.bits = bits;
         }
-        return entry.text;
+        return text;
     }
 
 private:
+    static constexpr std::size_t kSlots = 61;
     struct Entry {
         std::uint64_t bits = 0;
         bool used = false;
-        char text[kValueSize] = {};
     };
-    std::array<Entry, 61> m_entries{};
+    int m_size;
+    int m_decimals;
+    std::array<Entry, kSlots> m_entries{};
+    std::vector<char> m_texts;
 };
+
+bool IsNumberField(const DbfField& field) {
+    return field.type == 'N' || field.type == 'F';
+}
 
 bool SameFile(const struct stat& st, dev_t device, ino_t inode) {
     return st.st_dev == device && st.st_ino == inode;
@@ -332,28 +345,54 @@ void DbfRewrite::checkNewField(std::string_view utf8Name) const {
 }
 
 DbfRewrite::Result DbfRewrite::prepare(std::string_view utf8Name, int sourceField,
-                                       const ValueOf& valueOf) {
+                                       const ValueOf& valueOf, Column column) {
     if (m_prepared || m_temporaryExists || m_fd < 0) {
         throw TableFailure(m_path, "it was already rewritten once");
     }
     if (sourceField < 0 || static_cast<std::size_t>(sourceField) >= m_layout.fields.size()) {
         throw TableFailure(m_path, "it has no field " + std::to_string(sourceField));
     }
-    checkNewField(utf8Name);
+    const bool add = column == Column::kAdd;
+    // Where each record's value goes, and how wide it is.
+    std::size_t valueOffset = m_layout.recordSize;
+    int valueSize = kValueSize;
+    int valueDecimals = kValueDecimals;
+    if (add) {
+        checkNewField(utf8Name);
+    } else {
+        const int target = fieldIndex(utf8Name);
+        if (target < 0 || !IsNumberField(m_layout.fields[static_cast<std::size_t>(target)])) {
+            throw TableFailure(m_path, "it has no number field " + Quoted(std::string(utf8Name)) +
+                                           " to overwrite");
+        }
+        const DbfField& field = m_layout.fields[static_cast<std::size_t>(target)];
+        valueOffset = field.offset;
+        valueSize = field.size;
+        valueDecimals = field.decimals;
+    }
     const std::string name = *encode(utf8Name);
     const DbfField& source = m_layout.fields[static_cast<std::size_t>(sourceField)];
 
     // The new header: the old one with the new descriptor after the others
-    // (whatever followed their terminator stays after it).
+    // (whatever followed their terminator stays after it), or, to overwrite,
+    // the old one with the date of the change.
     std::string header(m_layout.headerSize, '\0');
     ReadAt(m_fd, header.data(), header.size(), 0, m_path);
     const std::size_t oldRecord = m_layout.recordSize;
-    const std::size_t newRecord = oldRecord + kValueSize;
+    const std::size_t newRecord = add ? oldRecord + kValueSize : oldRecord;
     const std::time_t now = std::time(nullptr);
     std::tm date{};
     ::gmtime_r(&now, &date);
-    const std::string newHeader =
-        DbfHeaderWithNumberField(header, m_layout, name, kValueSize, kValueDecimals, date);
+    std::string newHeader;
+    if (add) {
+        newHeader =
+            DbfHeaderWithNumberField(header, m_layout, name, kValueSize, kValueDecimals, date);
+    } else {
+        newHeader = std::move(header);
+        newHeader[1] = static_cast<char>(date.tm_year);
+        newHeader[2] = static_cast<char>(date.tm_mon + 1);
+        newHeader[3] = static_cast<char>(date.tm_mday);
+    }
     if (newHeader.size() > kMaxSize16) {
         throw TableFailure(m_path, "its header would be longer than 65535 bytes");
     }
@@ -392,7 +431,8 @@ DbfRewrite::Result DbfRewrite::prepare(std::string_view utf8Name, int sourceFiel
         const std::size_t chunk = std::max<std::size_t>(1, kBufferBytes / newRecord);
         std::vector<char> input(chunk * oldRecord);
         std::vector<char> output(chunk * newRecord + 1);
-        FormattedValues values;
+        FormattedValues values(valueSize, valueDecimals);
+        const auto valueBytes = static_cast<std::size_t>(valueSize);
         const auto remaining = static_cast<std::int64_t>(m_layout.records);
         auto at = static_cast<off_t>(m_layout.headerSize);
         for (std::int64_t first = 0; first < remaining || first == 0;) {
@@ -404,24 +444,26 @@ DbfRewrite::Result DbfRewrite::prepare(std::string_view utf8Name, int sourceFiel
             char* target = output.data();
             for (std::size_t k = 0; k < count; ++k) {
                 std::memcpy(target, record, oldRecord);
-                char* value = target + oldRecord;
+                char* value = target + valueOffset;
                 if (record[0] == kDeleted) {
                     // What the driver's new field holds until a value is set.
-                    std::memset(value, '*', kValueSize);
+                    if (add) {
+                        std::memset(value, '*', kValueSize);
+                    }
                     ++result.deleted;
                 } else {
                     const std::optional<double> number = valueOf(
                         FieldText(record + source.offset, static_cast<std::size_t>(source.size)));
                     const char* text = number ? values.get(*number) : nullptr;
                     if (!number) {
-                        std::memset(value, '*', kValueSize);
+                        std::memset(value, '*', valueBytes);
                     } else if (!text) {
                         throw TableFailure(
                             m_path, "the value " + std::to_string(*number) + " of record " +
                                         std::to_string(first + static_cast<std::int64_t>(k)) +
                                         " is too wide for its field");
                     } else {
-                        std::memcpy(value, text, kValueSize);
+                        std::memcpy(value, text, valueBytes);
                     }
                 }
                 record += oldRecord;

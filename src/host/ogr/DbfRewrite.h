@@ -48,6 +48,12 @@ namespace vark::ogr {
 /// A symbolic link is followed: its target is replaced, the link stays.
 class DbfRewrite {
 public:
+    /// What prepare() does with the field it is given.
+    enum class Column {
+        kAdd,        ///< a new double field after the others
+        kOverwrite,  ///< the existing number field of that name, written in place
+    };
+
     /// What prepare() wrote.
     struct Result {
         std::int64_t records = 0;  ///< records in the new table
@@ -108,7 +114,14 @@ public:
     /// any failure (including a value too wide for the field, and whatever
     /// valueOf throws), after removing the temporary file; the table is
     /// never written. Call at most once.
-    Result prepare(std::string_view utf8Name, int sourceField, const ValueOf& valueOf);
+    /// With kOverwrite, the field named `utf8Name` must be a number field
+    /// ('N' or 'F') of the table (exact name): the header is kept but for
+    /// the date of the change, every other byte of a record stays, records
+    /// flagged deleted are copied as they are, and each value is written
+    /// with the field's own size and decimals ('*' in every byte for
+    /// nullopt, as the driver writes a null number).
+    Result prepare(std::string_view utf8Name, int sourceField, const ValueOf& valueOf,
+                   Column column = Column::kAdd);
 
     /// Renames the new table over the old one and flushes the folder. Refuses
     /// (Failure, temporary file removed) when prepare() did not succeed or

@@ -230,10 +230,12 @@ public:
     /// a layer whose driver does not hand UTF-8; UTF-8 otherwise.
     host::TextEncoding GetTextEncoding() const override;
     /// A shapefile's table rewritten to a new file with the field and its
-    /// values (DbfRewrite); a GeoPackage's field added and filled in one
-    /// transaction; the column update of other formats.
+    /// values (DbfRewrite; to overwrite, the field's column rewritten in
+    /// place); a GeoPackage's field added (unless overwritten) and filled in
+    /// one transaction; the column update of other formats.
     std::unique_ptr<host::NewFieldPass> OpenNewFieldPass(const host::Field& field,
-                                                         std::int32_t sourceIndex) override;
+                                                         std::int32_t sourceIndex,
+                                                         host::NewFieldMode mode) override;
     /// An exclusive lock (flock) on the data set's main file (a shapefile's
     /// .shp, which no run replaces); none for a data set without a file.
     /// Once held, a temporary table left by a killed run is removed and the

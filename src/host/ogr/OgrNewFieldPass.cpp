@@ -1,7 +1,7 @@
-// A new field added and filled as one change: a shapefile's table rewritten
-// to a new file renamed over the old one, a GeoPackage's column added and
-// filled in one transaction. And the lock that keeps two runs on one layer
-// apart.
+// A new field added (or an existing one overwritten) and filled as one
+// change: a shapefile's table rewritten to a new file renamed over the old
+// one, a GeoPackage's column added and filled in one transaction. And the
+// lock that keeps two runs on one layer apart.
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -35,10 +35,11 @@ bool IsDbf(const std::filesystem::path& path) {
 class ShapefileNewFieldPass : public host::NewFieldPass {
 public:
     ShapefileNewFieldPass(std::shared_ptr<OgrFeatureClass> featureClass, std::string name,
-                          int sourceAttribute, const std::string& dbfPath)
+                          int sourceAttribute, const std::string& dbfPath, host::NewFieldMode mode)
         : m_class(std::move(featureClass)),
           m_name(std::move(name)),
           m_sourceAttribute(sourceAttribute),
+          m_mode(mode),
           m_rewrite(dbfPath, EncodingOf(*m_class)) {}
 
     std::optional<std::string> EncodeText(std::string_view utf8) const override {
@@ -49,7 +50,9 @@ public:
         // A shapefile stores no null text: a blank one reads as "".
         const DbfRewrite::Result result = m_rewrite.prepare(
             m_name, m_sourceAttribute,
-            [&valueOf](std::string_view text) { return valueOf(std::optional(text)); });
+            [&valueOf](std::string_view text) { return valueOf(std::optional(text)); },
+            m_mode == host::NewFieldMode::Overwrite ? DbfRewrite::Column::kOverwrite
+                                                    : DbfRewrite::Column::kAdd);
         return result.records - result.deleted;
     }
 
@@ -72,18 +75,21 @@ private:
     std::shared_ptr<OgrFeatureClass> m_class;
     std::string m_name;
     int m_sourceAttribute;
+    host::NewFieldMode m_mode;
     DbfRewrite m_rewrite;
 };
 
-// A database's column added and filled inside one transaction of the data
-// set, committed by Commit and rolled back when the pass is dropped.
+// A database's column added (unless it is overwritten) and filled inside
+// one transaction of the data set, committed by Commit and rolled back when
+// the pass is dropped.
 class TransactionNewFieldPass : public host::NewFieldPass {
 public:
     TransactionNewFieldPass(std::shared_ptr<OgrFeatureClass> featureClass, host::Field field,
-                            std::string sourceName)
+                            std::string sourceName, host::NewFieldMode mode)
         : m_class(std::move(featureClass)),
           m_field(std::move(field)),
-          m_sourceName(std::move(sourceName)) {}
+          m_sourceName(std::move(sourceName)),
+          m_mode(mode) {}
 
     ~TransactionNewFieldPass() override {
         if (!m_open) {
@@ -122,7 +128,9 @@ public:
         source.setRunTransaction(true);
         m_open = true;
 
-        m_class->AddFieldToClass(m_field);
+        if (m_mode == host::NewFieldMode::Add) {
+            m_class->AddFieldToClass(m_field);
+        }
         auto* db = static_cast<sqlite3*>(source.dataset().GetInternalHandle("SQLITE_HANDLE"));
         if (db == nullptr) {
             throw gdalFailure(what + ": the data set gives no SQLite connection");
@@ -212,6 +220,7 @@ private:
     std::shared_ptr<OgrFeatureClass> m_class;
     host::Field m_field;
     std::string m_sourceName;
+    host::NewFieldMode m_mode;
     bool m_open = false;
 };
 
@@ -253,22 +262,26 @@ std::string OgrFeatureClass::dbfPath() {
 }
 
 std::unique_ptr<host::NewFieldPass> OgrFeatureClass::OpenNewFieldPass(const host::Field& field,
-                                                                      std::int32_t sourceIndex) {
+                                                                      std::int32_t sourceIndex,
+                                                                      host::NewFieldMode mode) {
     const std::string sourceName = GetFields().GetField(sourceIndex).GetFieldName();
     if (m_source->isShapefile() && field.GetFieldType() == host::kFieldDouble) {
         const Column source = column(sourceIndex);
         const std::string dbf = dbfPath();
         if (source.kind == Column::kAttribute && !dbf.empty()) {
-            // The same checks and messages as an added field.
-            newFieldDefinition(field);
+            if (mode == host::NewFieldMode::Add) {
+                // The same checks and messages as an added field.
+                newFieldDefinition(field);
+            }
             return std::make_unique<ShapefileNewFieldPass>(shared_from_this(), field.GetFieldName(),
-                                                           source.index, dbf);
+                                                           source.index, dbf, mode);
         }
     }
     if (m_source->driverName() == "GPKG" && m_source->dataset().TestCapability(ODsCTransactions)) {
-        return std::make_unique<TransactionNewFieldPass>(shared_from_this(), field, sourceName);
+        return std::make_unique<TransactionNewFieldPass>(shared_from_this(), field, sourceName,
+                                                         mode);
     }
-    return FeatureClassBase::OpenNewFieldPass(field, sourceIndex);
+    return FeatureClassBase::OpenNewFieldPass(field, sourceIndex, mode);
 }
 
 std::unique_ptr<host::UpdateLock> OgrFeatureClass::LockForUpdate(std::int32_t waitMilliseconds) {

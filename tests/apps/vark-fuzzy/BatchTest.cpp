@@ -3,6 +3,7 @@
 // of one run.
 
 #include <fstream>
+#include <map>
 
 #include "criterion_file/fzy_io.h"
 #include "dialog/CriterionComputation.h"
@@ -232,25 +233,26 @@ TEST_F(BatchTest, ExitStatuses) {
          "values",
          {shp.string(), "NATURE", "--frob"},
          2,
-         "unknown option: --frob"},
-        {"no field named", "values", {shp.string()}, 2, "takes DATASET FIELD"},
+         "vark-fuzzy: erreur : option inconnue : --frob\nUsage: vark-fuzzy values "},
+        {"no field named", "values", {shp.string()}, 2, "attend DATASET FIELD, et non 1"},
         {"levels", "compute", {shp.string(), "NATURE", "--levels", "4"}, 2, "--levels"},
         {"no arrow",
          "compute",
          {shp.string(), "NATURE", "--grade", "Forêt6"},
          2,
-         "not a graded entry"},
+         "--grade : « Forêt6 » n'est pas une valeur notée"},
         {"grade 7",
          "compute",
          {shp.string(), "NATURE", "--grade", "Forêt->7"},
          2,
-         "not a graded entry"},
+         "n'est pas une valeur notée VALEUR->NIVEAU"},
         {"not UTF-8",
          "compute",
          {shp.string(), "NATURE", "--grade", "For\xEAt->6"},
          2,
-         "not UTF-8"},
-        {"more than 101 entries", "compute", manyGrades, 2, "at most 101"},
+         "n'est pas un texte UTF-8"},
+        {"more than 101 entries", "compute", manyGrades, 2,
+         "au plus 101 valeurs notées, et non 102"},
         {"a grade the scale lacks",
          "compute",
          {shp.string(), "NATURE", "--levels", "3", "--grade", "Forêt->4", "--grade", "Lande->6"},
@@ -260,13 +262,13 @@ TEST_F(BatchTest, ExitStatuses) {
          "compute",
          {shp.string(), "NATURE", "--grades", (m_dir.path() / "none.txt").string()},
          2,
-         "cannot read the grades file"},
-        {"several layers", "fields", {two.string()}, 2, "with --layer: alpha, beta"},
+         "impossible de lire le fichier de notes"},
+        {"several layers", "fields", {two.string()}, 2, "avec --layer : alpha, beta"},
         {"unknown language",
          "fields",
          {shp.string(), "--lang", "xx"},
          2,
-         "no language xx (known: fr, en, es, de)"},
+         "pas de langue xx (connues : fr, en, es, de)"},
         {"exactly 100 values", "values", {exactly.string(), "NATURE"}, 0, ""},
         {"101 values",
          "values",
@@ -348,6 +350,113 @@ TEST_F(BatchTest, ValuesAndGradesInTheLayersEncoding) {
         ASSERT_EQ(compute.status, 0) << compute.err;
         EXPECT_EQ(compute.out, "FZY_NATURE\n" + c.counts + "0\t(valeurs nulles)\n");
         EXPECT_EQ(ReadDoubles(shp, "FZY_NATURE"), c.degrees);
+    }
+}
+
+/// Every file of `folder` with its bytes.
+std::map<std::string, std::string> FolderBytes(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        files[entry.path().filename().string()] = ReadBytes(entry.path());
+    }
+    return files;
+}
+
+// A graded value no feature holds is refused before anything changes,
+// named with the nearest values the field holds, every such value in one
+// message; --allow-unmatched computes all the same. Also when recomputing.
+TEST_F(BatchTest, GradedValuesNoFeatureHoldsAreRefusedAndNothingChanges) {
+    for (const bool shapefile : {true, false}) {
+        SCOPED_TRACE(shapefile ? "shapefile" : "GeoPackage");
+        const fs::path folder = m_dir.path() / (shapefile ? "shp" : "gpkg");
+        fs::create_directory(folder);
+        const fs::path dataset = shapefile ? CopySampleShapefile(folder) : SampleGeoPackage(folder);
+        // The GeoPackage keeps the leading blank of " Forêt"; a dBASE text loses it.
+        const std::string told =
+            std::string(
+                "vark-fuzzy: erreur : Foret : aucune entité n'a cette valeur ; "
+                "vouliez-vous dire forêt") +
+            (shapefile ? " ou Forêt" : ", Forêt ou  Forêt") +
+            " ?\n  Xyz : aucune entité n'a cette valeur.\n"
+            "  Rien n'a été modifié ; --allow-unmatched calcule tout de même.\n";
+        std::vector<std::string> args = {dataset.string(), "NATURE",   "--grade", "Foret->6",
+                                         "--grade",        "Lande->3", "--grade", "Xyz->1"};
+        for (const bool replace : {false, true}) {
+            const auto before = FolderBytes(folder);
+            const BatchRun run = Run("compute", args);
+            EXPECT_EQ(run.status, app::kExitUnmatched);
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err, told);
+            EXPECT_EQ(FolderBytes(folder), before);
+            if (!replace) {
+                ASSERT_EQ(
+                    Run("compute", {dataset.string(), "NATURE", "--grade", "Lande->6"}).status, 0);
+                args.push_back("--replace");
+            }
+        }
+        args.push_back("--allow-unmatched");
+        const BatchRun run = Run("compute", args);
+        EXPECT_EQ(run.out.rfind("FZY_NATURE\n0\tForet->6\n1\tLande->3\n0\tXyz->1\n", 0), 0u)
+            << run.err;
+    }
+}
+
+// --replace recomputes a criterion field, the other fields as they were
+// (the fault tests check the degrees and the record); a field that is
+// missing or not a double field is a usage error, and changes nothing.
+TEST_F(BatchTest, ReplaceRecomputesOnlyACriterionField) {
+    const fs::path dataset = m_dir.path() / "parcelles.shp";
+    WriteNatures(dataset, "ESRI Shapefile", kMixed);
+    for (const char* name : {"FZY_NATURE", "FZY_OTHER"}) {
+        ASSERT_EQ(
+            Run("compute", {dataset.string(), "NATURE", "--name", name, "--grade", "Lande->6"})
+                .status,
+            0);
+    }
+    const auto fields = ReadFieldNames(dataset);
+    const auto other = ReadDoubles(dataset, "FZY_OTHER");
+    ASSERT_EQ(
+        Run("compute", {dataset.string(), "NATURE", "--replace", "--grade", "Forêt->6"}).status, 0);
+    EXPECT_EQ(ReadFieldNames(dataset), fields);
+    EXPECT_EQ(ReadDoubles(dataset, "FZY_OTHER"), other);
+    EXPECT_EQ(ReadDoubles(dataset, "FZY_NATURE")[0], 1.0);
+
+    const auto unchanged = FolderBytes(m_dir.path());
+    const std::pair<std::string, std::string> refusals[] = {
+        {"NATURE",
+         "le champ NATURE de la couche parcelles n'est pas un champ réel double précision : "
+         "--replace ne recalcule qu'un champ de critère.\n"},
+        {"FZY_NATURX",
+         "la couche parcelles n'a pas de champ FZY_NATURX à recalculer. Vouliez-vous dire "
+         "FZY_NATURE ?\n"}};
+    for (const auto& [name, err] : refusals) {
+        const BatchRun refused = Run("compute", {dataset.string(), "NATURE", "--replace", "--name",
+                                                 name, "--grade", "Forêt->6"});
+        EXPECT_EQ(refused.status, app::kExitUsage);
+        EXPECT_EQ(refused.err, "vark-fuzzy: erreur : " + err);
+    }
+    EXPECT_EQ(FolderBytes(m_dir.path()), unchanged);
+}
+
+// A command line that cannot run is told in the language it asks for (or
+// the user's), before the subcommand's usage; the exit status stays 2.
+TEST_F(BatchTest, UsageErrorsSpeakTheInterfaceLanguage) {
+    const std::string usage =
+        "Usage: vark-fuzzy compute DATASET FIELD [--layer NAME] [--levels 3|5|7]\n"
+        "                          [--name NEW] [--grade ENTRY]... [--grades FILE]...\n"
+        "                          [--replace] [--allow-unmatched]\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "vark-fuzzy: erreur : compute attend DATASET FIELD, et non 0 argument(s)\n"},
+        {{"--lang", "en"}, "vark-fuzzy: error: compute takes DATASET FIELD, not 0 argument(s)\n"},
+        {{"a.shp", "F", "--frob", "--lang", "de"},
+         "vark-fuzzy: Fehler: unbekannte Option: --frob\n"},
+        {{"a.shp", "F", "--levels", "4", "--lang", "es"},
+         "vark-fuzzy: error: --levels admite 3, 5 o 7, no 4\n"},
+    };
+    for (const auto& [args, err] : cases) {
+        const BatchRun run = Run("compute", args);
+        EXPECT_EQ(run.status, app::kExitUsage);
+        EXPECT_EQ(run.err, err + usage);
     }
 }
 

@@ -2,18 +2,21 @@
 // (strace's fault injection), then the layer checked with GDAL: the
 // original values and geometries unchanged, the new field absent or
 // complete and right, the criterion file readable, and the next run fine.
-// Also: a clean abort on SIGTERM, a full disk, and two runs at once.
+// Also: a clean abort on SIGTERM, a full disk, and two runs at once; and a
+// criterion field recomputed (--replace) stopped the same way.
 
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
 #include <ogrsf_frmts.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <set>
@@ -62,6 +65,11 @@ Exit Shell(const std::string& command) {
         exit.status = 128 + WTERMSIG(raw);
     }
     return exit;
+}
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool HaveStrace() {
@@ -212,7 +220,8 @@ protected:
 
     std::string Compute(const fs::path& dataset, const std::string& name = "FZY_NATURE") const {
         return Quote(kProgram) + " compute " + Quote(dataset.string()) + " " + m_source +
-               " --grades " + Quote(m_case.grades.string()) + " --name " + name + " --quiet";
+               " --grades " + Quote(m_case.grades.string()) + " --name " + name + " --quiet" +
+               m_extra;
     }
 
     /// How often a whole run makes each of `calls`.
@@ -348,6 +357,7 @@ protected:
     std::string m_source;
     Snapshot m_original;
     std::map<std::string, double> m_grades;
+    std::string m_extra;  ///< more options for every compute run
     static inline int s_serial = 0;
 };
 
@@ -419,6 +429,91 @@ TEST_P(ComputeFault, TwoRunsAtOnceLoseNothing) {
             return;
         }
     }
+}
+
+/// The criterion file's bytes with the date of its last record (just
+/// before its EndMark) zeroed.
+std::string WithoutLastDate(std::string fzy) {
+    if (fzy.size() >= 23 + 10) {
+        std::fill(fzy.end() - 10, fzy.end() - 2, '\0');
+    }
+    return fzy;
+}
+
+/// Recomputing a criterion field (--replace) stopped at every write, flush
+/// and rename: every feature holds its old degree or every one its new one,
+/// the criterion file its old bytes or its new ones, and the next run works
+/// and leaves nothing behind.
+TEST_P(ComputeFault, ReplaceKilledAtEveryWriteFlushAndRenameLeavesTheOldOrTheNew) {
+    // The layer with its criterion field is the pristine one now.
+    const fs::path base = Fresh("base");
+    ASSERT_EQ(Shell(Compute(base)).status, 0);
+    m_case.pristine = base.parent_path();
+    const auto fzyOf = [](const fs::path& dataset) {
+        return dataset.extension() == ".gpkg" ? fs::path(dataset.string() + ".parcels.fzy")
+                                              : fs::path(dataset).replace_extension(".fzy");
+    };
+    const std::string oldFzy = ReadBytes(fzyOf(base));
+    const std::vector<std::string> fields = Take(base, {}, m_source, "").fields;
+    // The same values, other grades.
+    std::map<std::string, double> grades[2] = {m_grades, {}};
+    std::ifstream in(m_case.grades);
+    m_case.grades = m_root / "new-grades.txt";
+    std::ofstream out(m_case.grades);
+    for (std::string line; std::getline(in, line);) {
+        if (line.size() >= 3) {
+            out << line.substr(0, line.size() - 1) << char('6' - (line.back() - '0')) << '\n';
+        }
+    }
+    out.close();
+    grades[1] = m_grades = ReadGrades(m_case.grades);
+    m_extra = " --replace";
+    // In the folder of every stopped run: the record names its folder.
+    const fs::path whole = Fresh("kill");
+    ASSERT_EQ(Shell(Compute(whole)).status, 0);
+    const std::string newFzy = WithoutLastDate(ReadBytes(fzyOf(whole)));
+
+    // 0 old degrees, 1 new ones, 2 neither.
+    const auto degrees = [&](const fs::path& dataset) {
+        const Snapshot now = Take(dataset, {}, m_source, "FZY_NATURE");
+        EXPECT_EQ(now.fields, fields);
+        for (int which : {0, 1}) {
+            if (std::all_of(now.added.begin(), now.added.end(), [&](const auto& added) {
+                    const auto source = m_original.sources.find(added.first);
+                    const auto grade = source == m_original.sources.end()
+                                           ? grades[which].end()
+                                           : grades[which].find(source->second);
+                    const double expected = grade == grades[which].end() ? 0.0 : grade->second;
+                    return added.second && std::fabs(*added.second - expected) < 1e-9;
+                })) {
+                return which;
+            }
+        }
+        return 2;
+    };
+    std::map<int, int> outcomes;
+    for (const auto& [call, count] : CountCalls(kDurableCalls)) {
+        for (int n : Stops(count)) {
+            const std::string when = "replace killed at " + call + " #" + std::to_string(n);
+            const fs::path dataset = Fresh("kill");
+            Shell("strace -f -qq -o /dev/null -e trace=" + call + " -e inject=" + call +
+                  ":signal=KILL:when=" + std::to_string(n) + " " + Compute(dataset));
+            const std::string fzy = ReadBytes(fzyOf(dataset));
+            EXPECT_TRUE(fzy == oldFzy || WithoutLastDate(fzy) == newFzy) << when;
+            const int state = degrees(dataset);
+            EXPECT_NE(state, 2) << when << ": the degrees are neither all old nor all new";
+            ++outcomes[state];
+            const Exit next = Shell(Compute(dataset));
+            ASSERT_EQ(next.status, 0) << when << ": the next run fails\n" << next.out;
+            EXPECT_EQ(degrees(dataset), 1) << when << ", next run";
+            EXPECT_EQ(FilesOf(dataset.parent_path()), FilesOf(m_case.pristine)) << when;
+            if (HasFailure()) {
+                return;
+            }
+        }
+    }
+    EXPECT_GT(outcomes[0], 0);  // stops before the change and after it
+    EXPECT_GT(outcomes[1], 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layers, ComputeFault, ::testing::Values("sample", "shp10k", "gpkg"),

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include "host/ogr/DbfRewrite.h"
 #include "support/Failure.h"
@@ -201,6 +202,68 @@ INSTANTIATE_TEST_SUITE_P(Encodings, DbfRewriteBytes,
                                                         "ISO-8859-1"},
                                            EncodingCase{"Ldid0NoCpg", nullptr, true, ""}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Recomputing: an existing number field of its own width and decimals
+// rewritten in place, the null value included, byte for byte as the driver
+// stores the same values; a field that is not a number field is refused.
+TEST(DbfRewrite, OverwriteWritesAnExistingFieldAsTheDriverDoes) {
+    TempDir dir;
+    const fs::path original = WriteParcels(dir.path() / "original", "UTF-8", kManyRecords);
+    {
+        std::unique_ptr<GDALDataset> ds(GDALDataset::Open(
+            (dir.path() / "original" / "parcels.shp").c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE));
+        ASSERT_TRUE(ds);
+        OGRFieldDefn field("S", OFTReal);
+        field.SetWidth(12);
+        field.SetPrecision(4);
+        ASSERT_EQ(ds->GetLayer(0)->CreateField(&field), OGRERR_NONE);
+    }
+    fs::copy(dir.path() / "original", dir.path() / "gdal");
+    fs::copy(dir.path() / "original", dir.path() / "rewrite");
+    const auto degree = [](std::string_view text) -> std::optional<double> {
+        return text == "x" ? std::nullopt : std::optional(DegreeOf(std::string(text)));
+    };
+
+    const std::string day = TodayUtc();
+    {
+        std::unique_ptr<GDALDataset> ds(GDALDataset::Open(
+            (dir.path() / "gdal" / "parcels.shp").c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE));
+        OGRLayer* layer = ds->GetLayer(0);
+        const int index = layer->GetLayerDefn()->GetFieldIndex("S");
+        for (auto& feature : *layer) {
+            const auto value = degree(feature->GetFieldAsString(0));
+            value ? feature->SetField(index, *value) : feature->SetFieldNull(index);
+            ASSERT_EQ(layer->SetFeature(feature.get()), OGRERR_NONE);
+        }
+    }
+    const fs::path dbf = dir.path() / "rewrite" / "parcels.dbf";
+    {
+        DbfRewrite rewrite(dbf.string());
+        const auto result = rewrite.prepare("S", rewrite.fieldIndex("NATURE"), degree,
+                                            DbfRewrite::Column::kOverwrite);
+        EXPECT_EQ(result.records, kManyRecords);
+        EXPECT_EQ(result.deleted, 1);
+        rewrite.commit();
+    }
+    std::string expected = ReadBytes(dir.path() / "gdal" / "parcels.dbf");
+    const std::string actual = ReadBytes(dbf);
+    ASSERT_EQ(actual.size(), ReadBytes(original).size());
+    ASSERT_EQ(actual.size(), expected.size());
+    if (TodayUtc() != day) {
+        expected.replace(1, 3, actual, 1, 3);
+    }
+    EXPECT_TRUE(actual == expected)
+        << "first difference at byte "
+        << std::mismatch(actual.begin(), actual.end(), expected.begin()).first - actual.begin();
+
+    for (const char* name : {"NATURE", "s"}) {
+        EXPECT_THROW(
+            DbfRewrite(dbf.string()).prepare(name, 0, degree, DbfRewrite::Column::kOverwrite),
+            Failure)
+            << name;
+    }
+    EXPECT_EQ(ReadBytes(dbf), actual);
+}
 
 TEST(DbfRewrite, HandsOverTheTextsGdalReads) {
     TempDir dir;
