@@ -474,8 +474,7 @@ int RunDescribe(const Target& target, const ParsedArgs& args, BatchIo& io, const
         std::string layerName = CriterionFileLayerName(target.layerName);
         // Describing reads: a layer without a criterion file has no
         // description, and gets no empty file for asking.
-        std::error_code error;
-        if (!fs::exists(FzyFilePath(layerPath, layerName), error)) {
+        if (!fzy_io_exists(layerPath, layerName)) {
             io.out << Lines(Text(text::kNoDescription)) << '\n';
             return kExitNoRecord;
         }

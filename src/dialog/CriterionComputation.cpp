@@ -67,6 +67,33 @@ std::string JoinValues(const std::vector<std::string>& values) {
     return out;
 }
 
+/// Has `pass` compute the column itself from the entries, when it can;
+/// fills the counts of `result` then. False when it cannot (nothing done).
+bool PrepareGraded(host::NewFieldPass& pass, const std::vector<GradedEntry>& entries,
+                   const std::vector<double>& degrees, CriterionResult& result) {
+    host::NewFieldPass::GradedColumn graded;
+    std::vector<std::size_t> listEntry;  // the list entry of each graded one
+    graded.entries.reserve(entries.size());
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        if (std::optional<std::string> stored = pass.EncodeText(entries[k].value)) {
+            graded.entries.push_back({std::move(*stored), degrees[k]});
+            listEntry.push_back(k);
+        }
+    }
+    const std::optional<host::NewFieldPass::GradedCounts> counts = pass.PrepareGraded(graded);
+    if (!counts) {
+        return false;
+    }
+    result.featureCount = counts->features;
+    for (std::size_t i = 0; i < listEntry.size() && i < counts->entries.size(); ++i) {
+        result.entryCounts[listEntry[i]] = counts->entries[i];
+    }
+    result.unlistedCount = counts->unlisted;
+    result.emptyCount = counts->empty;
+    result.nullCount = counts->null;
+    return true;
+}
+
 }  // namespace
 
 std::optional<float> MembershipDegree(std::int32_t grade, MembershipScale scale) {
@@ -234,29 +261,33 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     };
     stopIfCancelled();
 
+    // A host that computes the column itself (a database server) is given
+    // the entries whole; the others see every feature through Prepare.
     result.featureCount =
-        pass->Prepare([&](std::optional<std::string_view> text) -> std::optional<double> {
-            if (++result.featureCount % kProgressStep == 0) {
-                stopIfCancelled();
-                if (request.progress) {
-                    request.progress(result.featureCount, total);
-                }
-            }
-            if (!writeDegrees) {
-                return std::nullopt;
-            }
-            if (!text) {
-                ++result.nullCount;
-            } else if (auto it = lookup.find(*text); it != lookup.end()) {
-                ++result.entryCounts[it->second];
-                return degrees[it->second];
-            } else if (text->empty()) {
-                ++result.emptyCount;
-            } else {
-                ++result.unlistedCount;
-            }
-            return 0.0;
-        });
+        PrepareGraded(*pass, entries, degrees, result)
+            ? result.featureCount
+            : pass->Prepare([&](std::optional<std::string_view> text) -> std::optional<double> {
+                  if (++result.featureCount % kProgressStep == 0) {
+                      stopIfCancelled();
+                      if (request.progress) {
+                          request.progress(result.featureCount, total);
+                      }
+                  }
+                  if (!writeDegrees) {
+                      return std::nullopt;
+                  }
+                  if (!text) {
+                      ++result.nullCount;
+                  } else if (auto it = lookup.find(*text); it != lookup.end()) {
+                      ++result.entryCounts[it->second];
+                      return degrees[it->second];
+                  } else if (text->empty()) {
+                      ++result.emptyCount;
+                  } else {
+                      ++result.unlistedCount;
+                  }
+                  return 0.0;
+              });
     if (request.progress) {
         request.progress(result.featureCount, total);
     }
