@@ -7,6 +7,7 @@
 
 #include "Suggestions.h"
 #include "dialog/GradesFile.h"
+#include "host/ogr/OgrApplication.h"
 #include "support/Failure.h"
 
 namespace vark::app {
@@ -71,7 +72,8 @@ std::vector<ogr::DataSourceSpec> ParseDataSources(const std::vector<std::string>
                 throw UsageError("--layer needs a layer name");
             }
             if (layerGiven) {
-                throw UsageError("only one --layer per data set: " + sources.back().path);
+                throw UsageError("only one --layer per data set: " +
+                                 ogr::WithoutPassword(sources.back().path));
             }
             sources.back().layerName = args[++i];
             layerGiven = true;

@@ -50,6 +50,7 @@ CriterionFileRun::CriterionFileRun(std::string workspacePath, std::string layerN
     : m_workspacePath(std::move(workspacePath)), m_layerName(std::move(layerName)) {
     fzy_io_open(m_workspacePath, m_layerName);
     m_fileNumber = FzyState().gFzyFile;
+    m_inWorkspace = FzyState().inWorkspace;
     ValidateCriterionFile(fieldExists, m_layerName, m_workspacePath);
 }
 
@@ -103,6 +104,9 @@ void CriterionFileRun::AddTextCriterion(const std::string& fieldName) {
 void CriterionFileRun::WithdrawTextCriterion(const std::string& fieldName) noexcept {
     try {
         Close();
+        if (m_inWorkspace) {
+            return;
+        }
         std::string workspacePath = m_workspacePath;
         std::string layerName = m_layerName;
         fzy_io_open(workspacePath, layerName);

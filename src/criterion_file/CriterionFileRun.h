@@ -62,7 +62,10 @@ public:
     /// Takes back the records of `fieldName` after the layer's change
     /// failed, so that the file names no field the layer lacks: the file is
     /// opened again and checked with that field counted as absent. Best
-    /// effort: what it cannot remove, the next run's check does. Never throws.
+    /// effort: what it cannot remove, the next run's check does. Nothing
+    /// for a record its workspace keeps: the failed change took it back
+    /// with it, and one whose commit merely went unanswered must stay.
+    /// Never throws.
     void WithdrawTextCriterion(const std::string& fieldName) noexcept;
 
 private:
@@ -77,6 +80,8 @@ private:
     /// The module's number for the file while this run holds it; 0 once
     /// closed.
     int m_fileNumber = 0;
+    /// The record lives in the workspace (FzyFileState::inWorkspace).
+    bool m_inWorkspace = false;
 };
 
 }  // namespace vark

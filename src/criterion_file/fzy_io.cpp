@@ -326,6 +326,7 @@ void OpenStore(std::unique_ptr<host::CriterionStore> store, const std::string& w
     m.state.gFzyFile = m.nextFileNumber++;
     m.state.path = store->Location();
     m.state.readOnly = !reason.empty();
+    m.state.inWorkspace = true;
     m.readOnlyReason = std::move(reason);
     m.state.Kind1Count = 0;
     m.state.Kind2Count = 0;
@@ -408,6 +409,7 @@ std::int16_t fzy_io_close() {
     m.state.gFzyFile = 0;
     m.state.path.clear();
     m.state.readOnly = false;
+    m.state.inWorkspace = false;
     m.readOnlyReason.clear();
     m.store.reset();
     if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) {

@@ -101,6 +101,9 @@ struct FzyFileState {
     /// The file can only be read (a read-only file, or a read-only folder,
     /// where no file can replace it): readers work, writes throw Failure 70.
     bool readOnly = false;
+    /// The file is a record its workspace keeps (host::CriterionStore): its
+    /// changes during a run come and go with the layer's own transaction.
+    bool inWorkspace = false;
 };
 const FzyFileState& FzyState();
 /// Closes the open file, if any, and starts from a fresh state (counts 0,

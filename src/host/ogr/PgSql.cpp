@@ -612,10 +612,20 @@ public:
                 m_connection->begin(what);
             }
             try {
-                m_connection->exec("CREATE TABLE IF NOT EXISTS " + table() +
-                                       " (layer_name text PRIMARY KEY, fzy bytea NOT NULL, "
-                                       "changed timestamptz NOT NULL DEFAULT now())",
-                                   what);
+                if (!exists(what)) {
+                    // Two first records of one schema at once: the second
+                    // creator waits for the first, then finds its table. A
+                    // table already there is not created again: that would
+                    // ask a right on the schema that writing does not need.
+                    m_connection->exec("SELECT pg_advisory_xact_lock(hashtext(" +
+                                           PgLiteral(table(), m_connection->standardStrings()) +
+                                           "))",
+                                       what);
+                    m_connection->exec("CREATE TABLE IF NOT EXISTS " + table() +
+                                           " (layer_name text PRIMARY KEY, fzy bytea NOT NULL, "
+                                           "changed timestamptz NOT NULL DEFAULT now())",
+                                       what);
+                }
                 m_connection->execParams(
                     "INSERT INTO " + table() +
                         " (layer_name, fzy) VALUES ($1, $2) ON CONFLICT (layer_name) DO UPDATE "
