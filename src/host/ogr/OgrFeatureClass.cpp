@@ -300,6 +300,9 @@ std::unique_ptr<OGRFieldDefn> OgrFeatureClass::newFieldDefinition(const host::Fi
 }
 
 std::int64_t OgrFeatureClass::GetFeatureCount() {
+    if (m_source->isPostgres()) {
+        return -1;  // the driver would have the server read the whole table
+    }
     GdalErrorScope scope;
     if (layer()->GetAttrQueryString() != nullptr) {
         return -1;  // a cursor's filter is in force: the count would be of its features
