@@ -441,30 +441,27 @@ std::string AddColumnSql(const PgRelation& relation, std::string_view column) {
 std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
                             std::string_view source, const host::NewFieldPass::GradedColumn& graded,
                             bool standardStrings) {
-    const std::string src = PgIdentifier(source);
     // Byte-wise equality whatever the column's collation.
-    const std::string compared = src + " COLLATE \"C\"";
-    std::string cases;
-    std::string list;
+    const std::string compared = PgIdentifier(source) + " COLLATE \"C\"";
+    std::string degrees;
+    std::string outcomes;
     std::unordered_map<std::string_view, bool> seen;
-    for (const auto& entry : graded.entries) {
+    for (std::size_t k = 0; k < graded.entries.size(); ++k) {
+        const auto& entry = graded.entries[k];
         if (!seen.emplace(entry.text, true).second) {
             continue;  // the first entry of a text wins
         }
-        const std::string literal = PgLiteral(entry.text, standardStrings);
-        cases +=
-            " WHEN " + compared + " = " + literal + " THEN float8 '" + PgDouble(entry.degree) + "'";
-        if (!list.empty()) {
-            list += ", ";
-        }
-        list += literal;
+        const std::string when =
+            " WHEN " + compared + " = " + PgLiteral(entry.text, standardStrings);
+        degrees += when + " THEN float8 '" + PgDouble(entry.degree) + "'";
+        outcomes += when + " THEN " + std::to_string(k);
     }
-    const std::string in = list.empty() ? "false" : "v COLLATE \"C\" IN (" + list + ")";
+    // The outcome of each row is returned as a small number rather than its
+    // text: the server then keeps 4 bytes a row until the grouping.
     return "WITH u AS (UPDATE " + relation.quoted() + " SET " + PgIdentifier(column) + " = CASE" +
-           cases + " ELSE float8 '" + PgDouble(graded.otherwise) + "' END RETURNING " + src +
-           "::text AS v) SELECT CASE WHEN v IS NULL THEN 'n' WHEN " + in +
-           " THEN 'e' WHEN v = '' THEN 'z' ELSE 'o' END AS c, CASE WHEN " + in +
-           " THEN v END AS t, count(*) FROM u GROUP BY 1, 2";
+           degrees + " ELSE float8 '" + PgDouble(graded.otherwise) + "' END RETURNING CASE" +
+           outcomes + " WHEN " + PgIdentifier(source) + " IS NULL THEN -1 WHEN " + compared +
+           " = '' THEN -2 ELSE -3 END AS k) SELECT k, count(*) FROM u GROUP BY k";
 }
 
 namespace {
@@ -523,23 +520,18 @@ public:
                 m_connection->exec(GradedUpdateSql(m_relation, m_column, m_source, graded,
                                                    m_connection->standardStrings()),
                                    what);
-            std::unordered_map<std::string_view, std::size_t> first;
-            for (std::size_t k = 0; k < graded.entries.size(); ++k) {
-                first.emplace(graded.entries[k].text, k);
-            }
             for (int row = 0; row < PQntuples(result.get()); ++row) {
-                const char kind = PQgetvalue(result.get(), row, 0)[0];
-                const std::int64_t n = std::stoll(PQgetvalue(result.get(), row, 2));
+                const long long k = std::stoll(PQgetvalue(result.get(), row, 0));
+                const std::int64_t n = std::stoll(PQgetvalue(result.get(), row, 1));
                 counts.features += n;
-                if (kind == 'n') {
+                if (k == -1) {
                     counts.null += n;
-                } else if (kind == 'z') {
+                } else if (k == -2) {
                     counts.empty += n;
-                } else if (kind == 'o') {
+                } else if (k < 0) {
                     counts.unlisted += n;
-                } else if (auto it = first.find(PQgetvalue(result.get(), row, 1));
-                           it != first.end()) {
-                    counts.entries[it->second] += n;
+                } else if (static_cast<std::size_t>(k) < counts.entries.size()) {
+                    counts.entries[static_cast<std::size_t>(k)] += n;
                 }
             }
             return counts;

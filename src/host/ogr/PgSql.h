@@ -142,9 +142,9 @@ std::string AddColumnSql(const PgRelation& relation, std::string_view column);
 /// One UPDATE filling `column` from the text column `source` by a CASE over
 /// the entries (exact byte-wise comparison, first entry wins, anything else
 /// `otherwise`), in a WITH whose SELECT counts the features per outcome in
-/// the server: rows (class, text, count), class 'e' for a graded text,
-/// 'z' an ungraded empty text, 'n' a null, 'o' any other text. Entries
-/// repeating an earlier text are left out.
+/// the server: rows (k, count), k the index of the entry a row matched, -1
+/// a null, -2 an ungraded empty text, -3 any other text. Entries repeating
+/// an earlier text are left out.
 std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
                             std::string_view source, const host::NewFieldPass::GradedColumn& graded,
                             bool standardStrings);
