@@ -256,14 +256,16 @@ struct Target {
 /// Opens `dataset` in a fresh focus map. Throws UsageError when it holds
 /// several layers and none was named, Failure when it cannot be opened or
 /// the layer is not a polygon layer (the dialog offers polygon layers only).
-Target OpenTarget(const std::string& dataset, const std::optional<std::string>& layerName,
+Target OpenTarget(const std::string& openedAs, const std::optional<std::string>& layerName,
                   BatchIo& io) {
+    // Messages name the data set without its password.
+    const std::string dataset = ogr::WithoutPassword(openedAs);
     Target target;
     target.application = ogr::CreateOgrApplication();
     try {
-        ogr::AddDataSource(*target.application, {dataset, layerName.value_or("")});
+        ogr::AddDataSource(*target.application, {openedAs, layerName.value_or("")});
     } catch (...) {
-        ThrowOpenFailure(CurrentFailure(), dataset, layerName.value_or(""));
+        ThrowOpenFailure(CurrentFailure(), openedAs, layerName.value_or(""));
     }
     auto document = target.application->GetDocument();
     auto map = document ? document->GetFocusMap() : nullptr;
@@ -604,8 +606,7 @@ int RunDescribe(const Target& target, const ParsedArgs& args, BatchIo& io, const
         std::string layerName = CriterionFileLayerName(target.layerName);
         // Describing reads: a layer without a criterion file has no
         // description, and gets no empty file for asking.
-        std::error_code error;
-        if (!fs::exists(FzyFilePath(layerPath, layerName), error)) {
+        if (!fzy_io_exists(layerPath, layerName)) {
             io.out << Lines(Text(text::kNoDescription)) << '\n';
             return kExitNoRecord;
         }
@@ -687,7 +688,7 @@ int Run(std::string_view subcommand, const std::vector<std::string>& argv, Batch
         return Report(io, subcommand, CurrentFailure(), kProgramName, form.procedure);
     }
     if (subcommand == "values" || subcommand == "compute") {
-        RequireTextField(target, args.positionals[1], args.positionals[0]);
+        RequireTextField(target, args.positionals[1], ogr::WithoutPassword(args.positionals[0]));
     }
     if (plan && plan->request.replace) {
         RequireReplacedField(target, plan->request);

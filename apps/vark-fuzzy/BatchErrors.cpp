@@ -128,13 +128,14 @@ void ThrowOpenFailure(const Failure& failure, const std::string& dataset,
                                                 {JoinNames(layers, Said(clitext::kOr, "or"))})
                                          : DidYouMean(near);
             throw PlainError(Said(clitext::kNoSuchLayer, "the data set %1 has no layer %2.",
-                                  {dataset, layerName}) +
+                                  {ogr::WithoutPassword(dataset), layerName}) +
                                  " " + hint,
                              failure);
         }
     }
     throw PlainError(Said(clitext::kCannotOpenDataSet,
-                          "cannot open the data set %1: check its path and its format.", {dataset}),
+                          "cannot open the data set %1: check its path and its format.",
+                          {ogr::WithoutPassword(dataset)}),
                      failure);
 }
 

@@ -10,6 +10,7 @@
 #include "BatchErrors.h"
 #include "Suggestions.h"
 #include "dialog/GradesFile.h"
+#include "host/ogr/OgrApplication.h"
 #include "support/Failure.h"
 
 namespace vark::app {
@@ -74,7 +75,8 @@ std::vector<ogr::DataSourceSpec> ParseDataSources(const std::vector<std::string>
                 throw UsageError("--layer needs a layer name");
             }
             if (layerGiven) {
-                throw UsageError("only one --layer per data set: " + sources.back().path);
+                throw UsageError("only one --layer per data set: " +
+                                 ogr::WithoutPassword(sources.back().path));
             }
             sources.back().layerName = args[++i];
             layerGiven = true;

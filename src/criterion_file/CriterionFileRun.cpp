@@ -76,6 +76,7 @@ CriterionFileRun::CriterionFileRun(std::string workspacePath, std::string layerN
     : m_workspacePath(std::move(workspacePath)), m_layerName(std::move(layerName)) {
     fzy_io_open(m_workspacePath, m_layerName);
     m_fileNumber = FzyState().gFzyFile;
+    m_inWorkspace = FzyState().inWorkspace;
     ValidateCriterionFile(fieldExists, m_layerName, m_workspacePath);
 }
 
@@ -129,6 +130,15 @@ void CriterionFileRun::AddTextCriterion(const std::string& fieldName) {
 void CriterionFileRun::ReplaceTextCriterion(const std::string& fieldName) {
     RequireOpen("fzy_io");
     try {
+        if (m_inWorkspace) {
+            // The workspace's transaction takes the record back with the
+            // layer's change: nothing to restore here.
+            FzyReplaceKind2(fieldName, fieldName, kTextCriterionCode, 0.0, 0.0, 0.0, 0.0,
+                            m_workspacePath, m_layerName);
+            m_fileNumber = 0;
+            fzy_io_close();
+            return;
+        }
         const std::string path = fzy::FollowLinks(FzyState().path);
         std::optional<std::string> before = ReadWholeFile(path);
         FzyReplaceKind2(fieldName, fieldName, kTextCriterionCode, 0.0, 0.0, 0.0, 0.0,
@@ -166,6 +176,9 @@ void CriterionFileRun::RestoreTextCriterion() noexcept {
 void CriterionFileRun::WithdrawTextCriterion(const std::string& fieldName) noexcept {
     try {
         Close();
+        if (m_inWorkspace) {
+            return;
+        }
         std::string workspacePath = m_workspacePath;
         std::string layerName = m_layerName;
         fzy_io_open(workspacePath, layerName);

@@ -77,7 +77,10 @@ public:
     /// Takes back the records of `fieldName` after the layer's change
     /// failed, so that the file names no field the layer lacks: the file is
     /// opened again and checked with that field counted as absent. Best
-    /// effort: what it cannot remove, the next run's check does. Never throws.
+    /// effort: what it cannot remove, the next run's check does. Nothing
+    /// for a record its workspace keeps: the failed change took it back
+    /// with it, and one whose commit merely went unanswered must stay.
+    /// Never throws.
     void WithdrawTextCriterion(const std::string& fieldName) noexcept;
 
 private:
@@ -98,6 +101,8 @@ private:
     std::string m_replacedPath;
     std::optional<std::string> m_bytesBefore;
     std::string m_bytesAfter;
+    /// The record lives in the workspace (FzyFileState::inWorkspace).
+    bool m_inWorkspace = false;
 };
 
 }  // namespace vark

@@ -11,6 +11,7 @@
 
 #include "criterion_file/FzyLayout.h"
 #include "criterion_file/fzy_io.h"
+#include "host/host.h"
 #include "support/Failure.h"
 
 namespace vark::fzy {
@@ -25,6 +26,12 @@ struct FzyModule {
     std::string readOnlyReason;
     int nextFileNumber = 1;
     std::shared_ptr<DescriptionTarget> target;
+    /// The open file when its workspace keeps it (a database server's
+    /// record, host::CriterionStore) rather than a file beside the data;
+    /// with the workspace path and layer name it was opened with.
+    std::unique_ptr<host::CriterionStore> store;
+    std::string storeWorkspace;
+    std::string storeLayer;
 };
 
 /// The one module state, created on first use.

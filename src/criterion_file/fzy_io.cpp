@@ -12,6 +12,7 @@
 #include "criterion_file/AtomicFile.h"
 #include "criterion_file/FzyFormat.h"
 #include "criterion_file/FzyModule.h"
+#include "host/common/WorkspaceRegistry.h"
 #include "support/Cp1252.h"
 #include "support/UiServices.h"
 #include "text_store/clsResourceMDB.h"
@@ -162,22 +163,25 @@ LoadedFile LoadOpenFile() {
     if (!IsOpen()) {
         ThrowNotOpen();
     }
-    if (m.fd < 0) {
+    LoadedFile f;
+    std::optional<std::string> stored;
+    if (m.store) {
+        stored = m.store->Load();
+    } else if (m.fd < 0) {
         m.fd = OpenExisting(m.state.path);
     }
-    LoadedFile f;
-    if (m.fd < 0) {
+    if ((m.store && !stored) || (!m.store && m.fd < 0)) {
         f.bytes = NewHeaderBytes();
         f.layout = ReadFzyLayout(f.bytes);
         return f;
     }
-    const std::size_t size = FileSize(m.fd, m.state.path);
+    const std::size_t size = stored ? stored->size() : FileSize(m.fd, m.state.path);
     if (size > kMaxFileBytes) {
         f.layout.damage =
             "it is " + std::to_string(size) + " bytes long, more than a criterion file can hold";
         return f;
     }
-    f.bytes = ReadAll(m.fd, size, m.state.path);
+    f.bytes = stored ? std::move(*stored) : ReadAll(m.fd, size, m.state.path);
     if (IsEmptyHeader(f.bytes)) {
         // The header it gets with its first record, as the family's tools
         // complete it: the mark and the counts rewritten, the rest kept.
@@ -205,6 +209,10 @@ void RequireWritable() {
 void ReplaceOpenFile(std::string_view bytes) {
     RequireWritable();
     FzyModule& m = Module();
+    if (m.store) {
+        m.store->Replace(bytes);
+        return;
+    }
     ReplaceFileWhole(FollowLinks(m.state.path), bytes);
     // The descriptor still reads the replaced file: the next read opens the
     // new one.
@@ -259,6 +267,7 @@ void ResetFzyState() {
     }
     m.fd = -1;
     m.state = FzyFileState{};
+    m.store.reset();
     m.readOnlyReason.clear();
     m.nextFileNumber = 1;
     m.target = std::make_shared<DescriptionBuffer>();
@@ -296,10 +305,61 @@ std::string FzyFilePath(const std::string& workspacePath, const std::string& lay
                   "fzy_io");
 }
 
+namespace {
+
+/// The store of the layer's criterion file when its workspace keeps it.
+std::unique_ptr<host::CriterionStore> StoreOf(const std::string& workspacePath,
+                                              const std::string& layerName) {
+    if (const auto workspace = host::common::FindWorkspace(workspacePath)) {
+        return workspace->OpenCriterionStore(layerName);
+    }
+    return nullptr;
+}
+
+void OpenStore(std::unique_ptr<host::CriterionStore> store, const std::string& workspacePath,
+               const std::string& layerName) {
+    FzyModule& m = Module();
+    const std::optional<std::string> bytes = store->Load();
+    std::string reason = store->WhyNotWritable();
+    const std::string head = bytes ? bytes->substr(0, kHeaderSize + 1) : std::string();
+    m.fd = -1;
+    m.state.gFzyFile = m.nextFileNumber++;
+    m.state.path = store->Location();
+    m.state.readOnly = !reason.empty();
+    m.state.inWorkspace = true;
+    m.readOnlyReason = std::move(reason);
+    m.state.Kind1Count = 0;
+    m.state.Kind2Count = 0;
+    m.state.DeletedCount = 0;
+    m.store = std::move(store);
+    m.storeWorkspace = workspacePath;
+    m.storeLayer = layerName;
+    m.state.OpenStatus = IsEmptyHeader(head) ? "New" : "Old";
+    if (!IsEmptyHeader(head)) {
+        m.state.Kind1Count = GetInt16(head, kKind1CountOffset);
+        m.state.Kind2Count = GetInt16(head, kKind2CountOffset);
+        m.state.DeletedCount = GetInt16(head, kDeletedCountOffset);
+    }
+}
+
+}  // namespace
+
+bool fzy_io_exists(const std::string& workspacePath, const std::string& layerName) {
+    if (const auto store = StoreOf(workspacePath, layerName)) {
+        return store->Load().has_value();
+    }
+    std::error_code error;
+    return fs::exists(FzyFilePath(workspacePath, layerName), error);
+}
+
 std::int16_t fzy_io_open(std::string& path, std::string& layerName) {
     RemoveShp(layerName);
     fzy_io_close();
     FzyModule& m = Module();
+    if (auto store = StoreOf(path, layerName)) {
+        OpenStore(std::move(store), path, layerName);
+        return 0;
+    }
     const std::string fzyPath = FzyFilePath(path, layerName);
 
     // Opening only reads: a new file is written with its first record.
@@ -349,7 +409,9 @@ std::int16_t fzy_io_close() {
     m.state.gFzyFile = 0;
     m.state.path.clear();
     m.state.readOnly = false;
+    m.state.inWorkspace = false;
     m.readOnlyReason.clear();
+    m.store.reset();
     if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) {
         throw SystemFailure("Cannot close the criterion file", path, errno);
     }
@@ -468,6 +530,9 @@ void FzyCheckAppend(const std::string& fieldName, const std::string& alias,
     const Kind2Record record = MakeKind2(fieldName, alias, 0, 0, 0, 0, 0, workspacePath, layerName);
     const PreparedAppend p = PrepareAppend(record);
     FzyModule& m = Module();
+    if (m.store) {
+        return;  // no file, no folder: the server checks its own room
+    }
     const std::string target = FollowLinks(m.state.path);
     const std::string tmp = TemporaryPathFor(target);
     struct stat st {};

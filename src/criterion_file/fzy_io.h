@@ -13,8 +13,12 @@
 //   <folder>/<database file name>.<layer>.fzy (roads.gpkg, layer "parcelles"
 //   -> roads.gpkg.parcelles.fzy), so layers of two databases of one folder
 //   never share a file;
-// - anything else (a database server's connection string, a path that does
-//   not exist) has no place for the file: Failure 76 before anything is
+// - a workspace that keeps its layers' criterion files itself (a database
+//   server's, found live through host/common/WorkspaceRegistry.h): the same
+//   bytes, read and replaced whole through its host::CriterionStore, in the
+//   transaction of the run that holds the layer's lock;
+// - anything else (a path that does not exist, a server connection no live
+//   workspace has) has no place for the file: Failure 76 before anything is
 //   written.
 //
 // Bytes. The layout is fixed by the family of tools (see FzyLayout.h). Texts
@@ -97,6 +101,9 @@ struct FzyFileState {
     /// The file can only be read (a read-only file, or a read-only folder,
     /// where no file can replace it): readers work, writes throw Failure 70.
     bool readOnly = false;
+    /// The file is a record its workspace keeps (host::CriterionStore): its
+    /// changes during a run come and go with the layer's own transaction.
+    bool inWorkspace = false;
 };
 const FzyFileState& FzyState();
 /// Closes the open file, if any, and starts from a fresh state (counts 0,
@@ -113,6 +120,11 @@ std::string FzyFilePath(const std::string& workspacePath, const std::string& lay
 /// ".shp", exact case (".SHP" stays), removed in one pass from the left as
 /// a text replacement does ("a.s.shphp" gives "a.shp").
 std::string CriterionFileLayerName(std::string layerName);
+
+/// True when the layer has a criterion file (or, for a workspace that
+/// keeps it, a record): reading, never creating. `layerName` without ".shp".
+/// Throws what FzyFilePath and the store throw.
+bool fzy_io_exists(const std::string& workspacePath, const std::string& layerName);
 
 /// Removes every ".shp" from `layerName` (CriterionFileLayerName; the
 /// caller's variable changes), then opens the layer's criterion file; a

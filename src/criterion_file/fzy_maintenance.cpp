@@ -16,6 +16,16 @@ namespace {
 /// Throws Failure 5 unless the layer name and workspace path name the open
 /// file: a compaction writes the file the caller meant, or nothing.
 void RequireNamesOpenFile(const std::string& layerName, const std::string& workspacePath) {
+    if (Module().store) {
+        if (workspacePath != Module().storeWorkspace || layerName != Module().storeLayer) {
+            throw Failure(err::kInvalidProcedureCall,
+                          "Invalid procedure call: layer \"" + layerName + "\" of \"" +
+                              workspacePath + "\" is not the one of the open criterion record " +
+                              Module().state.path,
+                          "fzy_io_compressfzy");
+        }
+        return;
+    }
     const std::string named = FzyFilePath(workspacePath, layerName);
     if (named != Module().state.path) {
         throw Failure(err::kInvalidProcedureCall,

@@ -68,6 +68,32 @@ std::string JoinValues(const std::vector<std::string>& values) {
     return out;
 }
 
+/// Has `pass` compute the column itself from the stored forms of the
+/// entries' values (one per slot, in slot order), when it can; fills
+/// `slotCounts` and the other counts of `result` then. False when it cannot
+/// (nothing done).
+bool PrepareGraded(host::NewFieldPass& pass, const std::vector<std::string>& slotText,
+                   const std::vector<double>& slotDegree, std::vector<std::int64_t>& slotCounts,
+                   CriterionResult& result) {
+    host::NewFieldPass::GradedColumn graded;
+    graded.entries.reserve(slotText.size());
+    for (std::size_t slot = 0; slot < slotText.size(); ++slot) {
+        graded.entries.push_back({slotText[slot], slotDegree[slot]});
+    }
+    const std::optional<host::NewFieldPass::GradedCounts> counts = pass.PrepareGraded(graded);
+    if (!counts) {
+        return false;
+    }
+    result.featureCount = counts->features;
+    for (std::size_t slot = 0; slot < slotCounts.size() && slot < counts->entries.size(); ++slot) {
+        slotCounts[slot] = counts->entries[slot];
+    }
+    result.unlistedCount = counts->unlisted;
+    result.emptyCount = counts->empty;
+    result.nullCount = counts->null;
+    return true;
+}
+
 }  // namespace
 
 std::optional<float> MembershipDegree(std::int32_t grade, MembershipScale scale) {
@@ -237,6 +263,7 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> lookup;
     lookup.reserve(entries.size());
     std::vector<std::size_t> slotEntry;
+    std::vector<std::string> slotText;
     std::vector<double> slotDegree;
     // The slots of the forms of each entry's value (none for a value the
     // layer cannot hold): a feature holds the value when one of them counts.
@@ -249,9 +276,10 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
                                  : host::LayerTextForms(entries[k].value, encoding);
         for (const std::string& form : forms) {
             if (std::optional<std::string> stored = pass->EncodeText(form)) {
-                const auto [it, added] = lookup.emplace(std::move(*stored), slotEntry.size());
+                const auto [it, added] = lookup.emplace(*stored, slotEntry.size());
                 if (added) {
                     slotEntry.push_back(k);
+                    slotText.push_back(std::move(*stored));
                     slotDegree.push_back(degree);
                 }
                 entrySlots[k].push_back(it->second);
@@ -273,29 +301,33 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     };
     stopIfCancelled();
 
+    // A host that computes the column itself (a database server) is given
+    // the entries whole; the others see every feature through Prepare.
     result.featureCount =
-        pass->Prepare([&](std::optional<std::string_view> text) -> std::optional<double> {
-            if (++result.featureCount % kProgressStep == 0) {
-                stopIfCancelled();
-                if (request.progress) {
-                    request.progress(result.featureCount, total);
-                }
-            }
-            if (!writeDegrees) {
-                return std::nullopt;
-            }
-            if (!text) {
-                ++result.nullCount;
-            } else if (auto it = lookup.find(*text); it != lookup.end()) {
-                ++slotCounts[it->second];
-                return slotDegree[it->second];
-            } else if (text->empty()) {
-                ++result.emptyCount;
-            } else {
-                ++result.unlistedCount;
-            }
-            return 0.0;
-        });
+        PrepareGraded(*pass, slotText, slotDegree, slotCounts, result)
+            ? result.featureCount
+            : pass->Prepare([&](std::optional<std::string_view> text) -> std::optional<double> {
+                  if (++result.featureCount % kProgressStep == 0) {
+                      stopIfCancelled();
+                      if (request.progress) {
+                          request.progress(result.featureCount, total);
+                      }
+                  }
+                  if (!writeDegrees) {
+                      return std::nullopt;
+                  }
+                  if (!text) {
+                      ++result.nullCount;
+                  } else if (auto it = lookup.find(*text); it != lookup.end()) {
+                      ++slotCounts[it->second];
+                      return slotDegree[it->second];
+                  } else if (text->empty()) {
+                      ++result.emptyCount;
+                  } else {
+                      ++result.unlistedCount;
+                  }
+                  return 0.0;
+              });
     if (request.progress) {
         request.progress(result.featureCount, total);
     }

@@ -273,16 +273,47 @@ public:
 
 class FeatureClass;
 
+/// Where a workspace that has no folder keeps the criterion file of one of
+/// its layers: the file's bytes, whole, as one record of the workspace
+/// itself (a table of a database server). The criterion file module reads
+/// and replaces the bytes; their layout is its business. Reads and changes
+/// happen in the transaction of the run that holds the layer's update lock,
+/// when one does, so that a record and the layer's change come together.
+class CriterionStore {
+public:
+    virtual ~CriterionStore() = default;
+    /// The stored bytes; nullopt when the layer has no record yet. Throws
+    /// Failure.
+    virtual std::optional<std::string> Load() = 0;
+    /// Replaces the stored bytes, whole (creating the record, and what holds
+    /// it, when absent). Throws Failure; nothing is changed then.
+    virtual void Replace(std::string_view bytes) = 0;
+    /// Why Replace would be refused ("" when it would not): a role without
+    /// the rights to write the record, for one. Throws nothing.
+    virtual std::string WhyNotWritable() = 0;
+    /// Where the record lies, for messages (never a password).
+    virtual std::string Location() const = 0;
+};
+
 class Workspace {
 public:
     virtual ~Workspace() = default;
     /// Folder of a file-system workspace, the database file of a local
-    /// database, or the connection string of a remote one.
+    /// database, or the connection string of a remote one (without its
+    /// password).
     virtual std::string GetWorkspacePath() const = 0;
     virtual std::int32_t GetWorkspaceType() const = 0;
     /// Opens a feature class of this workspace by name (a shapefile's name
     /// without extension). Throws Failure when there is none.
     virtual std::shared_ptr<FeatureClass> OpenFeatureClass(const std::string& name) = 0;
+    /// The store of the criterion file of layer `layerName` (".shp"
+    /// removed) when the workspace keeps it itself; nullptr when the file
+    /// lies beside the data (folders and database files). Throws Failure
+    /// when the workspace should keep it but cannot (no such layer).
+    virtual std::unique_ptr<CriterionStore> OpenCriterionStore(const std::string& layerName) {
+        (void)layerName;
+        return nullptr;
+    }
 };
 
 /// The fields a pass over an update cursor reads and the fields it
@@ -334,6 +365,41 @@ public:
     /// the class. Returns the features written. Throws Failure, and what
     /// `valueOf` throws. Call once.
     virtual std::int64_t Prepare(const ValueOf& valueOf) = 0;
+
+    /// The new field as graded text values give it: a feature whose source
+    /// text equals an entry's text exactly (bytes as EncodeText gives them;
+    /// the first such entry in list order) gets the entry's degree; any
+    /// other, a null included, gets `otherwise`.
+    struct GradedColumn {
+        struct Entry {
+            std::string text;
+            double degree = 0;
+        };
+        std::vector<Entry> entries;
+        double otherwise = 0;
+    };
+    /// Features per outcome of a graded pass.
+    struct GradedCounts {
+        std::int64_t features = 0;
+        /// Per entry of the column, in its order (0 for one shadowed by an
+        /// earlier entry of the same text).
+        std::vector<std::int64_t> entries;
+        /// Features given `otherwise`: a text no entry has, an empty
+        /// text, a null.
+        std::int64_t unlisted = 0;
+        std::int64_t empty = 0;
+        std::int64_t null = 0;
+    };
+    /// Prepare for a graded column, where the host computes the values
+    /// itself without handing each feature to the caller (a database server
+    /// running one statement). With no entries the new field is left as the
+    /// host initialises it. nullopt when the host cannot: then nothing was
+    /// done and the caller calls Prepare. Call once, instead of Prepare.
+    /// Throws Failure.
+    virtual std::optional<GradedCounts> PrepareGraded(const GradedColumn& column) {
+        (void)column;
+        return std::nullopt;
+    }
     /// Makes the field part of the class. Throws Failure; after Prepare only.
     virtual void Commit() = 0;
 };

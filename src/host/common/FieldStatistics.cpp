@@ -158,15 +158,15 @@ void FieldStatistics::number(double value) {
 }
 
 template <typename Index, typename Key>
-void FieldStatistics::countValue(Index& index, const Key& key, Value value) {
+void FieldStatistics::countValue(Index& index, const Key& key, Value value, std::int64_t features) {
     const auto found = index.find(key);
     if (found != index.end()) {
-        ++m_counts[found->second];
+        m_counts[found->second] += features;
         return;
     }
     index.emplace(Key(key), m_values.size());
     m_values.push_back(std::move(value));
-    m_counts.push_back(1);
+    m_counts.push_back(features);
     added();
 }
 
@@ -181,7 +181,7 @@ void FieldStatistics::addValue(const ScannedValue& value) {
         case ScannedValue::Kind::kInteger:
             number(static_cast<double>(value.integer));
             if (m_wantValues && !m_overLimit) {
-                countValue(m_integers, value.integer, Value(value.integer));
+                countValue(m_integers, value.integer, Value(value.integer), value.features);
             }
             return;
         case ScannedValue::Kind::kReal:
@@ -191,26 +191,27 @@ void FieldStatistics::addValue(const ScannedValue& value) {
             }
             if (std::isnan(value.real)) {
                 if (std::exchange(m_sawNan, true)) {
-                    ++m_counts[m_nanIndex];
+                    m_counts[m_nanIndex] += value.features;
                 } else {
                     m_nanIndex = m_values.size();
                     m_values.emplace_back(value.real);
-                    m_counts.push_back(1);
+                    m_counts.push_back(value.features);
                     added();
                 }
                 return;
             }
-            countValue(m_reals, value.real, Value(value.real));
+            countValue(m_reals, value.real, Value(value.real), value.features);
             return;
         case ScannedValue::Kind::kText:
             if (!m_wantValues || m_overLimit) {
                 return;
             }
             if (const auto found = m_texts.find(value.text); found != m_texts.end()) {
-                ++m_counts[found->second];  // the common case: no allocation
+                m_counts[found->second] += value.features;  // the common case: no allocation
                 return;
             }
-            countValue(m_texts, std::string(value.text), Value(std::string(value.text)));
+            countValue(m_texts, std::string(value.text), Value(std::string(value.text)),
+                       value.features);
             return;
     }
 }
@@ -222,7 +223,7 @@ void FieldStatistics::run(bool toTheEnd) {
     }
     ScannedValue value;
     while (m_scan->next(value)) {
-        ++m_done;
+        m_done += value.features;
         if (m_progress && m_done % kProgressInterval == 0) {
             m_progress(m_done, m_total);
         }

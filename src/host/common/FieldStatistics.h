@@ -27,6 +27,9 @@ struct ScannedValue {
     std::int64_t integer = 0;
     double real = 0;
     std::string_view text;
+    /// Features holding the value: 1 for a scan feature by feature, more
+    /// for a scan that reads values already grouped (a database's query).
+    std::int64_t features = 1;
 };
 
 /// One pass reading one field over the features of a cursor.
@@ -108,7 +111,7 @@ private:
     /// Counts one more feature for the value `found` in `index` (an entry of
     /// m_texts, m_integers or m_reals), or adds `value` as a new one.
     template <typename Index, typename Key>
-    void countValue(Index& index, const Key& key, Value value);
+    void countValue(Index& index, const Key& key, Value value, std::int64_t features);
     void added();
 
     std::string m_field;

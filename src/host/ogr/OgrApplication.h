@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/host.h"
@@ -63,6 +64,12 @@ std::shared_ptr<host::Application> CreateOgrApplication();
 /// Opens `request` and appends its layer(s) to the focus map of `app` (which
 /// must come from CreateOgrApplication). Throws Failure when GDAL cannot open it.
 void AddDataSource(host::Application& app, const DataSourceSpec& request);
+
+/// `text` without any password it holds: a connection string's
+/// `password=...` keyword (quoted or not) and a URI's password. Every text
+/// that may quote a data source (a message, a log line, a record) goes
+/// through it.
+std::string WithoutPassword(std::string_view text);
 
 /// Sets the state GetEditState of the application's editor reports (for a
 /// host that edits the data while the component runs, and for tests).

@@ -67,6 +67,8 @@ struct FeatureDeleter {
 using FeaturePtr = std::unique_ptr<OGRFeature, FeatureDeleter>;
 
 class SourceCache;
+class PgConnection;
+struct PgRelation;
 
 /// One opened GDAL vector data set.
 class OgrSource : public std::enable_shared_from_this<OgrSource> {
@@ -80,8 +82,13 @@ public:
     /// Throws Failure when a reopening failed (reopen).
     GDALDataset& dataset();
     /// The path or connection string the data set was opened with (file
-    /// paths made absolute).
-    const std::string& path() const { return m_path; }
+    /// paths made absolute), without a password: for messages and records.
+    const std::string& path() const { return m_safePath; }
+    /// A data set of a PostgreSQL server (GDAL's "PostgreSQL" driver).
+    bool isPostgres() const { return m_driver == "PostgreSQL"; }
+    /// This program's own connection to the server of a PostgreSQL data set
+    /// (see PgSql.h), made at first use; nullptr for other data sets.
+    std::shared_ptr<PgConnection> postgres();
     const std::string& driverName() const { return m_driver; }
     bool isShapefile() const { return m_isShapefile; }
     bool readOnly() const { return m_readOnly; }
@@ -124,7 +131,9 @@ private:
     };
     GDALDataset* m_dataset;
     std::string m_path;
+    std::string m_safePath;
     std::string m_driver;
+    std::shared_ptr<PgConnection> m_pg;
     bool m_isShapefile;
     bool m_readOnly;
     std::string m_readOnlyReason;
@@ -187,6 +196,9 @@ public:
     std::int32_t GetWorkspaceType() const override { return m_source->workspaceType(); }
     /// The layer of that name in the data set.
     std::shared_ptr<host::FeatureClass> OpenFeatureClass(const std::string& name) override;
+    /// A PostgreSQL data set keeps the criterion records in the layer's
+    /// schema (PgSql.h); nullptr for the others.
+    std::unique_ptr<host::CriterionStore> OpenCriterionStore(const std::string& layerName) override;
 
 private:
     std::shared_ptr<OgrSource> m_source;
@@ -259,6 +271,19 @@ public:
     /// "layer <name> of <path>", for messages.
     std::string describe() const;
     std::string fieldName(std::int32_t index) const;
+    /// The server's table of a PostgreSQL layer (looked up once).
+    const PgRelation& relation();
+    /// The new field of a PostgreSQL layer, computed in the server
+    /// (PgNewFieldPass.cpp).
+    std::unique_ptr<host::NewFieldPass> openPostgresPass(const host::Field& field,
+                                                         std::int32_t sourceIndex,
+                                                         host::NewFieldMode mode);
+    /// Adds `defn` to a PostgreSQL layer's table under its exact name (the
+    /// driver would fold it to lower case), then opens the data set again.
+    void addPostgresField(const OGRFieldDefn& defn);
+    /// The run's lock of a PostgreSQL layer: a transaction holding LOCK
+    /// TABLE, then the data set opened again to show the table as it is.
+    std::unique_ptr<host::UpdateLock> lockPostgres(std::int32_t waitMilliseconds);
 
     /// Throws Failure naming `action` when the data set is open read-only.
     void ensureWritable(const std::string& action) const;
@@ -273,6 +298,10 @@ private:
     std::string m_layerName;
     mutable OGRLayer* m_layer;
     mutable std::uint64_t m_generation;
+    /// The workspace of a data set whose criterion records it keeps itself,
+    /// kept alive (and findable by its path) while the class lives.
+    std::shared_ptr<host::Workspace> m_workspace;
+    std::shared_ptr<PgRelation> m_relation;
 };
 
 /// The host type code of an OGR field definition.

@@ -2,6 +2,7 @@
 
 #include "host/common/ColumnMask.h"
 #include "host/common/TextCompare.h"
+#include "host/common/WorkspaceRegistry.h"
 #include "host/ogr/OgrData.h"
 
 namespace vark::ogr {
@@ -48,7 +49,14 @@ OgrFeatureClass::OgrFeatureClass(std::shared_ptr<OgrSource> source, OGRLayer* la
     : m_source(std::move(source)),
       m_layerName(layer->GetName()),
       m_layer(layer),
-      m_generation(m_source->generation()) {}
+      m_generation(m_source->generation()) {
+    if (m_source->isPostgres()) {
+        // The criterion records of the server's layers are found through
+        // their workspace's path (host/common/WorkspaceRegistry.h).
+        m_workspace = std::make_shared<OgrDatasetWorkspace>(m_source);
+        host::common::RegisterWorkspace(m_workspace);
+    }
+}
 
 OGRLayer* OgrFeatureClass::layer() const {
     if (m_generation != m_source->generation()) {
@@ -95,6 +103,9 @@ std::int32_t OgrFeatureClass::GetShapeType() const {
 }
 
 std::shared_ptr<host::Workspace> OgrFeatureClass::GetWorkspace() {
+    if (m_workspace) {
+        return m_workspace;
+    }
     if (m_source->workspaceType() == host::kWorkspaceFileSystem) {
         return std::make_shared<OgrFolderWorkspace>(m_source->workspacePath(), m_source->cache());
     }
@@ -205,6 +216,10 @@ void OgrFeatureClass::AddFieldToClass(const host::Field& field) {
     // progress over this layer is over.
     m_source->claim(layer());
     m_source->schemaChanged(layer());
+    if (m_source->isPostgres()) {
+        addPostgresField(*defn);
+        return;
+    }
 
     GdalErrorScope scope;
     if (layer()->CreateField(defn.get(), FALSE) != OGRERR_NONE) {
@@ -285,6 +300,9 @@ std::unique_ptr<OGRFieldDefn> OgrFeatureClass::newFieldDefinition(const host::Fi
 }
 
 std::int64_t OgrFeatureClass::GetFeatureCount() {
+    if (m_source->isPostgres()) {
+        return -1;  // the driver would have the server read the whole table
+    }
     GdalErrorScope scope;
     if (layer()->GetAttrQueryString() != nullptr) {
         return -1;  // a cursor's filter is in force: the count would be of its features

@@ -264,6 +264,9 @@ std::string OgrFeatureClass::dbfPath() {
 std::unique_ptr<host::NewFieldPass> OgrFeatureClass::OpenNewFieldPass(const host::Field& field,
                                                                       std::int32_t sourceIndex,
                                                                       host::NewFieldMode mode) {
+    if (m_source->isPostgres()) {
+        return openPostgresPass(field, sourceIndex, mode);
+    }
     const std::string sourceName = GetFields().GetField(sourceIndex).GetFieldName();
     if (m_source->isShapefile() && field.GetFieldType() == host::kFieldDouble) {
         const Column source = column(sourceIndex);
@@ -285,6 +288,9 @@ std::unique_ptr<host::NewFieldPass> OgrFeatureClass::OpenNewFieldPass(const host
 }
 
 std::unique_ptr<host::UpdateLock> OgrFeatureClass::LockForUpdate(std::int32_t waitMilliseconds) {
+    if (m_source->isPostgres()) {
+        return lockPostgres(waitMilliseconds);
+    }
     std::error_code error;
     const std::filesystem::path file(m_source->path());
     if (!std::filesystem::is_regular_file(file, error)) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "host/ogr/OgrData.h"
+#include "host/ogr/PgSql.h"
 
 namespace vark::ogr {
 
@@ -31,10 +32,11 @@ void CPL_STDCALL GdalErrorScope::handler(CPLErr level, CPLErrorNum, const char* 
     if (!self || !message) {
         return;
     }
+    // A driver may quote its connection string: no password goes further.
     if (level == CE_Failure || level == CE_Fatal) {
-        self->m_failure = message;
+        self->m_failure = WithoutPassword(message);
     } else if (level == CE_Warning) {
-        self->m_warning = message;
+        self->m_warning = WithoutPassword(message);
     }
 }
 
@@ -89,6 +91,7 @@ OgrSource::OgrSource(GDALDataset* dataset, std::string path, bool readOnly,
                      std::string readOnlyReason, std::shared_ptr<SourceCache> cache)
     : m_dataset(dataset),
       m_path(std::move(path)),
+      m_safePath(isFileSystemPath(m_path) ? m_path : WithoutPassword(m_path)),
       m_driver(dataset->GetDriverName() ? dataset->GetDriverName() : ""),
       m_isShapefile(m_driver == "ESRI Shapefile"),
       m_readOnly(readOnly),
@@ -116,14 +119,24 @@ OgrSource::~OgrSource() {
 
 GDALDataset& OgrSource::dataset() {
     if (!m_dataset) {
-        throw gdalFailure("The data source " + m_path + " could not be opened again");
+        throw gdalFailure("The data source " + m_safePath + " could not be opened again");
     }
     return *m_dataset;
 }
 
+std::shared_ptr<PgConnection> OgrSource::postgres() {
+    if (!isPostgres()) {
+        return nullptr;
+    }
+    if (!m_pg) {
+        m_pg = std::make_shared<PgConnection>(m_path);
+    }
+    return m_pg;
+}
+
 std::string OgrSource::workspacePath() const {
     if (m_workspaceType != host::kWorkspaceFileSystem) {
-        return m_path;
+        return m_safePath;
     }
     std::error_code ec;
     if (fs::is_directory(fs::path(m_path), ec)) {
@@ -225,7 +238,7 @@ std::shared_ptr<OgrSource> SourceCache::open(const std::string& rawPath) {
     }
 
     if (!dataset) {
-        throw gdalFailure("Cannot open the data source " + path,
+        throw gdalFailure("Cannot open the data source " + WithoutPassword(path),
                           readFailure.empty() ? reason : readFailure);
     }
     if (readOnly && reason.empty()) {
@@ -253,7 +266,7 @@ void OgrSource::reopen() {
     std::string readFailure;
     m_dataset = openDataset(m_path, readOnly, reason, readFailure);
     if (!m_dataset) {
-        throw gdalFailure("Cannot open the data source " + m_path + " again",
+        throw gdalFailure("Cannot open the data source " + m_safePath + " again",
                           readFailure.empty() ? reason : readFailure);
     }
     m_inTransaction = false;

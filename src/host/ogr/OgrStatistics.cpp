@@ -4,6 +4,7 @@
 
 #include "host/common/FieldStatistics.h"
 #include "host/ogr/OgrData.h"
+#include "host/ogr/PgSql.h"
 
 namespace vark::ogr {
 
@@ -124,6 +125,40 @@ private:
     std::int64_t m_expected = -1;
 };
 
+/// The values of a text field of a PostgreSQL layer, grouped by the server
+/// in one query that stops past the limit: one value per distinct text,
+/// with the features holding it.
+class PgTextScan : public FieldScan {
+public:
+    PgTextScan(OgrFeatureClass& featureClass, const std::string& field, std::int32_t limit) {
+        PgConnection& connection = *featureClass.source().postgres();
+        try {
+            m_values = DistinctTexts(connection, featureClass.relation(), field, limit);
+        } catch (const PgFailure& failure) {
+            throw gdalFailure("Statistics: " + failure.description());
+        }
+    }
+    std::int32_t fieldType() const override { return host::kFieldText; }
+    std::int64_t expectedCount() override { return -1; }
+    bool next(ScannedValue& value) override {
+        if (m_next >= m_values.size()) {
+            return false;
+        }
+        const auto& [text, features] = m_values[m_next++];
+        value = ScannedValue{};
+        value.features = features;
+        if (text) {
+            value.kind = ScannedValue::Kind::kText;
+            value.text = *text;
+        }
+        return true;
+    }
+
+private:
+    std::vector<std::pair<std::optional<std::string>, std::int64_t>> m_values;
+    std::size_t m_next = 0;
+};
+
 class OgrStatistics : public host::common::FieldStatistics {
 protected:
     std::unique_ptr<FieldScan> openScan(const std::shared_ptr<host::Cursor>& cursor,
@@ -131,6 +166,15 @@ protected:
         auto* native = dynamic_cast<NativeCursor*>(cursor.get());
         if (!native) {
             throw gdalFailure("Statistics: the cursor does not come from the GDAL host");
+        }
+        FeatureReader& reader = native->reader();
+        OgrFeatureClass& featureClass = reader.featureClass();
+        if (featureClass.source().isPostgres() && reader.where().empty() && !reader.started()) {
+            const std::int32_t index = featureClass.GetFields().FindFieldIndex(field);
+            if (index >= 0 && featureClass.fieldType(index) == host::kFieldText &&
+                featureClass.column(index).kind == Column::kAttribute) {
+                return std::make_unique<PgTextScan>(featureClass, field, limit());
+            }
         }
         return std::make_unique<OgrFieldScan>(cursor, native->reader(), field);
     }

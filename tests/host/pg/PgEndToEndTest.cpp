@@ -1,0 +1,229 @@
+// The program against a real PostgreSQL + PostGIS server: the field
+// computed in the server, the criterion record in the layer's schema read
+// back by describe, and the refusals that leave table and record as they
+// were.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "PgTestServer.h"
+
+namespace vark::testing {
+namespace {
+
+constexpr const char* kLayer = "Cadastre.Parcelles";
+
+class PgEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveTestServer()) {
+            GTEST_SKIP() << "no test server (run under pg_virtualenv)";
+        }
+        m_session.exec("CREATE EXTENSION IF NOT EXISTS postgis");
+        m_session.exec("DROP SCHEMA IF EXISTS \"Cadastre\" CASCADE");
+        m_session.exec("CREATE SCHEMA \"Cadastre\"");
+        m_session.exec(
+            "CREATE TABLE \"Cadastre\".\"Parcelles\" (fid serial PRIMARY KEY, "
+            "geom geometry(Polygon, 2154), \"NATURE\" text)");
+        m_session.exec(
+            "INSERT INTO \"Cadastre\".\"Parcelles\" (geom, \"NATURE\") SELECT "
+            "ST_GeomFromText('POLYGON((0 0,1 0,1 1,0 1,0 0))', 2154), v FROM unnest(ARRAY["
+            "'Forêt', 'forêt', ' Forêt', NULL, '', 'l''eau', 'back\\slash', 'Prairie', "
+            "'Forêt']) WITH ORDINALITY AS u(v, n) ORDER BY n");
+    }
+
+    std::vector<std::string> compute(const std::string& name,
+                                     const std::vector<std::string>& grades,
+                                     ProgramRun* run = nullptr,
+                                     const std::string& connection = GdalConnection(),
+                                     const std::string& layer = kLayer) {
+        std::vector<std::string> args = {"compute", connection, "NATURE", "--layer",
+                                         layer,     "--name",   name};
+        for (const auto& g : grades) {
+            args.push_back("--grade");
+            args.push_back(g);
+        }
+        const ProgramRun result = RunVarkFuzzy(args);
+        if (run != nullptr) {
+            *run = result;
+        } else {
+            EXPECT_EQ(result.exitCode, 0) << result.err;
+        }
+        if (result.exitCode != 0) {
+            return {};
+        }
+        return m_session.column("SELECT coalesce(\"" + name +
+                                "\"::text, 'null') FROM \"Cadastre\".\"Parcelles\" ORDER BY fid");
+    }
+
+    ProgramRun describe(const std::string& field) {
+        return RunVarkFuzzy({"describe", GdalConnection(), field, "--layer", kLayer});
+    }
+
+    std::string hash() { return TableHash(m_session, "Cadastre", "Parcelles"); }
+
+    TestSession m_session;
+};
+
+TEST_F(PgEndToEnd, DegreesOfEveryRowCountsAndTheRecordReadBack) {
+    ProgramRun run;
+    const auto degrees =
+        compute("FZY_Nature", {"Forêt->1", "l'eau->4", "back\\slash->6", "->6", "Forêt->3"}, &run);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    // Exact bytes: case, a leading blank and a null do not match; the first
+    // entry of a value wins; single-precision degrees widened.
+    EXPECT_EQ(degrees,
+              (std::vector<std::string>{"0.17000000178813934", "0", "0", "0", "1",
+                                        "0.6700000166893005", "1", "0", "0.17000000178813934"}));
+    // Per entry, then the unlisted, empty and null texts left at 0.
+    EXPECT_EQ(run.out.substr(0, run.out.find("\n3\t(")),
+              "FZY_Nature\n2\tForêt->1\n1\tl'eau->4\n1\tback\\slash->6\n1\t->6\n0\tForêt->3")
+        << run.out;
+    EXPECT_NE(run.out.find(")\n0\t("), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(")\n1\t("), std::string::npos) << run.out;
+    // The name as typed, not folded; a double precision column.
+    EXPECT_EQ(m_session.exec("SELECT format_type(atttypid, atttypmod) FROM pg_attribute WHERE "
+                             "attrelid = '\"Cadastre\".\"Parcelles\"'::regclass AND attname = "
+                             "'FZY_Nature'"),
+              "double precision");
+
+    // The record: the criterion file's bytes, one kind-2 record, the
+    // connection without its password.
+    const std::string record =
+        "(SELECT fzy FROM \"Cadastre\".vark_criteria WHERE layer_name = "
+        "'Parcelles')";
+    EXPECT_EQ(m_session.exec("SELECT get_byte(" + record + ", 0) || ',' || get_byte(" + record +
+                             ", 4) || ',' || get_byte(" + record + ", 25)"),
+              "1,1,2");
+    EXPECT_EQ(m_session.exec("SELECT position(convert_to('" + GdalConnectionWithoutPassword() +
+                             "', 'LATIN1') in " + record + ") > 0"),
+              "t");
+    EXPECT_EQ(m_session.exec("SELECT position(convert_to('" + ServerPassword() +
+                             "', 'LATIN1') in " + record + ")"),
+              "0");
+
+    const ProgramRun described = describe("FZY_Nature");
+    EXPECT_EQ(described.exitCode, 0) << described.err;
+    EXPECT_NE(described.out.find("FZY_Nature"), std::string::npos) << described.out;
+    EXPECT_NE(described.out.find(GdalConnectionWithoutPassword()), std::string::npos)
+        << described.out;
+
+    // A second criterion appends; a dropped field's record goes at the next run.
+    compute("FZY_Second", {"Prairie->6"});
+    EXPECT_EQ(describe("FZY_Nature").exitCode, 0);
+    m_session.exec("ALTER TABLE \"Cadastre\".\"Parcelles\" DROP COLUMN \"FZY_Nature\"");
+    compute("FZY_Third", {"Prairie->3"});
+    EXPECT_EQ(describe("FZY_Nature").exitCode, 5);
+    EXPECT_EQ(describe("FZY_Second").exitCode, 0);
+    EXPECT_EQ(describe("FZY_Third").exitCode, 0);
+    EXPECT_EQ(m_session.exec("SELECT get_byte(" + record + ", 4)"), "2");
+}
+
+TEST_F(PgEndToEnd, DistinctValuesComeFromTheServerUpToAHundred) {
+    const ProgramRun values =
+        RunVarkFuzzy({"values", GdalConnection(), "NATURE", "--layer", kLayer, "--quiet"});
+    ASSERT_EQ(values.exitCode, 0) << values.err;
+    for (const char* v : {"Forêt\n", "forêt\n", " Forêt\n", "l'eau\n", "back\\slash\n"}) {
+        EXPECT_NE(values.out.find(v), std::string::npos) << v << " in " << values.out;
+    }
+    m_session.exec(
+        "INSERT INTO \"Cadastre\".\"Parcelles\" (\"NATURE\") SELECT 'v' || i FROM "
+        "generate_series(1, 100) i");
+    EXPECT_EQ(
+        RunVarkFuzzy({"values", GdalConnection(), "NATURE", "--layer", kLayer, "--quiet"}).exitCode,
+        3);
+}
+
+TEST_F(PgEndToEnd, RefusalsLeaveTableAndRecordAsTheyWere) {
+    compute("FZY_Before", {"Forêt->6"});
+    const std::string before = hash();
+
+    // A role that may read the table but not change it.
+    m_session.exec("DROP ROLE IF EXISTS reader");
+    m_session.exec("CREATE ROLE reader LOGIN PASSWORD 'reader-secret-7'");
+    m_session.exec("GRANT USAGE ON SCHEMA \"Cadastre\" TO reader");
+    m_session.exec("GRANT SELECT ON ALL TABLES IN SCHEMA \"Cadastre\" TO reader");
+    ProgramRun run;
+    compute("FZY_Reader", {"Forêt->6"}, &run, GdalConnection("reader", "reader-secret-7"));
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_NE(run.err.find("may not change the table Cadastre.Parcelles"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("reader-secret-7"), std::string::npos) << run.err;
+    EXPECT_EQ(hash(), before);
+
+    // A view.
+    m_session.exec(
+        "CREATE VIEW \"Cadastre\".parcelles_v AS SELECT * FROM \"Cadastre\".\"Parcelles\"");
+    compute("FZY_View", {"Forêt->6"}, &run, GdalConnection(), "Cadastre.parcelles_v");
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_NE(run.err.find("is a view"), std::string::npos) << run.err;
+    EXPECT_EQ(hash(), before);
+
+    // A table another session holds: a few seconds' wait, then the message.
+    {
+        TestSession other;
+        other.exec("BEGIN");
+        other.exec("LOCK TABLE \"Cadastre\".\"Parcelles\" IN ROW EXCLUSIVE MODE");
+        const auto start = std::chrono::steady_clock::now();
+        compute("FZY_Locked", {"Forêt->6"}, &run);
+        const auto waited = std::chrono::steady_clock::now() - start;
+        other.exec("ROLLBACK");
+        EXPECT_NE(run.exitCode, 0);
+        EXPECT_NE(run.err.find("Cadastre.Parcelles is locked by another session"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_GE(waited, std::chrono::milliseconds(4500));
+    }
+    EXPECT_EQ(hash(), before);
+
+    // The connection lost in the middle of the UPDATE.
+    m_session.exec(
+        "CREATE FUNCTION \"Cadastre\".slow() RETURNS trigger LANGUAGE plpgsql AS "
+        "$$BEGIN PERFORM pg_sleep(0.3); RETURN NEW; END$$");
+    m_session.exec(
+        "CREATE TRIGGER slow BEFORE UPDATE ON \"Cadastre\".\"Parcelles\" FOR EACH ROW "
+        "EXECUTE FUNCTION \"Cadastre\".slow()");
+    const std::string withTrigger = hash();
+    auto killer = std::async(std::launch::async, [] {
+        TestSession watcher;
+        for (int i = 0; i < 200; ++i) {
+            const std::string killed = watcher.exec(
+                "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE query LIKE "
+                "'WITH u AS (UPDATE%' AND pid <> pg_backend_pid()");
+            if (killed != "0") {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    });
+    compute("FZY_Lost", {"Forêt->6"}, &run);
+    EXPECT_TRUE(killer.get());
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_NE(run.err.find("connection to the server was lost"), std::string::npos) << run.err;
+    EXPECT_EQ(hash(), withTrigger);
+}
+
+TEST_F(PgEndToEnd, TwoRunsAtOnceAreOrderedByTheServer) {
+    auto first = std::async(std::launch::async, [this] {
+        ProgramRun run;
+        compute("FZY_A", {"Forêt->6"}, &run);
+        return run;
+    });
+    ProgramRun second;
+    compute("FZY_B", {"Prairie->6"}, &second);
+    const ProgramRun one = first.get();
+    EXPECT_EQ(one.exitCode, 0) << one.err;
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_EQ(m_session.exec("SELECT sum(\"FZY_A\") || '/' || sum(\"FZY_B\") FROM "
+                             "\"Cadastre\".\"Parcelles\""),
+              "2/1");
+    EXPECT_EQ(describe("FZY_A").exitCode, 0);
+    EXPECT_EQ(describe("FZY_B").exitCode, 0);
+}
+
+}  // namespace
+}  // namespace vark::testing
