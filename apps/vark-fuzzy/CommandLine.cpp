@@ -17,13 +17,31 @@ namespace vark::app {
 
 Invocation SplitSubcommand(std::span<char* const> argv, std::span<const std::string_view> known) {
     Invocation invocation;
+    // The options every subcommand takes may also come before its word
+    // ("vark-fuzzy --lang fr compute ..."): they are handed to it first.
+    std::vector<std::string> leading;
+    std::size_t at = 1;
+    while (at < argv.size()) {
+        const std::string_view arg = argv[at];
+        if (arg == "--lang" && at + 1 < argv.size()) {
+            leading.emplace_back(arg);
+            leading.emplace_back(argv[at + 1]);
+            at += 2;
+        } else if (arg == "--quiet" || arg == "--verbose") {
+            leading.emplace_back(arg);
+            ++at;
+        } else {
+            break;
+        }
+    }
     std::size_t first = 1;
-    if (argv.size() > 1) {
-        const std::string_view word = argv[1];
+    if (at < argv.size()) {
+        const std::string_view word = argv[at];
         for (std::string_view name : known) {
-            if (word == name) {
+            if (word == name && (at == 1 || name[0] != '-')) {
                 invocation.subcommand = std::string(word);
-                first = 2;
+                invocation.args = std::move(leading);
+                first = at + 1;
                 break;
             }
         }

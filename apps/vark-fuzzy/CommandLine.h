@@ -29,7 +29,9 @@ struct Invocation {
 
 /// Splits argv into the subcommand and its arguments. A first argument that
 /// is one of `known` selects that subcommand; anything else belongs to the
-/// default action.
+/// default action. `--lang CODE`, `--quiet` and `--verbose` before a
+/// subcommand's word (not an option's, like `--about`) are passed to it as
+/// its first arguments.
 Invocation SplitSubcommand(std::span<char* const> argv, std::span<const std::string_view> known);
 
 /// The usage message for a first argument that looks like a mistyped

@@ -56,6 +56,12 @@ TEST(CommandLineTest, SubcommandIsTheFirstWordOnlyWhenKnown) {
         {{"vark-fuzzy", "--about", "a.shp"}, "--about", {"a.shp"}},
         {{"vark-fuzzy", "a.shp", "--about"}, "", {"a.shp", "--about"}},
         {{"vark-fuzzy", "fieldsX"}, "", {"fieldsX"}},
+        {{"vark-fuzzy", "--lang", "de", "--quiet", "fields", "a.shp"},
+         "fields",
+         {"--lang", "de", "--quiet", "a.shp"}},
+        // Not before an option-like word, nor without a subcommand.
+        {{"vark-fuzzy", "--quiet", "--about"}, "", {"--quiet", "--about"}},
+        {{"vark-fuzzy", "--lang", "de", "a.shp"}, "", {"--lang", "de", "a.shp"}},
     };
     for (const Case& c : cases) {
         std::vector<char*> argv;
