@@ -15,7 +15,8 @@
 namespace vark::qgis {
 
 struct QgisFeatureClass::Postgres {
-    std::string path;
+    /// The layer's data source when this was made.
+    QString source;
     std::shared_ptr<QgisPgWorkspace> workspace;
     std::unique_ptr<ogr::PgRelation> relation;
     /// The table of `layer`, resolved at first use.
@@ -111,10 +112,9 @@ QgisFeatureClass::Postgres* QgisFeatureClass::postgres() {
     // Made without asking the server: a workspace is asked for its path
     // long before anything is read or written. A layer given another source
     // gets the workspace and the table of that one.
-    std::string path = DescribeSource(l).workspacePath;
-    if (!m_postgres || m_postgres->path != path) {
+    if (!m_postgres || m_postgres->source != l.source()) {
         auto pg = std::make_shared<Postgres>();
-        pg->path = std::move(path);
+        pg->source = l.source();
         pg->workspace = QgisPgWorkspace::Of(l);
         m_postgres = std::move(pg);
     }
