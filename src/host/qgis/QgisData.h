@@ -27,16 +27,32 @@
 
 class QgsVectorLayer;
 
+namespace vark::ogr {
+class PgConnection;
+struct PgRelation;
+}  // namespace vark::ogr
+
 namespace vark::qgis {
+
+/// True for a layer of the postgres provider: its run's lock, its new
+/// fields and its criterion records are the server's (QgisPostgres.cpp).
+bool IsPostgresLayer(const QgsVectorLayer& layer);
+/// "PG:" and the libpq connection string of a postgres layer's data source,
+/// the credentials of an authentication configuration expanded: for
+/// connecting only, it may hold a password.
+std::string PostgresConnection(const QgsVectorLayer& layer);
 
 /// Where a layer's data lives, read from its data source.
 struct SourceInfo {
     /// Folder (file-per-layer data), database file (GeoPackage, SQLite,
-    /// file geodatabase) or the connection text without credentials.
+    /// file geodatabase) or the connection text without credentials (for a
+    /// PostgreSQL layer "PG:" and its libpq connection string, as the GDAL
+    /// host names the same server).
     std::string workspacePath;
     std::int32_t workspaceType = host::kWorkspaceRemoteDatabase;
     /// The data's own name: a file's name without extension, or the table or
-    /// layer name inside a database.
+    /// layer name inside a database (a PostgreSQL table "schema.table", or
+    /// "table" in schema public, as the GDAL host names it).
     std::string className;
     /// QGIS provider key ("ogr", "postgres", ...).
     QString providerKey;
@@ -116,6 +132,18 @@ public:
     std::shared_ptr<host::Cursor> Search(std::shared_ptr<host::QueryFilter> filter,
                                          bool recycling) override;
     std::int64_t GetFeatureCount() override;
+    /// A layer of the postgres provider: a pass computing the field in the
+    /// server, in the transaction of the run's lock (OpenPgNewFieldPass);
+    /// refused while a project layer on the same data is in an edit
+    /// session. Once committed, the project's layers on the table show the
+    /// new field. Any other layer: the pass of every host.
+    std::unique_ptr<host::NewFieldPass> OpenNewFieldPass(const host::Field& field,
+                                                         std::int32_t sourceIndex,
+                                                         host::NewFieldMode mode) override;
+    /// A layer of the postgres provider: the table locked in the run's
+    /// transaction (LockRelation), on the connection the criterion records
+    /// of its workspace use. Any other layer: a lock that keeps nobody out.
+    std::unique_ptr<host::UpdateLock> LockForUpdate(std::int32_t waitMilliseconds) override;
 
     /// The layer; throws Failure when it has been deleted.
     QgsVectorLayer& layer() const;
@@ -128,8 +156,13 @@ public:
 
 private:
     void checkNotEditing(const char* what) const;
+    /// The server side of a postgres layer (QgisPostgres.cpp), made at
+    /// first use; nullptr for a layer of any other provider.
+    struct Postgres;
+    Postgres* postgres();
 
     QPointer<QgsVectorLayer> m_layer;
+    std::shared_ptr<Postgres> m_postgres;
     std::unique_ptr<QgsVectorLayer> m_owned;
     mutable std::shared_ptr<const FieldLayout> m_layout;
     mutable QgsFields m_layoutFields;
@@ -149,6 +182,34 @@ public:
 private:
     std::string m_path;
     std::int32_t m_type;
+};
+
+/// The workspace of the postgres layers of one connection: the criterion
+/// records of its tables live in the server (OpenPgCriterionStore), on the
+/// connection its layers' runs lock and write with, so that a record comes
+/// with the field or not at all. One per connection while a feature class
+/// keeps it, registered by its path (host/common/WorkspaceRegistry.h).
+class QgisPgWorkspace : public host::Workspace {
+public:
+    /// The live workspace of `layer`'s connection, or a new one, registered.
+    static std::shared_ptr<QgisPgWorkspace> Of(const QgsVectorLayer& layer);
+    QgisPgWorkspace(std::string path, std::shared_ptr<ogr::PgConnection> connection);
+
+    /// The connection without its password.
+    std::string GetWorkspacePath() const override { return m_path; }
+    std::int32_t GetWorkspaceType() const override { return host::kWorkspaceRemoteDatabase; }
+    /// Throws Failure: a table is opened as a project layer, not by name.
+    std::shared_ptr<host::FeatureClass> OpenFeatureClass(const std::string& name) override;
+    /// `layerName`: the name of a project layer on this connection (the
+    /// dialog's), else a table as the GDAL host names it ("schema.table",
+    /// "table" on the search path). Throws Failure when there is none.
+    std::unique_ptr<host::CriterionStore> OpenCriterionStore(const std::string& layerName) override;
+
+    const std::shared_ptr<ogr::PgConnection>& connection() const { return m_connection; }
+
+private:
+    std::string m_path;
+    std::shared_ptr<ogr::PgConnection> m_connection;
 };
 
 /// One feature as a QGIS cursor delivers it. With a column mask, reading or

@@ -57,11 +57,6 @@ std::string QgisFeatureClass::GetAliasName() const {
     return DescribeSource(layer()).className;
 }
 
-std::shared_ptr<host::Workspace> QgisFeatureClass::GetWorkspace() {
-    SourceInfo info = DescribeSource(layer());
-    return std::make_shared<QgisWorkspace>(std::move(info.workspacePath), info.workspaceType);
-}
-
 host::Fields QgisFeatureClass::GetFields() {
     return layout()->fields;
 }

@@ -18,6 +18,7 @@
 #include <limits>
 #include <set>
 
+#include "host/ogr/OgrApplication.h"
 #include "host/qgis/QgisData.h"
 #include "host/qgis/QgisValues.h"
 
@@ -148,6 +149,15 @@ SourceInfo DescribeSource(const QgsVectorLayer& layer) {
         return info;
     }
     info.workspaceType = host::kWorkspaceRemoteDatabase;
+    if (IsPostgresLayer(layer)) {
+        const QgsDataSourceUri uri(layer.source());
+        info.workspacePath = ogr::WithoutPassword(PostgresConnection(layer));
+        const QString schema = uri.schema();
+        info.className = ToStdString(schema.isEmpty() || schema == QLatin1String("public")
+                                         ? uri.table()
+                                         : schema + '.' + uri.table());
+        return info;
+    }
     // The public source leaves out passwords: the path may end up in files
     // and logs.
     info.workspacePath = ToStdString(layer.publicSource());

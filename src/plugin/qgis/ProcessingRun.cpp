@@ -16,7 +16,10 @@ CriterionRun RunLayerCriterion(QgsVectorLayer& layer, CriterionRequest request,
     marker = 1;
     auto featureClass = std::make_shared<QgisFeatureClass>(&layer);
     const std::string layerPath = featureClass->GetWorkspace()->GetWorkspacePath();
-    const std::string layerName = layer.name().toStdString();
+    // A server's table is named as the GDAL host names it: Processing may
+    // run on a layer of its own, which no project layer name finds.
+    const std::string layerName =
+        IsPostgresLayer(layer) ? DescribeSource(layer).className : layer.name().toStdString();
     request.featureClass = std::move(featureClass);
     // The dialog's guard: the editor of the QGIS host sees every layer of
     // the project.

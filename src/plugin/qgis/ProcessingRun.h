@@ -15,7 +15,8 @@ namespace vark::qgis {
 /// Runs the dialog's computation on `layer` (a layer of the project or one
 /// Processing opened for the run): the criterion file is the one the dialog
 /// uses for a layer of that name, in its workspace (the folder of a
-/// shapefile, the database file of a GeoPackage layer); the file is opened,
+/// shapefile, the database file of a GeoPackage layer; for a layer of a
+/// PostgreSQL server, the record of its table in the server); the file is opened,
 /// cleared of records of vanished fields, the editing guard applies (any
 /// layer of the project in an edit session: outcome Editing, nothing added),
 /// then ComputeCriterion with `request` (its feature class is filled in

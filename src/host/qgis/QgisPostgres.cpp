@@ -1,0 +1,190 @@
+// The QGIS adapter's layers of a PostgreSQL server: the run's lock, the new
+// field computed in the server and the criterion records kept in the
+// table's schema, by the SQL the GDAL host runs (host/ogr/PgSql.h), on a
+// connection of the adapter's own next to the provider's.
+
+#include <qgsdatasourceuri.h>
+#include <qgsproject.h>
+#include <qgsvectorlayer.h>
+
+#include "host/common/WorkspaceRegistry.h"
+#include "host/ogr/PgSql.h"
+#include "host/qgis/QgisData.h"
+#include "host/qgis/QgisValues.h"
+
+namespace vark::qgis {
+
+struct QgisFeatureClass::Postgres {
+    /// The layer's data source when this was made.
+    QString source;
+    std::shared_ptr<QgisPgWorkspace> workspace;
+    std::unique_ptr<ogr::PgRelation> relation;
+    /// The table of `layer`, resolved at first use.
+    const ogr::PgRelation& table(const QgsVectorLayer& layer);
+};
+
+bool IsPostgresLayer(const QgsVectorLayer& layer) {
+    return layer.providerType() == QLatin1String("postgres");
+}
+
+std::string PostgresConnection(const QgsVectorLayer& layer) {
+    return "PG:" + ToStdString(QgsDataSourceUri(layer.source()).connectionInfo(true));
+}
+
+namespace {
+
+/// Every layer on the data of `written`, the project's and `written`
+/// itself, reads the table's columns again, then is told of the change: a
+/// postgres provider learns of a column another connection added only
+/// when it is made anew (reloading its data keeps its fields).
+void ShowServerColumns(QgsVectorLayer& written) {
+    const QString source = written.source();
+    const QString provider = written.providerType();
+    QList<QgsVectorLayer*> layers{&written};
+    const auto mapLayers = QgsProject::instance()->mapLayers();
+    for (QgsMapLayer* mapLayer : mapLayers) {
+        auto* other = qobject_cast<QgsVectorLayer*>(mapLayer);
+        if (other && other != &written && SameData(*other, written)) {
+            layers << other;
+        }
+    }
+    QgsDataProvider::ProviderOptions options;
+    options.transformContext = QgsProject::instance()->transformContext();
+    for (QgsVectorLayer* layer : layers) {
+        layer->setDataSource(source, layer->name(), provider, options);
+    }
+    NotifyDataChanged(written, true);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// QgisPgWorkspace
+
+QgisPgWorkspace::QgisPgWorkspace(std::string path, std::shared_ptr<ogr::PgConnection> connection)
+    : m_path(std::move(path)), m_connection(std::move(connection)) {}
+
+std::shared_ptr<QgisPgWorkspace> QgisPgWorkspace::Of(const QgsVectorLayer& layer) {
+    const std::string connection = PostgresConnection(layer);
+    std::string path = ogr::WithoutPassword(connection);
+    // One connection per server while its layers are in use: the lock, the
+    // field and the record of a run must share its transaction.
+    if (auto live = std::dynamic_pointer_cast<QgisPgWorkspace>(host::common::FindWorkspace(path))) {
+        return live;
+    }
+    auto workspace = std::make_shared<QgisPgWorkspace>(
+        std::move(path), std::make_shared<ogr::PgConnection>(connection));
+    host::common::RegisterWorkspace(workspace);
+    return workspace;
+}
+
+std::shared_ptr<host::FeatureClass> QgisPgWorkspace::OpenFeatureClass(const std::string& name) {
+    throw HostFailure("Feature class " + name + ": cannot open by name in " + m_path);
+}
+
+std::unique_ptr<host::CriterionStore> QgisPgWorkspace::OpenCriterionStore(
+    const std::string& layerName) {
+    std::string table = layerName;
+    const auto layers = QgsProject::instance()->mapLayers();
+    for (QgsMapLayer* mapLayer : layers) {
+        const auto* layer = qobject_cast<QgsVectorLayer*>(mapLayer);
+        if (layer && layer->isValid() && IsPostgresLayer(*layer) &&
+            ToStdString(layer->name()) == layerName) {
+            const SourceInfo info = DescribeSource(*layer);
+            if (info.workspacePath == m_path) {
+                table = info.className;
+                break;
+            }
+        }
+    }
+    ogr::PgRelation relation = ogr::ResolveRelation(*m_connection, table);
+    return ogr::OpenPgCriterionStore(m_connection, std::move(relation));
+}
+
+// ---------------------------------------------------------------------------
+// QgisFeatureClass over a postgres layer
+
+QgisFeatureClass::Postgres* QgisFeatureClass::postgres() {
+    const QgsVectorLayer& l = layer();
+    if (!IsPostgresLayer(l)) {
+        return nullptr;
+    }
+    // Made without asking the server: a workspace is asked for its path
+    // long before anything is read or written. A layer given another source
+    // gets the workspace and the table of that one.
+    if (!m_postgres || m_postgres->source != l.source()) {
+        auto pg = std::make_shared<Postgres>();
+        pg->source = l.source();
+        pg->workspace = QgisPgWorkspace::Of(l);
+        m_postgres = std::move(pg);
+    }
+    return m_postgres.get();
+}
+
+const ogr::PgRelation& QgisFeatureClass::Postgres::table(const QgsVectorLayer& layer) {
+    if (!relation) {
+        relation = std::make_unique<ogr::PgRelation>(
+            ogr::ResolveRelation(*workspace->connection(), DescribeSource(layer).className));
+    }
+    return *relation;
+}
+
+std::shared_ptr<host::Workspace> QgisFeatureClass::GetWorkspace() {
+    if (Postgres* pg = postgres()) {
+        return pg->workspace;
+    }
+    SourceInfo info = DescribeSource(layer());
+    return std::make_shared<QgisWorkspace>(std::move(info.workspacePath), info.workspaceType);
+}
+
+std::unique_ptr<host::UpdateLock> QgisFeatureClass::LockForUpdate(std::int32_t waitMilliseconds) {
+    Postgres* pg = postgres();
+    if (!pg) {
+        return FeatureClassBase::LockForUpdate(waitMilliseconds);
+    }
+    return ogr::LockRelation(pg->workspace->connection(), pg->table(layer()), waitMilliseconds);
+}
+
+std::unique_ptr<host::NewFieldPass> QgisFeatureClass::OpenNewFieldPass(const host::Field& field,
+                                                                       std::int32_t sourceIndex,
+                                                                       host::NewFieldMode mode) {
+    Postgres* pg = postgres();
+    if (!pg) {
+        return FeatureClassBase::OpenNewFieldPass(field, sourceIndex, mode);
+    }
+    QgsVectorLayer& l = layer();
+    const std::string& name = field.GetFieldName();
+    const bool overwrite = mode == host::NewFieldMode::Overwrite;
+    const std::string what = (overwrite ? "Cannot recompute the field " : "Cannot add the field ") +
+                             name + " to " + LayerLabel(l);
+    if (name.empty()) {
+        throw HostFailure("A field needs a name (" + LayerLabel(l) + ")");
+    }
+    if (field.GetFieldType() != host::kFieldDouble) {
+        throw HostFailure(what + ": the server computes double fields only");
+    }
+    const auto fields = layout();
+    const std::int32_t existing = fields->fields.FindFieldIndex(name);
+    if (!overwrite && existing >= 0) {
+        throw HostFailure(what + ": the layer has a field of that name");
+    }
+    if (overwrite &&
+        (existing < 0 || fields->fields.GetField(existing).GetFieldType() != host::kFieldDouble)) {
+        throw HostFailure(what + ": the layer has no double field of that name");
+    }
+    if (sourceIndex < 0 || sourceIndex >= static_cast<std::int32_t>(fields->entries.size()) ||
+        fields->entries[static_cast<std::size_t>(sourceIndex)].kind != FieldSlot::Attribute) {
+        throw HostFailure(what + ": the source field is not an attribute");
+    }
+    checkNotEditing("write to");
+    const std::string sourceName = fields->fields.GetField(sourceIndex).GetFieldName();
+    QPointer<QgsVectorLayer> written(&l);
+    return ogr::OpenPgNewFieldPass(pg->workspace->connection(), pg->table(l), name, sourceName,
+                                   !overwrite, [written] {
+                                       if (written) {
+                                           ShowServerColumns(*written);
+                                       }
+                                   });
+}
+
+}  // namespace vark::qgis
