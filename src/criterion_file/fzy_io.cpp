@@ -684,13 +684,17 @@ std::string RepairHint(const std::string& fzyPath) {
     return "To keep its readable records: vark-fuzzy repair-fzy \"" + fzyPath + "\"";
 }
 
-std::string FzyReadDamage() {
+namespace {
+
+/// Why the open criterion file fails `usable` ("" when it passes, or none
+/// is open).
+std::string DamageUnless(bool (FzyLayout::*usable)() const) {
     if (!IsOpen()) {
         return {};
     }
     try {
         const LoadedFile f = LoadOpenFile();
-        if (f.layout.readable()) {
+        if ((f.layout.*usable)()) {
             return {};
         }
         return "The criterion file \"" + Module().state.path + "\" is damaged: " + f.layout.damage;
@@ -699,19 +703,14 @@ std::string FzyReadDamage() {
     }
 }
 
+}  // namespace
+
+std::string FzyReadDamage() {
+    return DamageUnless(&FzyLayout::readable);
+}
+
 std::string FzyFileDamage() {
-    if (!IsOpen()) {
-        return {};
-    }
-    try {
-        const LoadedFile f = LoadOpenFile();
-        if (f.layout.sound()) {
-            return {};
-        }
-        return "The criterion file \"" + Module().state.path + "\" is damaged: " + f.layout.damage;
-    } catch (...) {
-        return CurrentFailure().description();
-    }
+    return DamageUnless(&FzyLayout::sound);
 }
 
 }  // namespace vark

@@ -6,6 +6,8 @@
 #include <charconv>
 #include <unordered_map>
 
+#include "host/ogr/OgrData.h"
+
 namespace vark::ogr {
 
 namespace {
@@ -202,14 +204,7 @@ std::string LibpqConnectionString(std::string_view gdalConnection) {
 }
 
 std::string PgIdentifier(std::string_view name) {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"') {
-            out += '"';
-        }
-    }
-    return out + "\"";
+    return QuotedSqlName(std::string(name));
 }
 
 std::string PgLiteral(std::string_view text, bool standardStrings) {
