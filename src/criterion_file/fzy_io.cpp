@@ -465,51 +465,29 @@ Kind2Record MakeKind2(const std::string& fieldName, const std::string& alias, st
     return record;
 }
 
-}  // namespace
-
-std::int16_t fzy_io_addrecord(const std::string& fieldName, const std::string& alias,
-                              std::int16_t code, double Val_a, double Val_b, double Val_c,
-                              double Val_d, const std::string& workspacePath,
-                              const std::string& layerName) {
-    Kind2Record record =
-        MakeKind2(fieldName, alias, code, Val_a, Val_b, Val_c, Val_d, workspacePath, layerName);
-    record.created = OleDateNow();
-    PreparedAppend p = PrepareAppend(record);
-    const auto kind2Count = static_cast<std::int16_t>(p.file.layout.Kind2Count + 1);
-    std::string bytes = std::move(p.file.bytes);
-    bytes += p.record;
-    PutInt16(bytes, kKind2CountOffset, kind2Count);
-    ReplaceOpenFile(bytes);
-    FzyModule& m = Module();
-    m.state.Kind1Count = p.file.layout.Kind1Count;
-    m.state.Kind2Count = kind2Count;
-    m.state.DeletedCount = p.file.layout.DeletedCount;
-    return 1;
-}
-
-std::int16_t FzyReplaceKind2(const std::string& fieldName, const std::string& alias,
-                             std::int16_t code, double Val_a, double Val_b, double Val_c,
-                             double Val_d, const std::string& workspacePath,
-                             const std::string& layerName) {
-    Kind2Record record =
-        MakeKind2(fieldName, alias, code, Val_a, Val_b, Val_c, Val_d, workspacePath, layerName);
+/// Appends `record` (dated now) to the open file in one replacement of the
+/// whole file, after marking deleted every live record of the field
+/// `replaced` (none when null). Returns the records marked.
+std::int16_t AppendKind2(Kind2Record record, const std::string* replaced) {
     record.created = OleDateNow();
     PreparedAppend p = PrepareAppend(record);
     std::string bytes = std::move(p.file.bytes);
-    const std::string stored = EncodeCp1252(fieldName);
     std::int16_t deleted = p.file.layout.DeletedCount;
     std::int16_t marked = 0;
-    for (const RecordFrame& frame : p.file.layout.records) {
-        if (frame.kind >= kFirstDeletedKind || RecordFieldName(bytes, frame) != stored) {
-            continue;
+    if (replaced) {
+        const std::string stored = EncodeCp1252(*replaced);
+        for (const RecordFrame& frame : p.file.layout.records) {
+            if (frame.kind >= kFirstDeletedKind || RecordFieldName(bytes, frame) != stored) {
+                continue;
+            }
+            PutInt16(bytes, frame.offset + 2,
+                     static_cast<std::int16_t>(frame.kind + kDeletedKindOffset));
+            // The count only has to stay above 0, so it stops at its maximum.
+            if (deleted < INT16_MAX) {
+                ++deleted;
+            }
+            ++marked;
         }
-        PutInt16(bytes, frame.offset + 2,
-                 static_cast<std::int16_t>(frame.kind + kDeletedKindOffset));
-        // The count only has to stay above 0, so it stops at its maximum.
-        if (deleted < INT16_MAX) {
-            ++deleted;
-        }
-        ++marked;
     }
     const auto kind2Count = static_cast<std::int16_t>(p.file.layout.Kind2Count + 1);
     bytes += p.record;
@@ -521,6 +499,27 @@ std::int16_t FzyReplaceKind2(const std::string& fieldName, const std::string& al
     m.state.Kind2Count = kind2Count;
     m.state.DeletedCount = deleted;
     return marked;
+}
+
+}  // namespace
+
+std::int16_t fzy_io_addrecord(const std::string& fieldName, const std::string& alias,
+                              std::int16_t code, double Val_a, double Val_b, double Val_c,
+                              double Val_d, const std::string& workspacePath,
+                              const std::string& layerName) {
+    AppendKind2(
+        MakeKind2(fieldName, alias, code, Val_a, Val_b, Val_c, Val_d, workspacePath, layerName),
+        nullptr);
+    return 1;
+}
+
+std::int16_t FzyReplaceKind2(const std::string& fieldName, const std::string& alias,
+                             std::int16_t code, double Val_a, double Val_b, double Val_c,
+                             double Val_d, const std::string& workspacePath,
+                             const std::string& layerName) {
+    return AppendKind2(
+        MakeKind2(fieldName, alias, code, Val_a, Val_b, Val_c, Val_d, workspacePath, layerName),
+        &fieldName);
 }
 
 void FzyCheckAppend(const std::string& fieldName, const std::string& alias,
