@@ -22,17 +22,9 @@ protected:
         if (!HaveTestServer()) {
             GTEST_SKIP() << "no test server (run under pg_virtualenv)";
         }
-        m_session.exec("CREATE EXTENSION IF NOT EXISTS postgis");
-        m_session.exec("DROP SCHEMA IF EXISTS \"Cadastre\" CASCADE");
-        m_session.exec("CREATE SCHEMA \"Cadastre\"");
-        m_session.exec(
-            "CREATE TABLE \"Cadastre\".\"Parcelles\" (fid serial PRIMARY KEY, "
-            "geom geometry(Polygon, 2154), \"NATURE\" text)");
-        m_session.exec(
-            "INSERT INTO \"Cadastre\".\"Parcelles\" (geom, \"NATURE\") SELECT "
-            "ST_GeomFromText('POLYGON((0 0,1 0,1 1,0 1,0 0))', 2154), v FROM unnest(ARRAY["
-            "'Forêt', 'forêt', ' Forêt', NULL, '', 'l''eau', 'back\\slash', 'Prairie', "
-            "'Forêt']) WITH ORDINALITY AS u(v, n) ORDER BY n");
+        CreateParcelTable(
+            m_session,
+            "'Forêt', 'forêt', ' Forêt', NULL, '', 'l''eau', 'back\\slash', 'Prairie', 'Forêt'");
     }
 
     std::vector<std::string> compute(const std::string& name,

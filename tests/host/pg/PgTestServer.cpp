@@ -74,6 +74,19 @@ int TestSession::pid() const {
     return PQbackendPID(m_conn);
 }
 
+void CreateParcelTable(TestSession& session, const std::string& values) {
+    session.exec("CREATE EXTENSION IF NOT EXISTS postgis");
+    session.exec("DROP SCHEMA IF EXISTS \"Cadastre\" CASCADE");
+    session.exec("CREATE SCHEMA \"Cadastre\"");
+    session.exec(
+        "CREATE TABLE \"Cadastre\".\"Parcelles\" (fid serial PRIMARY KEY, "
+        "geom geometry(Polygon, 2154), \"NATURE\" text)");
+    session.exec(
+        "INSERT INTO \"Cadastre\".\"Parcelles\" (geom, \"NATURE\") SELECT "
+        "ST_GeomFromText('POLYGON((0 0,1 0,1 1,0 1,0 0))', 2154), v FROM unnest(ARRAY[" +
+        values + "]) WITH ORDINALITY AS u(v, n) ORDER BY n");
+}
+
 std::string TableHash(TestSession& session, const std::string& schema, const std::string& table) {
     const std::string qualified = "\"" + schema + "\".\"" + table + "\"";
     const std::string rows = session.exec(

@@ -44,6 +44,11 @@ private:
     PGconn* m_conn;
 };
 
+/// Makes the table "Cadastre"."Parcelles" afresh (PostGIS enabled): one
+/// unit square per value of `values` (the body of an SQL array, such as
+/// "'a', NULL"), fid in that order.
+void CreateParcelTable(TestSession& session, const std::string& values);
+
 /// md5 of every row of `table` (all columns, the ordering by fid) and of
 /// its criterion record ("none" when it has none).
 std::string TableHash(TestSession& session, const std::string& schema, const std::string& table);

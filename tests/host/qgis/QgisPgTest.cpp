@@ -35,17 +35,8 @@ protected:
             GTEST_SKIP() << "no test server (run under pg_virtualenv)";
         }
         testing::ClearProject();
-        m_session.exec("CREATE EXTENSION IF NOT EXISTS postgis");
-        m_session.exec("DROP SCHEMA IF EXISTS \"Cadastre\" CASCADE");
-        m_session.exec("CREATE SCHEMA \"Cadastre\"");
-        m_session.exec(
-            "CREATE TABLE \"Cadastre\".\"Parcelles\" (fid serial PRIMARY KEY, "
-            "geom geometry(Polygon, 2154), \"NATURE\" text)");
-        m_session.exec(
-            "INSERT INTO \"Cadastre\".\"Parcelles\" (geom, \"NATURE\") SELECT "
-            "ST_GeomFromText('POLYGON((0 0,1 0,1 1,0 1,0 0))', 2154), v FROM unnest(ARRAY["
-            "'Forêt', 'forêt', NULL, '', 'l''eau', 'Prairie', 'Forêt']) WITH ORDINALITY AS "
-            "u(v, n) ORDER BY n");
+        vark::testing::CreateParcelTable(
+            m_session, "'Forêt', 'forêt', NULL, '', 'l''eau', 'Prairie', 'Forêt'");
         QgsDataSourceUri uri;
         uri.setConnection(QString::fromStdString(env("PGHOST", "localhost")),
                           QString::fromStdString(env("PGPORT", "5432")),
