@@ -200,13 +200,14 @@ TEST_F(PgEndToEnd, RefusalsLeaveTableAndRecordAsTheyWere) {
 }
 
 TEST_F(PgEndToEnd, TwoRunsAtOnceAreOrderedByTheServer) {
-    auto first = std::async(std::launch::async, [this] {
-        ProgramRun run;
-        compute("FZY_A", {"Forêt->6"}, &run);
-        return run;
-    });
-    ProgramRun second;
-    compute("FZY_B", {"Prairie->6"}, &second);
+    // The test's own session is not shared between threads: the runs are
+    // two programs, the check comes after both.
+    auto run = [](const std::string& name, const std::string& grade) {
+        return RunVarkFuzzy({"compute", GdalConnection(), "NATURE", "--layer", kLayer, "--name",
+                             name, "--grade", grade});
+    };
+    auto first = std::async(std::launch::async, run, "FZY_A", "Forêt->6");
+    const ProgramRun second = run("FZY_B", "Prairie->6");
     const ProgramRun one = first.get();
     EXPECT_EQ(one.exitCode, 0) << one.err;
     EXPECT_EQ(second.exitCode, 0) << second.err;

@@ -108,24 +108,25 @@ ProgramRun RunVarkFuzzy(const std::vector<std::string>& args) {
     int out[2];
     int err[2];
     ProgramRun run;
-    if (pipe(out) != 0 || pipe(err) != 0) {
+    // Close-on-exec, so that two runs started at once from two threads do not
+    // hold each other's pipes open; the arguments are built before the fork,
+    // since the child of a threaded process must not allocate.
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe";
         return run;
     }
+    std::string program = VARK_FUZZY_PROGRAM;
+    std::vector<std::string> copies = args;
+    std::vector<char*> argv;
+    argv.push_back(program.data());
+    for (auto& a : copies) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
     const pid_t child = fork();
     if (child == 0) {
         dup2(out[1], 1);
         dup2(err[1], 2);
-        close(out[0]);
-        close(err[0]);
-        std::vector<char*> argv;
-        std::string program = VARK_FUZZY_PROGRAM;
-        argv.push_back(program.data());
-        std::vector<std::string> copies = args;
-        for (auto& a : copies) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
