@@ -88,18 +88,25 @@ std::string Lines(std::string_view text) {
 }
 
 /// Message boxes as lines on the error stream: "title: prompt", or the
-/// prompt alone; every question answered by its first button.
+/// prompt alone; every question answered by its first button. While a
+/// computation runs, a failure report of the criterion file's module
+/// ("62  ... fzy_io_valid Debug=1") is held back: when the computation then
+/// fails, its plain sentence says it better and the report goes to the log
+/// (and to the error stream with --verbose); otherwise it is printed as it
+/// came.
 class StreamUi : public UiServices {
 public:
     explicit StreamUi(std::ostream& err) : m_err(err) {}
     MsgResult MsgBox(const std::string& prompt, MsgIcon, MsgButtons buttons,
                      const std::string& title) override {
         ++m_shown;
-        if (!title.empty()) {
-            m_err << Lines(title) << ": ";
+        std::string line = title.empty() ? Lines(prompt) : Lines(title) + ": " + Lines(prompt);
+        if (m_holding && IsFailureReport(prompt)) {
+            m_held.push_back(std::move(line));
+        } else {
+            m_err << line << '\n';
+            m_err.flush();
         }
-        m_err << Lines(prompt) << '\n';
-        m_err.flush();
         return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? MsgResult::Yes
                                                                                   : MsgResult::Ok;
     }
@@ -110,9 +117,36 @@ public:
     }
     int shown() const { return m_shown; }
 
+    void hold() { m_holding = true; }
+
+    /// Ends the holding: every held report goes to the log, and to the error
+    /// stream when `show`.
+    void releaseHeld(bool show) noexcept {
+        m_holding = false;
+        try {
+            for (const std::string& line : m_held) {
+                WriteErrorLog(line);
+                if (show) {
+                    m_err << line << '\n';
+                }
+            }
+            m_held.clear();
+            m_err.flush();
+        } catch (...) {
+        }
+    }
+
 private:
+    static bool IsFailureReport(std::string_view prompt) {
+        const std::size_t at = prompt.rfind(" Debug=");
+        return at != std::string_view::npos && at + 7 < prompt.size() &&
+               prompt.find_first_not_of("0123456789", at + 7) == std::string_view::npos;
+    }
+
     std::ostream& m_err;
     int m_shown = 0;
+    bool m_holding = false;
+    std::vector<std::string> m_held;
 };
 
 /// Installs a value for the length of a scope and puts back the previous.
@@ -531,7 +565,7 @@ std::optional<ComputePlan> PlanCompute(const ParsedArgs& args, BatchIo& io) {
     return plan;
 }
 
-int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progress) {
+int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progress, StreamUi& ui) {
     std::int32_t marker = 1;
     plan.request.featureClass = target.featureClass;
     // A signal stops the run where nothing is half-written.
@@ -553,21 +587,28 @@ int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progres
         plan.request.progress = [&bar](std::int64_t done, std::int64_t total) {
             bar.update(done, total);
         };
+        ui.hold();
         try {
             run = RunCriterionComputation(*target.application, target.workspacePath,
                                           target.layerName, plan.request, marker);
         } catch (const UnmatchedValues& unmatched) {
             bar.finish();
+            ui.releaseHeld(io.verbose);
             return TellUnmatched(target, plan.request.sourceField, unmatched.values(), io);
         } catch (...) {
             const Failure failure = CurrentFailure();
             bar.finish();
             if (InterruptionGuard::Signal() != 0) {
+                ui.releaseHeld(true);
                 return interrupted();
             }
-            return Report(io, "compute", failure, text::kFormName, "cmd_go_Click",
-                          "Debug=" + std::to_string(marker));
+            const int status = Report(io, "compute", failure, text::kFormName, "cmd_go_Click",
+                                      "Debug=" + std::to_string(marker));
+            ui.releaseHeld(io.verbose);
+            return status;
         }
+        bar.finish();
+        ui.releaseHeld(true);
     }
     if (InterruptionGuard::Signal() != 0 && run.outcome == RunOutcome::Editing) {
         return interrupted();
@@ -695,7 +736,7 @@ int Run(std::string_view subcommand, const std::vector<std::string>& argv, Batch
     }
     if (subcommand == "fields") return RunFields(target, args, io);
     if (subcommand == "values") return RunValues(target, args, io, progress);
-    if (subcommand == "compute") return RunCompute(target, std::move(*plan), io, progress);
+    if (subcommand == "compute") return RunCompute(target, std::move(*plan), io, progress, *ui);
     return RunDescribe(target, args, io, *ui);
 }
 
