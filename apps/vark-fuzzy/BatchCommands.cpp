@@ -248,34 +248,6 @@ std::optional<std::string> LanguageAsked(const std::vector<std::string>& args,
     return language;
 }
 
-/// Texts of the language of the per-user setting, or of `code` for this
-/// run only.
-void ChooseLanguage(const std::optional<std::string>& code) {
-    InitLanguage();
-    if (!code) {
-        return;
-    }
-    clsResourceMDB& store = gTextStore();
-    std::vector<std::string> languages;
-    try {
-        languages = TableColumnNames(store.db(), store.TableName());
-    } catch (...) {
-        throw UsageError(
-            Said(clitext::kNoTextDatabase, "--lang: the text database cannot be read"));
-    }
-    std::erase(languages, std::string("id"));
-    if (std::find(languages.begin(), languages.end(), *code) == languages.end()) {
-        std::string known;
-        for (const auto& language : languages) {
-            known += (known.empty() ? "" : ", ") + language;
-        }
-        throw UsageError(
-            Said(clitext::kUnknownLanguage, "--lang: no language %1 (known: %2)", {*code, known}));
-    }
-    store.setLanguageCode(*code);
-    store.LoadResData();
-}
-
 // ---------------------------------------------------------------------------
 // The layer worked on
 
@@ -741,6 +713,32 @@ int Run(std::string_view subcommand, const std::vector<std::string>& argv, Batch
 }
 
 }  // namespace
+
+void ChooseLanguage(const std::optional<std::string>& code) {
+    InitLanguage();
+    if (!code) {
+        return;
+    }
+    clsResourceMDB& store = gTextStore();
+    std::vector<std::string> languages;
+    try {
+        languages = TableColumnNames(store.db(), store.TableName());
+    } catch (...) {
+        throw UsageError(
+            Said(clitext::kNoTextDatabase, "--lang: the text database cannot be read"));
+    }
+    std::erase(languages, std::string("id"));
+    if (std::find(languages.begin(), languages.end(), *code) == languages.end()) {
+        std::string known;
+        for (const auto& language : languages) {
+            known += (known.empty() ? "" : ", ") + language;
+        }
+        throw UsageError(
+            Said(clitext::kUnknownLanguage, "--lang: no language %1 (known: %2)", {*code, known}));
+    }
+    store.setLanguageCode(*code);
+    store.LoadResData();
+}
 
 int RunBatch(std::string_view subcommand, const std::vector<std::string>& args,
              BatchIo& io) noexcept {

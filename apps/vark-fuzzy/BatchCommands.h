@@ -22,6 +22,7 @@
 // otherwise have to guess which one to change.
 
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -60,6 +61,11 @@ struct BatchIo {
     /// Write the full report of a failure to `err` too (--verbose sets it).
     bool verbose = false;
 };
+
+/// Loads the texts of the per-user setting's language, or of `code` for
+/// this run only (the setting left as it is). Throws UsageError (in the
+/// setting's language) when the text database has no language `code`.
+void ChooseLanguage(const std::optional<std::string>& code);
 
 /// Runs the batch subcommand `subcommand` (one of kBatchSubcommands) with
 /// the arguments that follow it. Results go to `io.out`; messages, failures

@@ -62,6 +62,10 @@ std::string Said(std::int32_t number, std::string_view english,
     return text;
 }
 
+std::string ErrorWord() {
+    return Said(clitext::kErrorPrefix, "error:");
+}
+
 std::string DidYouMean(const std::vector<std::string>& names) {
     if (names.empty()) {
         return {};
@@ -143,7 +147,7 @@ int TellFailure(std::ostream& err, const std::string& sentence,
                 const std::optional<Failure>& failure, const ReportPlace& place,
                 bool verbose) noexcept {
     try {
-        err << "vark-fuzzy: " << Said(clitext::kErrorPrefix, "error:") << ' ' << sentence << '\n';
+        err << "vark-fuzzy: " << ErrorWord() << ' ' << sentence << '\n';
         if (failure) {
             const std::string report = HandleError(*failure, place.module, place.procedure, false,
                                                    0, place.extra, 0, true);

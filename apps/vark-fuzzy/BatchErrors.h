@@ -54,12 +54,20 @@ constexpr std::int32_t kSeveralLayers = 258;
 constexpr std::int32_t kNotUtf8Entry = 259;
 constexpr std::int32_t kNotAnEntry = 260;
 constexpr std::int32_t kCannotReadGrades = 261;
+constexpr std::int32_t kUnknownSubcommand = 262;
+constexpr std::int32_t kLayerFirst = 263;
+constexpr std::int32_t kLayerNeedsName = 264;
+constexpr std::int32_t kLayerTwice = 265;
+constexpr std::int32_t kNeedsDisplay = 266;
 }  // namespace clitext
 
 /// The text `number` of the current language with %1, %2... replaced by
 /// `args`; `english` when the text database lacks it.
 std::string Said(std::int32_t number, std::string_view english,
                  std::initializer_list<std::string> args = {});
+
+/// The word that opens an error line ("erreur :", "error:").
+std::string ErrorWord();
 
 /// "Did you mean a, b or c?" in the current language; "" for no names.
 std::string DidYouMean(const std::vector<std::string>& names);

@@ -70,8 +70,8 @@ std::string MistypedSubcommand(std::string_view word, std::span<const std::strin
     if (near.empty()) {
         return {};
     }
-    return "unknown subcommand " + std::string(word) + "; did you mean " + JoinNames(near, "or") +
-           "?";
+    return Said(clitext::kUnknownSubcommand, "unknown subcommand %1; did you mean %2?",
+                {std::string(word), JoinNames(near, Said(clitext::kOr, "or"))});
 }
 
 std::vector<ogr::DataSourceSpec> ParseDataSources(const std::vector<std::string>& args) {
@@ -87,19 +87,20 @@ std::vector<ogr::DataSourceSpec> ParseDataSources(const std::vector<std::string>
             optionsEnded = true;
         } else if (arg == "--layer") {
             if (sources.empty()) {
-                throw UsageError("--layer must follow the data set it applies to");
+                throw UsageError(
+                    Said(clitext::kLayerFirst, "--layer must follow the data set it applies to"));
             }
             if (i + 1 >= args.size() || args[i + 1].empty()) {
-                throw UsageError("--layer needs a layer name");
+                throw UsageError(Said(clitext::kLayerNeedsName, "--layer needs a layer name"));
             }
             if (layerGiven) {
-                throw UsageError("only one --layer per data set: " +
-                                 ogr::WithoutPassword(sources.back().path));
+                throw UsageError(Said(clitext::kLayerTwice, "only one --layer per data set: %1",
+                                      {ogr::WithoutPassword(sources.back().path)}));
             }
             sources.back().layerName = args[++i];
             layerGiven = true;
         } else {
-            throw UsageError("unknown option: " + arg);
+            throw UsageError(Said(clitext::kUnknownOption, "unknown option: %1", {arg}));
         }
     }
     return sources;

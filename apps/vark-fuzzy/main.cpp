@@ -11,15 +11,18 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "BatchCommands.h"
+#include "BatchErrors.h"
 #include "CommandLine.h"
 #include "ComponentLoader.h"
 #include "host/ComponentIds.h"
@@ -115,7 +118,11 @@ std::unique_ptr<Session> startSession(const std::vector<ogr::DataSourceSpec>& da
     session->library = ComponentLibrary::Load(ExecutableFolder());
     session->application = ogr::CreateOgrApplication();
     for (const ogr::DataSourceSpec& source : dataSources) {
-        ogr::AddDataSource(*session->application, source);
+        try {
+            ogr::AddDataSource(*session->application, source);
+        } catch (...) {
+            ThrowOpenFailure(CurrentFailure(), source.path, source.layerName);
+        }
     }
     session->commandObject = session->library.Create(ids::kProgId_clsRequeteText);
     session->command =
@@ -184,8 +191,8 @@ int runAbout(Context& context) {
 int runDialog(Context& context) {
     const auto dataSources = ParseDataSources(context.invocation.args);
     if (!displayAvailable()) {
-        throw Failure(err::kUnexpected,
-                      "The dialog needs a display: set DISPLAY (or QT_QPA_PLATFORM)");
+        throw PlainError(Said(clitext::kNeedsDisplay,
+                              "the dialog needs a display: set DISPLAY (or QT_QPA_PLATFORM)"));
     }
     QApplication application(context.argc, context.argv);
     // Qt's own texts (the file dialog's buttons) follow the dialog's language.
@@ -227,10 +234,31 @@ int dispatch(int& argc, char** argv) {
     Context context{
         SplitSubcommand(std::span<char* const>(argv, static_cast<std::size_t>(argc)), words), argc,
         argv};
-    if (context.invocation.subcommand.empty() && argc > 1) {
-        const std::string mistyped = MistypedSubcommand(argv[1], words);
-        if (!mistyped.empty()) {
-            throw UsageError(mistyped);
+    const std::string& word = context.invocation.subcommand;
+    if (std::find(std::begin(kBatchSubcommands), std::end(kBatchSubcommands), word) ==
+        std::end(kBatchSubcommands)) {
+        // The dialog, --about, --help: their errors in the interface
+        // language, or in the one a leading --lang asks for ("vark-fuzzy
+        // --lang en comptue ..."). A batch subcommand chooses its own.
+        int first = 1;
+        std::optional<std::string> language;
+        while (first < argc) {
+            const std::string_view arg = argv[first];
+            if (arg == "--lang" && first + 1 < argc) {
+                language = argv[first + 1];
+                first += 2;
+            } else if (arg == "--quiet" || arg == "--verbose") {
+                ++first;
+            } else {
+                break;
+            }
+        }
+        ChooseLanguage(language);
+        if (word.empty() && first < argc) {
+            const std::string mistyped = MistypedSubcommand(argv[first], words);
+            if (!mistyped.empty()) {
+                throw UsageError(mistyped);
+            }
         }
     }
     for (const Subcommand& subcommand : kSubcommands) {
@@ -249,13 +277,18 @@ int main(int argc, char** argv) {
     try {
         return vark::app::dispatch(argc, argv);
     } catch (const vark::app::UsageError& error) {
-        std::cerr << "vark-fuzzy: " << error.what() << "\n";
-        vark::app::printUsage(std::cerr);
+        std::cerr << "vark-fuzzy: " << vark::app::ErrorWord() << ' ' << error.what() << "\n"
+                  << vark::app::kUsageHead << vark::app::kBatchUsage << "  vark-fuzzy --help\n";
         return vark::app::kExitUsage;
+    } catch (const vark::app::PlainError& error) {
+        vark::app::TellFailure(std::cerr, error.what(), error.cause(), {"vark-fuzzy", "main", {}},
+                               false);
+        return error.exitStatus();
     } catch (...) {
         try {
             const vark::Failure failure = vark::CurrentFailure();
-            std::cerr << "vark-fuzzy: " << failure.description() << '\n';
+            std::cerr << "vark-fuzzy: " << vark::app::ErrorWord() << ' ' << failure.description()
+                      << '\n';
         } catch (...) {
             std::cerr << "vark-fuzzy: unexpected failure\n";
         }
