@@ -26,6 +26,7 @@ Invocation SplitSubcommand(std::span<char* const> argv, std::span<const std::str
         if (arg == "--lang" && at + 1 < argv.size()) {
             leading.emplace_back(arg);
             leading.emplace_back(argv[at + 1]);
+            invocation.language = argv[at + 1];
             at += 2;
         } else if (arg == "--quiet" || arg == "--verbose") {
             leading.emplace_back(arg);
@@ -34,7 +35,7 @@ Invocation SplitSubcommand(std::span<char* const> argv, std::span<const std::str
             break;
         }
     }
-    std::size_t first = 1;
+    std::size_t first = at;
     if (at < argv.size()) {
         const std::string_view word = argv[at];
         for (std::string_view name : known) {

@@ -25,13 +25,17 @@ public:
 struct Invocation {
     std::string subcommand;
     std::vector<std::string> args;
+    /// The CODE of a leading `--lang CODE`, whatever follows it.
+    std::optional<std::string> language;
 };
 
 /// Splits argv into the subcommand and its arguments. A first argument that
 /// is one of `known` selects that subcommand; anything else belongs to the
 /// default action. `--lang CODE`, `--quiet` and `--verbose` before a
 /// subcommand's word (not an option's, like `--about`) are passed to it as
-/// its first arguments.
+/// its first arguments; before the default action's arguments they are
+/// taken off them (the dialog has no progress bar; its language is
+/// `language`).
 Invocation SplitSubcommand(std::span<char* const> argv, std::span<const std::string_view> known);
 
 /// The usage message for a first argument that looks like a mistyped

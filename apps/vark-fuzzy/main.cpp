@@ -40,14 +40,15 @@ namespace vark::app {
 namespace {
 
 constexpr std::string_view kUsageHead =
-    "Usage: vark-fuzzy [DATASET [--layer NAME]]...\n"
+    "Usage: vark-fuzzy [--lang CODE] [DATASET [--layer NAME]]...\n"
     "       vark-fuzzy --about [DATASET [--layer NAME]]...\n"
     "       vark-fuzzy --help | --version\n";
 
 constexpr std::string_view kUsageBody =
     "\n"
     "Without a subcommand, opens the text-criterion dialog on a focus map that\n"
-    "holds the layers of the given data sets.\n"
+    "holds the layers of the given data sets (in the language --lang CODE asks\n"
+    "for, the saved one left as it is).\n"
     "\n"
     "  DATASET       a file, folder or connection string GDAL can open\n"
     "                (shapefile, GeoPackage, ...); every layer of it is added\n"
@@ -239,23 +240,13 @@ int dispatch(int& argc, char** argv) {
         std::end(kBatchSubcommands)) {
         // The dialog, --about, --help: their errors in the interface
         // language, or in the one a leading --lang asks for ("vark-fuzzy
-        // --lang en comptue ..."). A batch subcommand chooses its own.
-        int first = 1;
-        std::optional<std::string> language;
-        while (first < argc) {
-            const std::string_view arg = argv[first];
-            if (arg == "--lang" && first + 1 < argc) {
-                language = argv[first + 1];
-                first += 2;
-            } else if (arg == "--quiet" || arg == "--verbose") {
-                ++first;
-            } else {
-                break;
-            }
-        }
-        ChooseLanguage(language);
-        if (word.empty() && first < argc) {
-            const std::string mistyped = MistypedSubcommand(argv[first], words);
+        // --lang en comptue ..."), which the dialog opens in too. A batch
+        // subcommand chooses its own.
+        ChooseLanguage(context.invocation.language);
+        textStoreState().runLanguage = context.invocation.language.value_or("");
+        const std::vector<std::string>& args = context.invocation.args;
+        if (word.empty() && !args.empty()) {
+            const std::string mistyped = MistypedSubcommand(args.front(), words);
             if (!mistyped.empty()) {
                 throw UsageError(mistyped);
             }

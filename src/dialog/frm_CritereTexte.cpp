@@ -909,7 +909,13 @@ void frm_CritereTexte::Listlang_Click() {
             store.LoadResData();
         }
         store.LoadFormLanguageText(this, false);
-        store.SaveLangSetting();
+        // A language asked for the run only (vark-fuzzy --lang) is not
+        // saved when the form selects it; another one picked is.
+        TextStoreState& state = textStoreState();
+        if (state.runLanguage.empty() || code != state.runLanguage) {
+            state.runLanguage.clear();
+            store.SaveLangSetting();
+        }
         ShowCountTips();
     } catch (...) {
         HandleError(CurrentFailure(), text::kFormName, "listLang_Click", true, 0, "", 0, true);

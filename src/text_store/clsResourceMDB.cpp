@@ -131,6 +131,7 @@ void ResetTextStoreState() {
     state.store = std::make_unique<clsResourceMDB>();
     state.databasePathOverride.clear();
     state.hostLanguage.clear();
+    state.runLanguage.clear();
 }
 
 clsResourceMDB& gTextStore() {
@@ -148,8 +149,9 @@ void InitLanguage() {
     try {
         state.store = std::make_unique<clsResourceMDB>();
         clsResourceMDB& store = *state.store;
-        std::string language = ReadLangSetting();
-        const bool followHost = !state.hostLanguage.empty() && !HasLangSetting();
+        std::string language = state.runLanguage.empty() ? ReadLangSetting() : state.runLanguage;
+        const bool followHost =
+            state.runLanguage.empty() && !state.hostLanguage.empty() && !HasLangSetting();
         store.setDbName(state.databasePathOverride.empty() ? TextDatabasePath()
                                                            : state.databasePathOverride);
         if (!FileExists(store.dbName(), true)) return;

@@ -118,9 +118,13 @@ struct TextStoreState {
     /// "pt_BR", ...; "" = none), set by that program's adapter. InitLanguage
     /// starts in it when no language has been saved yet.
     std::string hostLanguage;
+    /// A language asked for this run only (a command line's --lang; "" =
+    /// none): InitLanguage starts in it whatever is saved. Picking a
+    /// language in the dialog ends it.
+    std::string runLanguage;
 };
 TextStoreState& textStoreState();
-/// A fresh, empty state (empty store, no override, no host language).
+/// A fresh, empty state (empty store, no override, no host or run language).
 void ResetTextStoreState();
 
 /// The shared text store. Never null: an empty store until InitLanguage.

@@ -45,6 +45,19 @@ TEST_F(LanguageTest, StartUpSelectsTheCurrentLanguage) {
     EXPECT_EQ(ReadLangSetting(), "fr");
 }
 
+TEST_F(LanguageTest, ARunLanguageIsShownButNotSavedUntilTheUserPicksOne) {
+    const std::string saved = ReadLangSetting();
+    ASSERT_NE(saved, "en");
+    textStoreState().runLanguage = "en";
+    OpenDialog();
+    EXPECT_EQ(ui().Listlang->currentText(), "en");
+    EXPECT_EQ(Captions().at("cmd_go"), " Compute");
+    EXPECT_EQ(ReadLangSetting(), saved);
+    Choose("es");
+    EXPECT_EQ(ReadLangSetting(), "es");
+    EXPECT_TRUE(textStoreState().runLanguage.empty());
+}
+
 TEST_F(LanguageTest, ChoosingAnotherLanguageChangesNumberedCaptionsOnlyAndSavesIt) {
     OpenDialog();
     const auto before = Captions();

@@ -59,9 +59,11 @@ TEST(CommandLineTest, SubcommandIsTheFirstWordOnlyWhenKnown) {
         {{"vark-fuzzy", "--lang", "de", "--quiet", "fields", "a.shp"},
          "fields",
          {"--lang", "de", "--quiet", "a.shp"}},
-        // Not before an option-like word, nor without a subcommand.
-        {{"vark-fuzzy", "--quiet", "--about"}, "", {"--quiet", "--about"}},
-        {{"vark-fuzzy", "--lang", "de", "a.shp"}, "", {"--lang", "de", "a.shp"}},
+        // Not before an option-like word; without a subcommand they are
+        // taken off the dialog's data sets.
+        {{"vark-fuzzy", "--quiet", "--about"}, "", {"--about"}},
+        {{"vark-fuzzy", "--lang", "de", "a.shp"}, "", {"a.shp"}},
+        {{"vark-fuzzy", "--lang"}, "", {"--lang"}},
     };
     for (const Case& c : cases) {
         std::vector<char*> argv;
@@ -69,6 +71,9 @@ TEST(CommandLineTest, SubcommandIsTheFirstWordOnlyWhenKnown) {
         const Invocation invocation = SplitSubcommand(argv, known);
         EXPECT_EQ(invocation.subcommand, c.subcommand);
         EXPECT_EQ(invocation.args, c.args);
+        const bool leadingLang = c.argv.size() > 2 && std::string_view(c.argv[1]) == "--lang";
+        EXPECT_EQ(invocation.language,
+                  leadingLang ? std::optional<std::string>(c.argv[2]) : std::nullopt);
     }
 }
 
