@@ -68,14 +68,23 @@ void WriteNatures(const fs::path& path, const std::string& driverName, const Nat
 }
 
 void WriteDeclaredNatures(const fs::path& path, const Natures& natures, Declared declared) {
-    const bool asGiven = declared != Declared::kCodePageByte;
-    WriteNatures(path, "ESRI Shapefile", natures, path.stem().string(),
-                 asGiven ? std::vector<std::string>{"ENCODING="} : std::vector<std::string>{});
+    WriteNatures(path, "ESRI Shapefile", natures, path.stem().string(), {"ENCODING="});
     fs::path cpg = path;
     cpg.replace_extension(".cpg");
     fs::remove(cpg);
     if (declared == Declared::kCpg1252) {
         std::ofstream(cpg) << "1252";
+    } else if (declared == Declared::kCpgUtf8AndCodePageByte) {
+        std::ofstream(cpg) << "UTF-8";
+    }
+    if (declared == Declared::kCodePageByte || declared == Declared::kCpgUtf8AndCodePageByte) {
+        // The code page byte of the table's header: 0x57 says "ANSI".
+        fs::path dbf = path;
+        dbf.replace_extension(".dbf");
+        std::fstream table(dbf, std::ios::in | std::ios::out | std::ios::binary);
+        table.seekp(29);
+        table.put('\x57');
+        EXPECT_TRUE(table.good()) << dbf;
     }
 }
 

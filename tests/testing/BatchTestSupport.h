@@ -38,9 +38,10 @@ void WriteNatures(const fs::path& path, const std::string& driver, const Natures
 
 /// How a test shapefile declares the encoding of its texts.
 enum class Declared {
-    kNothing,       ///< no .cpg, code page byte 0: the texts are stored as given
-    kCodePageByte,  ///< code page byte 0x57: UTF-8 texts recoded by GDAL
-    kCpg1252,       ///< a .cpg saying "1252": the texts are stored as given
+    kNothing,                 ///< no .cpg, code page byte 0: the texts are stored as given
+    kCodePageByte,            ///< code page byte 0x57 ("ANSI"): the texts are stored as given
+    kCpg1252,                 ///< a .cpg saying "1252": the texts are stored as given
+    kCpgUtf8AndCodePageByte,  ///< a .cpg saying "UTF-8" and code page byte 0x57
 };
 /// Writes the shapefile `path` as WriteNatures does, declaring its encoding
 /// as `declared` says.

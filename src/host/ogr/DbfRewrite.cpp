@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "host/ogr/ShapeEncoding.h"
 #include "support/Failure.h"
 
 namespace vark::ogr {
@@ -165,6 +166,10 @@ std::string GdalEncodingOf(const std::string& path) {
     OGRLayer* layer = dataset ? dataset->GetLayer(0) : nullptr;
     if (!layer) {
         throw TableFailure(path, "GDAL cannot open it as a shapefile table");
+    }
+    // As the adapter opens it (ShapeEncoding.h).
+    if (TakesAnsiCodePage(*layer)) {
+        return kAnsiCodePage;
     }
     const char* encoding = layer->GetMetadataItem("SOURCE_ENCODING", "SHAPEFILE");
     return encoding ? encoding : "";

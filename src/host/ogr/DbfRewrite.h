@@ -89,9 +89,10 @@ public:
     const DbfLayout& layout() const { return m_layout; }
 
     /// The encoding in which GDAL reads and writes this table's texts and
-    /// field names: from the .cpg, else from the code page byte, else GDAL's
-    /// default (SHAPE_ENCODING honoured). "" means bytes are taken as they
-    /// are.
+    /// field names: from the .cpg, else from the code page byte (0x57 read
+    /// as Windows-1252, as the adapter opens it: ShapeEncoding.h), else
+    /// GDAL's default (SHAPE_ENCODING honoured). "" means bytes are taken as
+    /// they are.
     const std::string& encoding() const { return m_encoding; }
     /// `utf8` in the table's encoding; nullopt when a character of it has no
     /// code there (such a text matches no record).

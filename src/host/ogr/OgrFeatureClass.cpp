@@ -312,9 +312,10 @@ std::int64_t OgrFeatureClass::GetFeatureCount() {
 }
 
 host::TextEncoding OgrFeatureClass::GetTextEncoding() const {
-    // A shapefile declares its encoding by a .cpg or its code page byte;
-    // without either GDAL hands the bytes as stored, as the new-field pass
-    // reads them (SOURCE_ENCODING empty).
+    // A shapefile declares its encoding by a .cpg or its code page byte
+    // (0x57 opened as Windows-1252: ShapeEncoding.h); without either GDAL
+    // hands the bytes as stored, as the new-field pass reads them
+    // (SOURCE_ENCODING empty).
     OGRLayer* ogrLayer = layer();
     if (m_source->isShapefile()) {
         const char* encoding = ogrLayer->GetMetadataItem("SOURCE_ENCODING", "SHAPEFILE");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <initializer_list>
 #include <regex>
@@ -10,6 +11,7 @@
 
 #include "host/ogr/OgrData.h"
 #include "host/ogr/PgSql.h"
+#include "host/ogr/ShapeEncoding.h"
 
 namespace vark::ogr {
 
@@ -166,21 +168,27 @@ bool registerDriver(const char* name) {
     return true;
 }
 
-/// Opens `path` for update, read-only when GDAL refuses the update.
-GDALDataset* openDataset(const std::string& path, bool& readOnly, std::string& reason,
-                         std::string& readFailure) {
+/// Opens `path` for update, read-only when GDAL refuses the update, with
+/// the shapefile driver's open option ENCODING=kAnsiCodePage when `ansi`.
+GDALDataset* openDatasetOnce(const std::string& path, bool ansi, bool& readOnly,
+                             std::string& reason, std::string& readFailure) {
     // The shapefile writer would otherwise re-orient the rings of every
     // polygon it stores; a stored feature must keep its geometry as it was.
     const char* previous = CPLGetThreadLocalConfigOption("SHAPE_REWIND_ON_WRITE", nullptr);
     const std::string saved = previous ? previous : "";
     CPLSetThreadLocalConfigOption("SHAPE_REWIND_ON_WRITE", "NO");
 
+    const std::string encoding = std::string("ENCODING=") + kAnsiCodePage;
+    const char* const ansiOptions[] = {encoding.c_str(), nullptr};
+    const char* const* options = ansi ? ansiOptions : nullptr;
+
     GDALDataset* dataset = nullptr;
     reason.clear();
     readFailure.clear();
     {
         GdalErrorScope scope;
-        dataset = GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE);
+        dataset = GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, nullptr, options,
+                                    nullptr);
         if (!dataset) {
             reason = scope.message();
         }
@@ -188,11 +196,40 @@ GDALDataset* openDataset(const std::string& path, bool& readOnly, std::string& r
     readOnly = false;
     if (!dataset) {
         GdalErrorScope scope;
-        dataset = GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY);
+        dataset = GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr,
+                                    options, nullptr);
         readOnly = dataset != nullptr;
         readFailure = scope.message();
     }
     CPLSetThreadLocalConfigOption("SHAPE_REWIND_ON_WRITE", previous ? saved.c_str() : nullptr);
+    return dataset;
+}
+
+/// True when `dataset` is one shapefile whose table is to be read in the
+/// ANSI code page (TakesAnsiCodePage). A folder of shapefiles is not: its
+/// shapefiles are opened one by one for their feature classes.
+bool readsAnsiCodePage(GDALDataset& dataset, const std::string& path) {
+    const char* driver = dataset.GetDriverName();
+    std::error_code ec;
+    if (driver == nullptr || std::strcmp(driver, "ESRI Shapefile") != 0 ||
+        dataset.GetLayerCount() != 1 || !fs::is_regular_file(fs::path(path), ec)) {
+        return false;
+    }
+    OGRLayer* layer = dataset.GetLayer(0);
+    return layer != nullptr && TakesAnsiCodePage(*layer);
+}
+
+/// Opens `path` as openDatasetOnce does, a shapefile whose table says only
+/// "ANSI" in that code page. The table's byte is looked at first, so that
+/// the data set is opened twice only when the guess was wrong (a .cpg).
+GDALDataset* openDataset(const std::string& path, bool& readOnly, std::string& reason,
+                         std::string& readFailure) {
+    const bool guess = MayTakeAnsiCodePage(path);
+    GDALDataset* dataset = openDatasetOnce(path, guess, readOnly, reason, readFailure);
+    if (dataset && readsAnsiCodePage(*dataset, path) != guess) {
+        GDALClose(dataset);
+        dataset = openDatasetOnce(path, !guess, readOnly, reason, readFailure);
+    }
     return dataset;
 }
 

@@ -299,12 +299,16 @@ TEST_F(BatchTest, ExitStatuses) {
 
 // Texts stored in Windows-1252, declared or not, and mixed with UTF-8 in a
 // file that declares nothing: listed in UTF-8, and a UTF-8 grade matches
-// every stored form that reads as it.
+// every stored form that reads as it. The code page byte 0x57 ("ANSI")
+// reads as Windows-1252, its bytes 0x80-0x9F included, unless a .cpg says
+// otherwise.
 TEST_F(BatchTest, ValuesAndGradesInTheLayersEncoding) {
+    const std::vector<std::string> forestAndPond = {"--grade", "Forêt->6", "--grade", "Étang->3"};
     struct Case {
         const char* name;
         Declared declared;
         Natures natures;
+        std::vector<std::string> grades;
         std::string values;
         std::string counts;
         std::vector<std::optional<double>> degrees;
@@ -312,27 +316,48 @@ TEST_F(BatchTest, ValuesAndGradesInTheLayersEncoding) {
         {"Windows-1252, nothing declared",
          Declared::kNothing,
          {"For\xEAt", "\xC9tang", "Prairie", "For\xEAt", ""},
+         forestAndPond,
          "\n\xC3\x89tang\nFor\xC3\xAAt\nPrairie\n",
          "2\tForêt->6\n1\tÉtang->3\n1\t(valeurs non notées)\n1\t(textes vides)\n",
          {1.0, 0.5, 0.0, 1.0, 0.0}},
         {"Windows-1252 and UTF-8 mixed, nothing declared",
          Declared::kNothing,
          {"For\xEAt", "Forêt", "\xC9tang", "Étang", "Prairie"},
+         forestAndPond,
          "Étang\nÉtang\nForêt\nForêt\nPrairie\n",
          "2\tForêt->6\n2\tÉtang->3\n1\t(valeurs non notées)\n0\t(textes vides)\n",
          {1.0, 1.0, 0.5, 0.5, 0.0}},
         {"code page byte 0x57",
          Declared::kCodePageByte,
-         {"Forêt", "Étang", "Prairie"},
+         {"For\xEAt", "\xC9tang", "Prairie"},
+         forestAndPond,
          "Étang\nForêt\nPrairie\n",
          "1\tForêt->6\n1\tÉtang->3\n1\t(valeurs non notées)\n0\t(textes vides)\n",
          {1.0, 0.5, 0.0}},
+        {"code page byte 0x57, characters 0x80-0x9F",
+         Declared::kCodePageByte,
+         {"c\x9Cur",
+          "l\x92"
+          "eau",
+          "For\xEAt", "c\x9Cur", "\x80 \x93x\x94"},
+         {"--grade", "cœur->6", "--grade", "l’eau->3"},
+         "€ “x”\ncœur\nForêt\nl’eau\n",
+         "2\tcœur->6\n1\tl’eau->3\n2\t(valeurs non notées)\n0\t(textes vides)\n",
+         {1.0, 0.5, 0.0, 1.0, 0.0}},
         {".cpg 1252",
          Declared::kCpg1252,
          {"For\xEAt", "\xC9tang", "Prairie"},
+         forestAndPond,
          "Étang\nForêt\nPrairie\n",
          "1\tForêt->6\n1\tÉtang->3\n1\t(valeurs non notées)\n0\t(textes vides)\n",
          {1.0, 0.5, 0.0}},
+        {".cpg UTF-8 and code page byte 0x57",
+         Declared::kCpgUtf8AndCodePageByte,
+         {"Forêt", "Étang", "Prairie", "l’eau"},
+         forestAndPond,
+         "Étang\nForêt\nl’eau\nPrairie\n",
+         "1\tForêt->6\n1\tÉtang->3\n2\t(valeurs non notées)\n0\t(textes vides)\n",
+         {1.0, 0.5, 0.0, 0.0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -345,8 +370,9 @@ TEST_F(BatchTest, ValuesAndGradesInTheLayersEncoding) {
         ASSERT_EQ(values.status, 0) << values.err;
         EXPECT_EQ(values.out, c.values);
 
-        const BatchRun compute =
-            Run("compute", {shp.string(), "NATURE", "--grade", "Forêt->6", "--grade", "Étang->3"});
+        std::vector<std::string> args = {shp.string(), "NATURE"};
+        args.insert(args.end(), c.grades.begin(), c.grades.end());
+        const BatchRun compute = Run("compute", args);
         ASSERT_EQ(compute.status, 0) << compute.err;
         EXPECT_EQ(compute.out, "FZY_NATURE\n" + c.counts + "0\t(valeurs nulles)\n");
         EXPECT_EQ(ReadDoubles(shp, "FZY_NATURE"), c.degrees);

@@ -192,56 +192,82 @@ TEST_F(DialogParityTest, ComputeWritesWhatTheDialogWrites) {
 }
 
 // A shapefile that does not declare its encoding, its texts in Windows-1252
-// (some in UTF-8 too): the dialog lists what `values` prints and, graded
-// by what it shows, writes what `compute` writes.
-TEST_F(DialogParityTest, UndeclaredEncodingGradedAlike) {
-    const Natures natures = {"For\xEAt", "Prairie", "\xC9tang", "For\xEAt", "Forêt", "", "Bâti"};
-    const std::vector<std::pair<std::string, int>> grades = {{"Forêt", 6}, {"Étang", 4}, {"", 2}};
-    const fs::path folder = m_dir.path() / "shp";
-    fs::create_directory(folder);
-    const fs::path shp = folder / "parcelles.shp";
-    WriteDeclaredNatures(shp, natures, Declared::kNothing);
+// (some in UTF-8 too), and one whose code page byte 0x57 says "ANSI": the
+// dialog lists what `values` prints and, graded by what it shows, writes
+// what `compute` writes.
+TEST_F(DialogParityTest, LayerEncodingsGradedAlike) {
+    struct Case {
+        const char* name;
+        Declared declared;
+        Natures natures;
+        std::vector<std::pair<std::string, int>> grades;
+        std::vector<double> degrees;
+        std::vector<std::string> shown;
+    } cases[] = {
+        {"nothing declared",
+         Declared::kNothing,
+         {"For\xEAt", "Prairie", "\xC9tang", "For\xEAt", "Forêt", "", "Bâti"},
+         {{"Forêt", 6}, {"Étang", 4}, {"", 2}},
+         {1.0, 0.0, 0.67, 1.0, 1.0, 0.34, 0.0},
+         {"", "Bâti", "Étang", "Forêt", "Forêt", "Prairie"}},
+        {"code page byte 0x57",
+         Declared::kCodePageByte,
+         {"c\x9Cur", "Prairie",
+          "l\x92"
+          "eau",
+          "c\x9Cur", "For\xEAt", "", "\x80"},
+         {{"cœur", 6}, {"l’eau", 4}, {"", 2}},
+         {1.0, 0.0, 0.67, 1.0, 0.0, 0.34, 0.0},
+         {"", "€", "cœur", "Forêt", "l’eau", "Prairie"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = m_dir.path() / "shp";
+        fs::remove_all(folder);
+        fs::create_directory(folder);
+        const fs::path shp = folder / "parcelles.shp";
+        WriteDeclaredNatures(shp, c.natures, c.declared);
 
-    const BatchRun values = Run("values", {shp.string(), "NATURE"});
-    ASSERT_EQ(values.status, 0) << values.err;
-    std::vector<std::string> args = {shp.string(), "NATURE"};
-    for (const auto& [value, grade] : grades) {
-        args.insert(args.end(), {"--grade", value + "->" + std::to_string(grade)});
-    }
-    const BatchRun run = Run("compute", args);
-    ASSERT_EQ(run.status, 0) << run.err;
-    const auto batchValues = ReadDoubles(shp, "FZY_NATURE");
-    const std::string batchRecord = WithoutDates(ReadBytes(folder / "parcelles.fzy"));
-    const double expected[] = {1.0, 0.0, 0.67, 1.0, 1.0, 0.34, 0.0};
-    ASSERT_EQ(batchValues.size(), std::size(expected));
-    for (std::size_t k = 0; k < batchValues.size(); ++k) {
-        EXPECT_NEAR(batchValues[k].value_or(-1), expected[k], 1e-6) << k;
-    }
-
-    fs::remove_all(folder);
-    fs::create_directory(folder);
-    WriteDeclaredNatures(shp, natures, Declared::kNothing);
-    Ui::frm_CritereTexte& ui = OpenOn(shp, "NATURE");
-    EXPECT_EQ(OutputLines(values.out), Texts(ui.ListValuesEntree));
-    EXPECT_EQ(Texts(ui.ListValuesEntree),
-              (std::vector<std::string>{"", "Bâti", "Étang", "Forêt", "Forêt", "Prairie"}));
-    for (const auto& [value, grade] : grades) {
-        // Every entry showing the value: the Windows-1252 and the UTF-8 one.
-        if (!m_dialog->Chk_premiere(grade)->isChecked()) m_dialog->Chk_premiere(grade)->click();
-        ui.ListValuesEntree->clearSelection();
-        for (int i = 0; i < ui.ListValuesEntree->count(); ++i) {
-            ui.ListValuesEntree->item(i)->setSelected(ui.ListValuesEntree->item(i)->text() ==
-                                                      QString::fromStdString(value));
+        const BatchRun values = Run("values", {shp.string(), "NATURE"});
+        ASSERT_EQ(values.status, 0) << values.err;
+        std::vector<std::string> args = {shp.string(), "NATURE"};
+        for (const auto& [value, grade] : c.grades) {
+            args.insert(args.end(), {"--grade", value + "->" + std::to_string(grade)});
         }
-        ui.Cmd_Add->click();
-    }
-    ui.cmd_go->click();
-    ASSERT_EQ(m_ui->messages().size(), 1u) << m_ui->messages().front().prompt;
-    EXPECT_EQ(m_ui->messages().back().prompt, Text(162));
-    CloseDialog();
+        const BatchRun run = Run("compute", args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const auto batchValues = ReadDoubles(shp, "FZY_NATURE");
+        const std::string batchRecord = WithoutDates(ReadBytes(folder / "parcelles.fzy"));
+        ASSERT_EQ(batchValues.size(), c.degrees.size());
+        for (std::size_t k = 0; k < batchValues.size(); ++k) {
+            EXPECT_NEAR(batchValues[k].value_or(-1), c.degrees[k], 1e-6) << k;
+        }
 
-    EXPECT_EQ(ReadDoubles(shp, "FZY_NATURE"), batchValues);
-    EXPECT_EQ(WithoutDates(ReadBytes(folder / "parcelles.fzy")), batchRecord);
+        fs::remove_all(folder);
+        fs::create_directory(folder);
+        WriteDeclaredNatures(shp, c.natures, c.declared);
+        Ui::frm_CritereTexte& ui = OpenOn(shp, "NATURE");
+        EXPECT_EQ(OutputLines(values.out), Texts(ui.ListValuesEntree));
+        EXPECT_EQ(Texts(ui.ListValuesEntree), c.shown);
+        for (const auto& [value, grade] : c.grades) {
+            // Every entry showing the value: the Windows-1252 and the UTF-8 one.
+            if (!m_dialog->Chk_premiere(grade)->isChecked()) m_dialog->Chk_premiere(grade)->click();
+            ui.ListValuesEntree->clearSelection();
+            for (int i = 0; i < ui.ListValuesEntree->count(); ++i) {
+                ui.ListValuesEntree->item(i)->setSelected(ui.ListValuesEntree->item(i)->text() ==
+                                                          QString::fromStdString(value));
+            }
+            ui.Cmd_Add->click();
+        }
+        ui.cmd_go->click();
+        ASSERT_EQ(m_ui->messages().size(), 1u) << m_ui->messages().front().prompt;
+        EXPECT_EQ(m_ui->messages().back().prompt, Text(162));
+        m_ui->clear();
+        CloseDialog();
+
+        EXPECT_EQ(ReadDoubles(shp, "FZY_NATURE"), batchValues);
+        EXPECT_EQ(WithoutDates(ReadBytes(folder / "parcelles.fzy")), batchRecord);
+    }
 }
 
 }  // namespace

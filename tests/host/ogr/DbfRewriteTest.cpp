@@ -198,8 +198,7 @@ TEST_P(DbfRewriteBytes, SameBytesAsTheDriver) {
 INSTANTIATE_TEST_SUITE_P(Encodings, DbfRewriteBytes,
                          ::testing::Values(EncodingCase{"Utf8Cpg", "UTF-8", false, "UTF-8"},
                                            EncodingCase{"Cp1252Cpg", "CP1252", false, "CP1252"},
-                                           EncodingCase{"Ldid87NoCpg", nullptr, false,
-                                                        "ISO-8859-1"},
+                                           EncodingCase{"Ldid87NoCpg", nullptr, false, "CP1252"},
                                            EncodingCase{"Ldid0NoCpg", nullptr, true, ""}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -310,7 +309,7 @@ TEST(DbfRewrite, HandsOverTheTextsGdalReads) {
 }
 
 TEST(DbfRewrite, RefusesBeforeWritingAnything) {
-    enum Make { kParcels, kLatin1Parcels, kWideRecords, kFifo, kFolder, kLeftover };
+    enum Make { kParcels, kAnsiParcels, kWideRecords, kFifo, kFolder, kLeftover };
     struct Case {
         const char* name;
         Make make;
@@ -324,7 +323,7 @@ TEST(DbfRewrite, RefusesBeforeWritingAnything) {
         {"record too long", kWideRecords, -1, "FZY", "records would be longer than 65535 bytes"},
         {"name taken", kParcels, -1, "nature", "the table already has a field named NATURE"},
         {"name of 11 bytes", kParcels, -1, "FZY_Étang1", "at most 10 bytes, and this one has 11"},
-        {"name without code", kLatin1Parcels, -1, "FZY_Œuvre", "(ISO-8859-1)"},
+        {"name without code", kAnsiParcels, -1, "FZY_Ωmega", "(CP1252)"},
         {"empty name", kParcels, -1, "", "a field needs a name"},
         {"FIFO", kFifo, -1, "FZY", "it is a FIFO"},
         {"folder", kFolder, -1, "FZY", "it is a folder"},
@@ -351,7 +350,7 @@ TEST(DbfRewrite, RefusesBeforeWritingAnything) {
                 ASSERT_EQ(layer->CreateField(&field), OGRERR_NONE);
             }
         } else {
-            path = WriteParcels(dir.path(), c.make == kLatin1Parcels ? nullptr : "UTF-8", 5);
+            path = WriteParcels(dir.path(), c.make == kAnsiParcels ? nullptr : "UTF-8", 5);
         }
         if (c.countedRecords >= 0) {
             PatchByte(path, 4, static_cast<char>(c.countedRecords));
