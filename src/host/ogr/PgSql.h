@@ -99,6 +99,15 @@ public:
 
     bool standardStrings();
 
+    /// Which of `texts` the database can hold: false for one its encoding
+    /// has no character for (or not valid UTF-8), which no row can hold and
+    /// which the server refuses as soon as it is sent. Asks the server only
+    /// for texts beyond ASCII, and only when its encoding is not SQL_ASCII;
+    /// the refusals are rolled back to a savepoint, so that the transaction
+    /// goes on. Precondition: in a transaction. Throws PgFailure for any
+    /// other failure.
+    std::vector<bool> holds(const std::vector<std::string_view>& texts, const std::string& what);
+
 private:
     PGconn& connection();
     PgResult check(PGresult* result, const std::string& what);
@@ -144,10 +153,11 @@ std::string AddColumnSql(const PgRelation& relation, std::string_view column);
 /// `otherwise`), in a WITH whose SELECT counts the features per outcome in
 /// the server: rows (k, count), k the index of the entry a row matched, -1
 /// a null, -2 an ungraded empty text, -3 any other text. Entries repeating
-/// an earlier text are left out.
+/// an earlier text are left out, and so are those `held` flags false (texts
+/// the database cannot hold: they match no row); an empty `held` holds all.
 std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
                             std::string_view source, const host::NewFieldPass::GradedColumn& graded,
-                            bool standardStrings);
+                            bool standardStrings, const std::vector<bool>& held = {});
 
 /// The pass adding the new column and filling it in the server, in the
 /// transaction of the run's lock (its own when no lock is held): no

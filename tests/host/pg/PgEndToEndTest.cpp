@@ -199,6 +199,73 @@ TEST_F(PgEndToEnd, RefusalsLeaveTableAndRecordAsTheyWere) {
     EXPECT_EQ(hash(), withTrigger);
 }
 
+TEST_F(PgEndToEnd, ADatabaseNotInUtf8HoldsSomeGradedTextsOnly) {
+    // LATIN1 has "Forêt" but neither "cœur" nor "€": no feature can hold
+    // those, so they are graded values that match nothing.
+    const std::string database = "vark_latin1";
+    if (m_session.exec("SELECT count(*) FROM pg_database WHERE datname = '" + database + "'") ==
+        "0") {
+        m_session.exec("CREATE DATABASE " + database +
+                       " ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0");
+    }
+    TestSession latin1(database);
+    ASSERT_EQ(latin1.exec("SHOW server_encoding"), "LATIN1");
+    CreateParcelTable(latin1, "NULL");
+    AddParcelTable(latin1, "Forêts", "'Forêt', 'Prairie', 'Forêt', NULL");
+    const std::string connection = GdalConnectionTo(database);
+    const std::string layer = "Cadastre.Forêts";
+    const auto compute = [&](const std::string& name, std::vector<std::string> grades,
+                             bool allowUnmatched) {
+        std::vector<std::string> args = {"compute", connection, "NATURE", "--layer",
+                                         layer,     "--name",   name};
+        for (auto& g : grades) {
+            args.push_back("--grade");
+            args.push_back(std::move(g));
+        }
+        if (allowUnmatched) {
+            args.emplace_back("--allow-unmatched");
+        }
+        return RunVarkFuzzy(args);
+    };
+    const auto degrees = [&](const std::string& name) {
+        return latin1.column("SELECT \"" + name +
+                             "\"::text FROM \"Cadastre\".\"Forêts\" ORDER BY fid");
+    };
+
+    // The texts come in the connection's encoding.
+    const ProgramRun values =
+        RunVarkFuzzy({"values", connection, "NATURE", "--layer", layer, "--quiet"});
+    EXPECT_EQ(values.exitCode, 0) << values.err;
+    EXPECT_NE(values.out.find("Forêt\n"), std::string::npos) << values.out;
+    EXPECT_EQ(values.out.find("Ã"), std::string::npos) << values.out;
+
+    // Refused as any unmatched value, before anything is changed.
+    const std::string before = TableHash(latin1, "Cadastre", "Forêts");
+    ProgramRun run = compute("FZY_Refused", {"Forêt->6", "cœur->3", "€->2"}, false);
+    EXPECT_EQ(run.exitCode, 4) << run.err;
+    EXPECT_NE(run.err.find("cœur"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("€"), std::string::npos) << run.err;
+    EXPECT_EQ(TableHash(latin1, "Cadastre", "Forêts"), before);
+
+    // Allowed: the others are computed, these count 0.
+    run = compute("FZY_Forêt", {"Forêt->6", "cœur->3", "€->2"}, true);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find("\n1\t(")),
+              "FZY_Forêt\n2\tForêt->6\n0\tcœur->3\n0\t€->2")
+        << run.out;
+    EXPECT_EQ(degrees("FZY_Forêt"), (std::vector<std::string>{"1", "0", "1", "0"}));
+    // Nothing the database can hold: every feature gets the degree of the others.
+    run = compute("FZY_Rien", {"cœur->3"}, true);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(degrees("FZY_Rien"), (std::vector<std::string>{"0", "0", "0", "0"}));
+
+    const ProgramRun described =
+        RunVarkFuzzy({"describe", connection, "FZY_Forêt", "--layer", layer});
+    EXPECT_EQ(described.exitCode, 0) << described.err;
+    EXPECT_NE(described.out.find("FZY_Forêt"), std::string::npos) << described.out;
+    EXPECT_NE(described.out.find("/Cadastre.Forêts"), std::string::npos) << described.out;
+}
+
 TEST_F(PgEndToEnd, TwoRunsAtOnceAreOrderedByTheServer) {
     // The test's own session is not shared between threads: the runs are
     // two programs, the check comes after both.
