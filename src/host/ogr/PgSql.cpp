@@ -491,7 +491,11 @@ std::string AddColumnSql(const PgRelation& relation, std::string_view column) {
 std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
                             std::string_view source, const host::NewFieldPass::GradedColumn& graded,
                             bool standardStrings, const std::vector<bool>& held) {
-    // Byte-wise equality whatever the column's collation.
+    // Byte-wise equality whatever the column's collation. A char(n) column
+    // compares as the server compares char(n), its padding blanks not part
+    // of the value: that is the value DistinctTexts lists (the cast to text
+    // drops them) and the one its rows hold for the server. Comparing the
+    // padded bytes instead would make every listed value match nothing.
     const std::string compared = PgIdentifier(source) + " COLLATE \"C\"";
     std::string degrees;
     std::string outcomes;
@@ -766,6 +770,7 @@ std::unique_ptr<host::CriterionStore> OpenPgCriterionStore(std::shared_ptr<PgCon
 std::vector<std::pair<std::optional<std::string>, std::int64_t>> DistinctTexts(
     PgConnection& connection, const PgRelation& relation, std::string_view column,
     std::int32_t limit) {
+    // The cast drops the padding of a char(n) value (see GradedUpdateSql).
     std::string sql = "SELECT " + PgIdentifier(column) + "::text, count(*) FROM " +
                       relation.quoted() + " GROUP BY 1";
     if (limit > 0) {

@@ -149,7 +149,8 @@ Failure RunFailure(const PgFailure& failure, const PgRelation& relation, const s
 /// ALTER TABLE adding the double precision column `column`, named exactly.
 std::string AddColumnSql(const PgRelation& relation, std::string_view column);
 /// One UPDATE filling `column` from the text column `source` by a CASE over
-/// the entries (exact byte-wise comparison, first entry wins, anything else
+/// the entries (exact byte-wise comparison, trailing blanks of a char(n)
+/// column aside as DistinctTexts lists them; first entry wins, anything else
 /// `otherwise`), in a WITH whose SELECT counts the features per outcome in
 /// the server: rows (k, count), k the index of the entry a row matched, -1
 /// a null, -2 an ungraded empty text, -3 any other text. Entries repeating
@@ -177,7 +178,8 @@ std::unique_ptr<host::CriterionStore> OpenPgCriterionStore(std::shared_ptr<PgCon
 
 /// The distinct values of the text column `column` with the features
 /// holding each (nullopt: the nulls), from one grouped query stopping past
-/// `limit` values (0: no limit).
+/// `limit` values (0: no limit). A char(n) value comes without the blanks
+/// that pad it, as the server reads it as text.
 std::vector<std::pair<std::optional<std::string>, std::int64_t>> DistinctTexts(
     PgConnection& connection, const PgRelation& relation, std::string_view column,
     std::int32_t limit);

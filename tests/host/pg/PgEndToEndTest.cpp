@@ -266,6 +266,30 @@ TEST_F(PgEndToEnd, ADatabaseNotInUtf8HoldsSomeGradedTextsOnly) {
     EXPECT_NE(described.out.find("/Cadastre.Forêts"), std::string::npos) << described.out;
 }
 
+TEST_F(PgEndToEnd, ACharColumnListsAndMatchesItsValuesWithoutPadding) {
+    // char(8) pads "Forêt" with blanks; the value listed is the one graded,
+    // and it matches those features, as does the value with its padding.
+    AddParcelTable(m_session, "Fixes", "'Forêt', 'Prairie', 'Forêt', '', NULL", "char(8)");
+    const std::string layer = "Cadastre.Fixes";
+    const ProgramRun values =
+        RunVarkFuzzy({"values", GdalConnection(), "NATURE", "--layer", layer, "--quiet"});
+    ASSERT_EQ(values.exitCode, 0) << values.err;
+    EXPECT_NE(values.out.find("Forêt\n"), std::string::npos) << values.out;
+    EXPECT_EQ(values.out.find("Forêt "), std::string::npos) << values.out;
+
+    const ProgramRun run =
+        RunVarkFuzzy({"compute", GdalConnection(), "NATURE", "--layer", layer, "--name", "FZY_Fixe",
+                      "--grade", "Forêt->6", "--grade", "Prairie   ->3"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find("\n0\t(")), "FZY_Fixe\n2\tForêt->6\n1\tPrairie   ->3")
+        << run.out;
+    EXPECT_EQ(
+        m_session.column("SELECT \"FZY_Fixe\"::text FROM \"Cadastre\".\"Fixes\" ORDER BY fid"),
+        (std::vector<std::string>{"1", "0.5", "1", "0", "0"}));
+    // An all-blank value is the empty text, listed and counted as such.
+    EXPECT_NE(run.out.find(")\n1\t("), std::string::npos) << run.out;
+}
+
 TEST_F(PgEndToEnd, TwoRunsAtOnceAreOrderedByTheServer) {
     // The test's own session is not shared between threads: the runs are
     // two programs, the check comes after both.
