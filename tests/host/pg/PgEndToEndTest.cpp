@@ -309,5 +309,34 @@ TEST_F(PgEndToEnd, TwoRunsAtOnceAreOrderedByTheServer) {
     EXPECT_EQ(describe("FZY_B").exitCode, 0);
 }
 
+TEST_F(PgEndToEnd, TwoFirstRecordsOfOneSchemaAtOnce) {
+    // Two tables of a schema without its record table yet, a run on each
+    // at the same time: both create it, one waits for the other. Repeated
+    // so that the two meet.
+    const auto run = [](const std::string& layer, const std::string& name) {
+        return RunVarkFuzzy({"compute", GdalConnection(), "NATURE", "--layer", layer, "--name",
+                             name, "--grade", "Forêt->6"});
+    };
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        CreateParcelTable(m_session, "'Forêt', 'Prairie'");
+        AddParcelTable(m_session, "Voisines", "'Forêt', NULL");
+        ASSERT_EQ(m_session.exec("SELECT to_regclass('\"Cadastre\".vark_criteria') IS NULL"), "t");
+        auto first = std::async(std::launch::async, run, "Cadastre.Parcelles", "FZY_A");
+        const ProgramRun second = run("Cadastre.Voisines", "FZY_B");
+        const ProgramRun one = first.get();
+        EXPECT_EQ(one.exitCode, 0) << one.err;
+        EXPECT_EQ(second.exitCode, 0) << second.err;
+        EXPECT_EQ(m_session.exec("SELECT string_agg(layer_name, ',' ORDER BY layer_name) FROM "
+                                 "\"Cadastre\".vark_criteria"),
+                  "Parcelles,Voisines");
+        EXPECT_EQ(describe("FZY_A").exitCode, 0);
+        EXPECT_EQ(
+            RunVarkFuzzy({"describe", GdalConnection(), "FZY_B", "--layer", "Cadastre.Voisines"})
+                .exitCode,
+            0);
+    }
+}
+
 }  // namespace
 }  // namespace vark::testing
