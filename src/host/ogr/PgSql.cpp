@@ -321,6 +321,61 @@ bool PgConnection::standardStrings() {
     return setting == nullptr || std::string_view(setting) == "on";
 }
 
+std::vector<bool> PgConnection::holds(const std::vector<std::string_view>& texts,
+                                      const std::string& what) {
+    std::vector<bool> held(texts.size(), true);
+    // An SQL_ASCII database stores the bytes as they come; every other
+    // encoding holds ASCII.
+    const char* encoding = PQparameterStatus(&connection(), "server_encoding");
+    if (encoding != nullptr && std::string_view(encoding) == "SQL_ASCII") {
+        return held;
+    }
+    std::vector<std::size_t> asked;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (std::any_of(texts[i].begin(), texts[i].end(),
+                        [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+            asked.push_back(i);
+        }
+    }
+    if (asked.empty()) {
+        return held;
+    }
+    // The server converts a text parameter from the client's encoding when
+    // it receives it: a refusal is untranslatable_character (22P05) or
+    // character_not_in_repertoire (22021), before anything is run.
+    const auto refused = [](const PgFailure& failure) {
+        return failure.sqlstate() == "22P05" || failure.sqlstate() == "22021";
+    };
+    const std::string savepoint = "vark_texts";
+    exec("SAVEPOINT " + savepoint, what);
+    const auto ask = [&](std::size_t from, std::size_t to) {
+        std::string sql = "SELECT";
+        std::vector<std::optional<std::string>> params;
+        for (std::size_t i = from; i < to; ++i) {
+            sql += (i == from ? " $" : ", $") + std::to_string(i - from + 1) + "::text";
+            params.emplace_back(std::string(texts[asked[i]]));
+        }
+        try {
+            execParams(sql, params, {}, what);
+            return true;
+        } catch (const PgFailure& failure) {
+            if (!refused(failure)) {
+                throw;
+            }
+            exec("ROLLBACK TO SAVEPOINT " + savepoint, what);
+            return false;
+        }
+    };
+    // All at once first; one by one only when one of them is refused.
+    if (!ask(0, asked.size())) {
+        for (std::size_t i = 0; i < asked.size(); ++i) {
+            held[asked[i]] = ask(i, i + 1);
+        }
+    }
+    exec("RELEASE SAVEPOINT " + savepoint, what);
+    return held;
+}
+
 // ---------------------------------------------------------------------------
 // Relations and the run's lock
 
@@ -435,14 +490,21 @@ std::string AddColumnSql(const PgRelation& relation, std::string_view column) {
 
 std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
                             std::string_view source, const host::NewFieldPass::GradedColumn& graded,
-                            bool standardStrings) {
-    // Byte-wise equality whatever the column's collation.
+                            bool standardStrings, const std::vector<bool>& held) {
+    // Byte-wise equality whatever the column's collation. A char(n) column
+    // compares as the server compares char(n), its padding blanks not part
+    // of the value: that is the value DistinctTexts lists (the cast to text
+    // drops them) and the one its rows hold for the server. Comparing the
+    // padded bytes instead would make every listed value match nothing.
     const std::string compared = PgIdentifier(source) + " COLLATE \"C\"";
     std::string degrees;
     std::string outcomes;
     std::unordered_map<std::string_view, bool> seen;
     for (std::size_t k = 0; k < graded.entries.size(); ++k) {
         const auto& entry = graded.entries[k];
+        if (k < held.size() && !held[k]) {
+            continue;
+        }
         if (!seen.emplace(entry.text, true).second) {
             continue;  // the first entry of a text wins
         }
@@ -453,9 +515,11 @@ std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
     }
     // The outcome of each row is returned as a small number rather than its
     // text: the server then keeps 4 bytes a row until the grouping.
-    return "WITH u AS (UPDATE " + relation.quoted() + " SET " + PgIdentifier(column) + " = CASE" +
-           degrees + " ELSE float8 '" + PgDouble(graded.otherwise) + "' END RETURNING CASE" +
-           outcomes + " WHEN " + PgIdentifier(source) + " IS NULL THEN -1 WHEN " + compared +
+    const std::string otherwise = "float8 '" + PgDouble(graded.otherwise) + "'";
+    return "WITH u AS (UPDATE " + relation.quoted() + " SET " + PgIdentifier(column) + " = " +
+           (degrees.empty() ? otherwise : "CASE" + degrees + " ELSE " + otherwise + " END") +
+           " RETURNING CASE" + outcomes + " WHEN " + PgIdentifier(source) +
+           " IS NULL THEN -1 WHEN " + compared +
            " = '' THEN -2 ELSE -3 END AS k) SELECT k, count(*) FROM u GROUP BY k";
 }
 
@@ -511,9 +575,17 @@ public:
                 counts.features = std::stoll(PQgetvalue(result.get(), 0, 0));
                 return counts;
             }
+            // A graded text the database cannot hold is a value no feature
+            // has: it counts 0, as any other, rather than failing the run.
+            std::vector<std::string_view> texts;
+            texts.reserve(graded.entries.size());
+            for (const auto& entry : graded.entries) {
+                texts.emplace_back(entry.text);
+            }
+            const std::vector<bool> held = m_connection->holds(texts, what);
             const PgResult result =
                 m_connection->exec(GradedUpdateSql(m_relation, m_column, m_source, graded,
-                                                   m_connection->standardStrings()),
+                                                   m_connection->standardStrings(), held),
                                    what);
             for (int row = 0; row < PQntuples(result.get()); ++row) {
                 const long long k = std::stoll(PQgetvalue(result.get(), row, 0));
@@ -698,6 +770,7 @@ std::unique_ptr<host::CriterionStore> OpenPgCriterionStore(std::shared_ptr<PgCon
 std::vector<std::pair<std::optional<std::string>, std::int64_t>> DistinctTexts(
     PgConnection& connection, const PgRelation& relation, std::string_view column,
     std::int32_t limit) {
+    // The cast drops the padding of a char(n) value (see GradedUpdateSql).
     std::string sql = "SELECT " + PgIdentifier(column) + "::text, count(*) FROM " +
                       relation.quoted() + " GROUP BY 1";
     if (limit > 0) {

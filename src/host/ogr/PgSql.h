@@ -99,6 +99,15 @@ public:
 
     bool standardStrings();
 
+    /// Which of `texts` the database can hold: false for one its encoding
+    /// has no character for (or not valid UTF-8), which no row can hold and
+    /// which the server refuses as soon as it is sent. Asks the server only
+    /// for texts beyond ASCII, and only when its encoding is not SQL_ASCII;
+    /// the refusals are rolled back to a savepoint, so that the transaction
+    /// goes on. Precondition: in a transaction. Throws PgFailure for any
+    /// other failure.
+    std::vector<bool> holds(const std::vector<std::string_view>& texts, const std::string& what);
+
 private:
     PGconn& connection();
     PgResult check(PGresult* result, const std::string& what);
@@ -140,14 +149,16 @@ Failure RunFailure(const PgFailure& failure, const PgRelation& relation, const s
 /// ALTER TABLE adding the double precision column `column`, named exactly.
 std::string AddColumnSql(const PgRelation& relation, std::string_view column);
 /// One UPDATE filling `column` from the text column `source` by a CASE over
-/// the entries (exact byte-wise comparison, first entry wins, anything else
+/// the entries (exact byte-wise comparison, trailing blanks of a char(n)
+/// column aside as DistinctTexts lists them; first entry wins, anything else
 /// `otherwise`), in a WITH whose SELECT counts the features per outcome in
 /// the server: rows (k, count), k the index of the entry a row matched, -1
 /// a null, -2 an ungraded empty text, -3 any other text. Entries repeating
-/// an earlier text are left out.
+/// an earlier text are left out, and so are those `held` flags false (texts
+/// the database cannot hold: they match no row); an empty `held` holds all.
 std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
                             std::string_view source, const host::NewFieldPass::GradedColumn& graded,
-                            bool standardStrings);
+                            bool standardStrings, const std::vector<bool>& held = {});
 
 /// The pass adding the new column and filling it in the server, in the
 /// transaction of the run's lock (its own when no lock is held): no
@@ -167,7 +178,8 @@ std::unique_ptr<host::CriterionStore> OpenPgCriterionStore(std::shared_ptr<PgCon
 
 /// The distinct values of the text column `column` with the features
 /// holding each (nullopt: the nulls), from one grouped query stopping past
-/// `limit` values (0: no limit).
+/// `limit` values (0: no limit). A char(n) value comes without the blanks
+/// that pad it, as the server reads it as text.
 std::vector<std::pair<std::optional<std::string>, std::int64_t>> DistinctTexts(
     PgConnection& connection, const PgRelation& relation, std::string_view column,
     std::int32_t limit);

@@ -57,6 +57,18 @@ TEST(PgSql, GradedUpdateEscapesAndKeepsSinglePrecisionDegrees) {
     EXPECT_NE(sql.find("= '' THEN float8 '0.67000001668930054'"), std::string::npos) << sql;
     EXPECT_NE(sql.find("ELSE float8 '0' END"), std::string::npos) << sql;
 
+    // A text the database cannot hold is left out; none held, every row
+    // gets the degree of the others (a CASE needs one WHEN).
+    const std::string some =
+        GradedUpdateSql(relation, "FZY_Nature", "NATURE", graded, true, {true, false, true, true});
+    EXPECT_EQ(some.find("l''eau"), std::string::npos) << some;
+    EXPECT_NE(some.find("= 'Forêt' THEN 0"), std::string::npos) << some;
+    const std::string none = GradedUpdateSql(relation, "FZY_Nature", "NATURE", graded, true,
+                                             {false, false, false, false});
+    EXPECT_NE(none.find("SET \"FZY_Nature\" = float8 '0' RETURNING CASE WHEN \"NATURE\" IS NULL"),
+              std::string::npos)
+        << none;
+
     // Without standard strings a backslash is doubled in an escape literal.
     EXPECT_EQ(PgLiteral("a\\'b", false), "E'a\\\\''b'");
     EXPECT_EQ(

@@ -199,6 +199,97 @@ TEST_F(PgEndToEnd, RefusalsLeaveTableAndRecordAsTheyWere) {
     EXPECT_EQ(hash(), withTrigger);
 }
 
+TEST_F(PgEndToEnd, ADatabaseNotInUtf8HoldsSomeGradedTextsOnly) {
+    // LATIN1 has "Forêt" but neither "cœur" nor "€": no feature can hold
+    // those, so they are graded values that match nothing.
+    const std::string database = "vark_latin1";
+    if (m_session.exec("SELECT count(*) FROM pg_database WHERE datname = '" + database + "'") ==
+        "0") {
+        m_session.exec("CREATE DATABASE " + database +
+                       " ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0");
+    }
+    TestSession latin1(database);
+    ASSERT_EQ(latin1.exec("SHOW server_encoding"), "LATIN1");
+    CreateParcelTable(latin1, "NULL");
+    AddParcelTable(latin1, "Forêts", "'Forêt', 'Prairie', 'Forêt', NULL");
+    const std::string connection = GdalConnectionTo(database);
+    const std::string layer = "Cadastre.Forêts";
+    const auto compute = [&](const std::string& name, std::vector<std::string> grades,
+                             bool allowUnmatched) {
+        std::vector<std::string> args = {"compute", connection, "NATURE", "--layer",
+                                         layer,     "--name",   name};
+        for (auto& g : grades) {
+            args.push_back("--grade");
+            args.push_back(std::move(g));
+        }
+        if (allowUnmatched) {
+            args.emplace_back("--allow-unmatched");
+        }
+        return RunVarkFuzzy(args);
+    };
+    const auto degrees = [&](const std::string& name) {
+        return latin1.column("SELECT \"" + name +
+                             "\"::text FROM \"Cadastre\".\"Forêts\" ORDER BY fid");
+    };
+
+    // The texts come in the connection's encoding.
+    const ProgramRun values =
+        RunVarkFuzzy({"values", connection, "NATURE", "--layer", layer, "--quiet"});
+    EXPECT_EQ(values.exitCode, 0) << values.err;
+    EXPECT_NE(values.out.find("Forêt\n"), std::string::npos) << values.out;
+    EXPECT_EQ(values.out.find("Ã"), std::string::npos) << values.out;
+
+    // Refused as any unmatched value, before anything is changed.
+    const std::string before = TableHash(latin1, "Cadastre", "Forêts");
+    ProgramRun run = compute("FZY_Refused", {"Forêt->6", "cœur->3", "€->2"}, false);
+    EXPECT_EQ(run.exitCode, 4) << run.err;
+    EXPECT_NE(run.err.find("cœur"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("€"), std::string::npos) << run.err;
+    EXPECT_EQ(TableHash(latin1, "Cadastre", "Forêts"), before);
+
+    // Allowed: the others are computed, these count 0.
+    run = compute("FZY_Forêt", {"Forêt->6", "cœur->3", "€->2"}, true);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find("\n1\t(")),
+              "FZY_Forêt\n2\tForêt->6\n0\tcœur->3\n0\t€->2")
+        << run.out;
+    EXPECT_EQ(degrees("FZY_Forêt"), (std::vector<std::string>{"1", "0", "1", "0"}));
+    // Nothing the database can hold: every feature gets the degree of the others.
+    run = compute("FZY_Rien", {"cœur->3"}, true);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(degrees("FZY_Rien"), (std::vector<std::string>{"0", "0", "0", "0"}));
+
+    const ProgramRun described =
+        RunVarkFuzzy({"describe", connection, "FZY_Forêt", "--layer", layer});
+    EXPECT_EQ(described.exitCode, 0) << described.err;
+    EXPECT_NE(described.out.find("FZY_Forêt"), std::string::npos) << described.out;
+    EXPECT_NE(described.out.find("/Cadastre.Forêts"), std::string::npos) << described.out;
+}
+
+TEST_F(PgEndToEnd, ACharColumnListsAndMatchesItsValuesWithoutPadding) {
+    // char(8) pads "Forêt" with blanks; the value listed is the one graded,
+    // and it matches those features, as does the value with its padding.
+    AddParcelTable(m_session, "Fixes", "'Forêt', 'Prairie', 'Forêt', '', NULL", "char(8)");
+    const std::string layer = "Cadastre.Fixes";
+    const ProgramRun values =
+        RunVarkFuzzy({"values", GdalConnection(), "NATURE", "--layer", layer, "--quiet"});
+    ASSERT_EQ(values.exitCode, 0) << values.err;
+    EXPECT_NE(values.out.find("Forêt\n"), std::string::npos) << values.out;
+    EXPECT_EQ(values.out.find("Forêt "), std::string::npos) << values.out;
+
+    const ProgramRun run =
+        RunVarkFuzzy({"compute", GdalConnection(), "NATURE", "--layer", layer, "--name", "FZY_Fixe",
+                      "--grade", "Forêt->6", "--grade", "Prairie   ->3"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find("\n0\t(")), "FZY_Fixe\n2\tForêt->6\n1\tPrairie   ->3")
+        << run.out;
+    EXPECT_EQ(
+        m_session.column("SELECT \"FZY_Fixe\"::text FROM \"Cadastre\".\"Fixes\" ORDER BY fid"),
+        (std::vector<std::string>{"1", "0.5", "1", "0", "0"}));
+    // An all-blank value is the empty text, listed and counted as such.
+    EXPECT_NE(run.out.find(")\n1\t("), std::string::npos) << run.out;
+}
+
 TEST_F(PgEndToEnd, TwoRunsAtOnceAreOrderedByTheServer) {
     // The test's own session is not shared between threads: the runs are
     // two programs, the check comes after both.
@@ -216,6 +307,35 @@ TEST_F(PgEndToEnd, TwoRunsAtOnceAreOrderedByTheServer) {
               "2/1");
     EXPECT_EQ(describe("FZY_A").exitCode, 0);
     EXPECT_EQ(describe("FZY_B").exitCode, 0);
+}
+
+TEST_F(PgEndToEnd, TwoFirstRecordsOfOneSchemaAtOnce) {
+    // Two tables of a schema without its record table yet, a run on each
+    // at the same time: both create it, one waits for the other. Repeated
+    // so that the two meet.
+    const auto run = [](const std::string& layer, const std::string& name) {
+        return RunVarkFuzzy({"compute", GdalConnection(), "NATURE", "--layer", layer, "--name",
+                             name, "--grade", "Forêt->6"});
+    };
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        CreateParcelTable(m_session, "'Forêt', 'Prairie'");
+        AddParcelTable(m_session, "Voisines", "'Forêt', NULL");
+        ASSERT_EQ(m_session.exec("SELECT to_regclass('\"Cadastre\".vark_criteria') IS NULL"), "t");
+        auto first = std::async(std::launch::async, run, "Cadastre.Parcelles", "FZY_A");
+        const ProgramRun second = run("Cadastre.Voisines", "FZY_B");
+        const ProgramRun one = first.get();
+        EXPECT_EQ(one.exitCode, 0) << one.err;
+        EXPECT_EQ(second.exitCode, 0) << second.err;
+        EXPECT_EQ(m_session.exec("SELECT string_agg(layer_name, ',' ORDER BY layer_name) FROM "
+                                 "\"Cadastre\".vark_criteria"),
+                  "Parcelles,Voisines");
+        EXPECT_EQ(describe("FZY_A").exitCode, 0);
+        EXPECT_EQ(
+            RunVarkFuzzy({"describe", GdalConnection(), "FZY_B", "--layer", "Cadastre.Voisines"})
+                .exitCode,
+            0);
+    }
 }
 
 }  // namespace

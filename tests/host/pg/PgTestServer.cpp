@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 
 namespace vark::testing {
@@ -38,7 +39,17 @@ std::string GdalConnection(const std::string& user, const std::string& password)
            " password=" + (password.empty() ? ServerPassword() : password);
 }
 
-TestSession::TestSession() : m_conn(PQconnectdb("")) {
+std::string GdalConnectionTo(const std::string& database) {
+    return "PG:host=" + Env("PGHOST") + " port=" + Env("PGPORT", "5432") + " dbname=" + database +
+           " user=" + Env("PGUSER") + " password=" + ServerPassword();
+}
+
+TestSession::TestSession(const std::string& database)
+    : m_conn(database.empty()
+                 ? PQconnectdb("")
+                 : PQconnectdbParams(std::array<const char*, 2>{"dbname", nullptr}.data(),
+                                     std::array<const char*, 2>{database.c_str(), nullptr}.data(),
+                                     0)) {
     if (PQstatus(m_conn) != CONNECTION_OK) {
         ADD_FAILURE() << "cannot connect: " << PQerrorMessage(m_conn);
     }
@@ -78,13 +89,19 @@ void CreateParcelTable(TestSession& session, const std::string& values) {
     session.exec("CREATE EXTENSION IF NOT EXISTS postgis");
     session.exec("DROP SCHEMA IF EXISTS \"Cadastre\" CASCADE");
     session.exec("CREATE SCHEMA \"Cadastre\"");
-    session.exec(
-        "CREATE TABLE \"Cadastre\".\"Parcelles\" (fid serial PRIMARY KEY, "
-        "geom geometry(Polygon, 2154), \"NATURE\" text)");
-    session.exec(
-        "INSERT INTO \"Cadastre\".\"Parcelles\" (geom, \"NATURE\") SELECT "
-        "ST_GeomFromText('POLYGON((0 0,1 0,1 1,0 1,0 0))', 2154), v FROM unnest(ARRAY[" +
-        values + "]) WITH ORDINALITY AS u(v, n) ORDER BY n");
+    AddParcelTable(session, "Parcelles", values);
+}
+
+void AddParcelTable(TestSession& session, const std::string& table, const std::string& values,
+                    const std::string& type) {
+    const std::string qualified = "\"Cadastre\".\"" + table + "\"";
+    session.exec("CREATE TABLE " + qualified +
+                 " (fid serial PRIMARY KEY, geom geometry(Polygon, 2154), \"NATURE\" " + type +
+                 ")");
+    session.exec("INSERT INTO " + qualified +
+                 " (geom, \"NATURE\") SELECT "
+                 "ST_GeomFromText('POLYGON((0 0,1 0,1 1,0 1,0 0))', 2154), v FROM unnest(ARRAY[" +
+                 values + "]::text[]) WITH ORDINALITY AS u(v, n) ORDER BY n");
 }
 
 std::string TableHash(TestSession& session, const std::string& schema, const std::string& table) {

@@ -22,11 +22,14 @@ std::string GdalConnection(const std::string& user = {}, const std::string& pass
 std::string GdalConnectionWithoutPassword(const std::string& user = {});
 /// The environment's password.
 std::string ServerPassword();
+/// The environment's connection string to another database of the server.
+std::string GdalConnectionTo(const std::string& database);
 
 /// A libpq session of the test itself (the environment's role).
 class TestSession {
 public:
-    TestSession();
+    /// To the environment's database, or to `database`.
+    explicit TestSession(const std::string& database = {});
     ~TestSession();
     TestSession(const TestSession&) = delete;
     TestSession& operator=(const TestSession&) = delete;
@@ -44,10 +47,14 @@ private:
     PGconn* m_conn;
 };
 
-/// Makes the table "Cadastre"."Parcelles" afresh (PostGIS enabled): one
-/// unit square per value of `values` (the body of an SQL array, such as
-/// "'a', NULL"), fid in that order.
+/// Makes the table "Cadastre"."Parcelles" afresh (PostGIS enabled, the
+/// schema emptied): one unit square per value of `values` (the body of an
+/// SQL array, such as "'a', NULL"), fid in that order.
 void CreateParcelTable(TestSession& session, const std::string& values);
+/// The same table named `table` in the schema "Cadastre" as it is, its
+/// column "NATURE" of the SQL type `type`.
+void AddParcelTable(TestSession& session, const std::string& table, const std::string& values,
+                    const std::string& type = "text");
 
 /// md5 of every row of `table` (all columns, the ordering by fid) and of
 /// its criterion record ("none" when it has none).
