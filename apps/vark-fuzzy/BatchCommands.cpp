@@ -464,11 +464,14 @@ int TellUnmatched(const Target& target, const std::string& field,
     } catch (...) {
         // The values are told without suggestions.
     }
+    // The empty text is as near to every short value as it is meaningless
+    // as a suggestion: it is never proposed.
+    std::erase(held, std::string());
     std::string sentence;
     for (const std::string& value : unmatched) {
         const std::string shown =
             value.empty() ? Said(clitext::kEmptyValue, "(empty text)") : value;
-        // Every short value is "near" the empty one: none is proposed.
+        // Every short value is "near" the empty one: none is proposed for it.
         const std::vector<std::string> near =
             value.empty() ? std::vector<std::string>() : NearestNames(value, held);
         sentence += (sentence.empty() ? "" : "\n  ") +

@@ -404,9 +404,12 @@ TEST_F(BatchTest, GradedValuesNoFeatureHoldsAreRefusedAndNothingChanges) {
                 "vouliez-vous dire forêt") +
             (shapefile ? " ou Forêt" : ", Forêt ou  Forêt") +
             " ?\n  Xyz : aucune entité n'a cette valeur.\n"
+            // The layer's empty texts are never proposed.
+            "  X : aucune entité n'a cette valeur.\n"
             "  Rien n'a été modifié ; --allow-unmatched calcule tout de même.\n";
         std::vector<std::string> args = {dataset.string(), "NATURE",   "--grade", "Foret->6",
-                                         "--grade",        "Lande->3", "--grade", "Xyz->1"};
+                                         "--grade",        "Lande->3", "--grade", "Xyz->1",
+                                         "--grade",        "X->2"};
         for (const bool replace : {false, true}) {
             const auto before = FolderBytes(folder);
             const BatchRun run = Run("compute", args);
@@ -422,7 +425,8 @@ TEST_F(BatchTest, GradedValuesNoFeatureHoldsAreRefusedAndNothingChanges) {
         }
         args.push_back("--allow-unmatched");
         const BatchRun run = Run("compute", args);
-        EXPECT_EQ(run.out.rfind("FZY_NATURE\n0\tForet->6\n1\tLande->3\n0\tXyz->1\n", 0), 0u)
+        EXPECT_EQ(run.out.rfind("FZY_NATURE\n0\tForet->6\n1\tLande->3\n0\tXyz->1\n0\tX->2\n", 0),
+                  0u)
             << run.err;
     }
 }
