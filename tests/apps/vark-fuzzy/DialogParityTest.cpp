@@ -80,6 +80,16 @@ protected:
         ui.Cmd_Add->click();
     }
 
+    /// Clicks Compute, which must end on "Calcul terminé." alone, then
+    /// closes the dialog.
+    void ComputeAndClose(Ui::frm_CritereTexte& ui) {
+        ui.cmd_go->click();
+        ASSERT_EQ(m_ui->messages().size(), 1u) << m_ui->messages().front().prompt;
+        EXPECT_EQ(m_ui->messages().back().prompt, Text(162));
+        m_ui->clear();
+        CloseDialog();
+    }
+
     /// Lets go of the dialog and the data sets, so that GDAL reads back
     /// what was written.
     void CloseDialog() {
@@ -174,11 +184,7 @@ TEST_F(DialogParityTest, ComputeWritesWhatTheDialogWrites) {
         Ui::frm_CritereTexte& ui = OpenOn(dataset, "NATURE");
         (c.levels == 5 ? ui.Option2 : ui.Option3)->click();
         for (const auto& [value, grade] : c.grades) Grade(value, grade);
-        ui.cmd_go->click();
-        ASSERT_EQ(m_ui->messages().size(), 1u) << m_ui->messages().front().prompt;
-        EXPECT_EQ(m_ui->messages().back().prompt, Text(162));
-        m_ui->clear();
-        CloseDialog();
+        ASSERT_NO_FATAL_FAILURE(ComputeAndClose(ui));
 
         EXPECT_EQ(ReadDoubles(dataset, "FZY_NATURE"), batchValues);
         EXPECT_EQ(WithoutDates(ReadBytes(fzy)), batchRecord);
@@ -259,11 +265,7 @@ TEST_F(DialogParityTest, LayerEncodingsGradedAlike) {
             }
             ui.Cmd_Add->click();
         }
-        ui.cmd_go->click();
-        ASSERT_EQ(m_ui->messages().size(), 1u) << m_ui->messages().front().prompt;
-        EXPECT_EQ(m_ui->messages().back().prompt, Text(162));
-        m_ui->clear();
-        CloseDialog();
+        ASSERT_NO_FATAL_FAILURE(ComputeAndClose(ui));
 
         EXPECT_EQ(ReadDoubles(shp, "FZY_NATURE"), batchValues);
         EXPECT_EQ(WithoutDates(ReadBytes(folder / "parcelles.fzy")), batchRecord);

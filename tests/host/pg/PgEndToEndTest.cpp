@@ -16,6 +16,24 @@ namespace {
 
 constexpr const char* kLayer = "Cadastre.Parcelles";
 
+struct ComputeArgs {
+    std::string layer;
+    std::string name;
+    std::string grade;
+};
+
+/// Two compute programs started at once on the NATURE field; the test's
+/// own session stays in this thread.
+std::pair<ProgramRun, ProgramRun> ComputedAtOnce(const ComputeArgs& a, const ComputeArgs& b) {
+    const auto run = [](const ComputeArgs& c) {
+        return RunVarkFuzzy({"compute", GdalConnection(), "NATURE", "--layer", c.layer, "--name",
+                             c.name, "--grade", c.grade});
+    };
+    auto first = std::async(std::launch::async, run, a);
+    ProgramRun second = run(b);
+    return {first.get(), std::move(second)};
+}
+
 class PgEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -291,15 +309,8 @@ TEST_F(PgEndToEnd, ACharColumnListsAndMatchesItsValuesWithoutPadding) {
 }
 
 TEST_F(PgEndToEnd, TwoRunsAtOnceAreOrderedByTheServer) {
-    // The test's own session is not shared between threads: the runs are
-    // two programs, the check comes after both.
-    auto run = [](const std::string& name, const std::string& grade) {
-        return RunVarkFuzzy({"compute", GdalConnection(), "NATURE", "--layer", kLayer, "--name",
-                             name, "--grade", grade});
-    };
-    auto first = std::async(std::launch::async, run, "FZY_A", "Forêt->6");
-    const ProgramRun second = run("FZY_B", "Prairie->6");
-    const ProgramRun one = first.get();
+    const auto [one, second] =
+        ComputedAtOnce({kLayer, "FZY_A", "Forêt->6"}, {kLayer, "FZY_B", "Prairie->6"});
     EXPECT_EQ(one.exitCode, 0) << one.err;
     EXPECT_EQ(second.exitCode, 0) << second.err;
     EXPECT_EQ(m_session.exec("SELECT sum(\"FZY_A\") || '/' || sum(\"FZY_B\") FROM "
@@ -313,18 +324,13 @@ TEST_F(PgEndToEnd, TwoFirstRecordsOfOneSchemaAtOnce) {
     // Two tables of a schema without its record table yet, a run on each
     // at the same time: both create it, one waits for the other. Repeated
     // so that the two meet.
-    const auto run = [](const std::string& layer, const std::string& name) {
-        return RunVarkFuzzy({"compute", GdalConnection(), "NATURE", "--layer", layer, "--name",
-                             name, "--grade", "Forêt->6"});
-    };
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
         CreateParcelTable(m_session, "'Forêt', 'Prairie'");
         AddParcelTable(m_session, "Voisines", "'Forêt', NULL");
         ASSERT_EQ(m_session.exec("SELECT to_regclass('\"Cadastre\".vark_criteria') IS NULL"), "t");
-        auto first = std::async(std::launch::async, run, "Cadastre.Parcelles", "FZY_A");
-        const ProgramRun second = run("Cadastre.Voisines", "FZY_B");
-        const ProgramRun one = first.get();
+        const auto [one, second] = ComputedAtOnce({"Cadastre.Parcelles", "FZY_A", "Forêt->6"},
+                                                  {"Cadastre.Voisines", "FZY_B", "Forêt->6"});
         EXPECT_EQ(one.exitCode, 0) << one.err;
         EXPECT_EQ(second.exitCode, 0) << second.err;
         EXPECT_EQ(m_session.exec("SELECT string_agg(layer_name, ',' ORDER BY layer_name) FROM "
