@@ -2,21 +2,33 @@
 // server: the field computed in the server through the plugin's run, the
 // criterion record kept in the table's schema on the run's connection and
 // read back through the QGIS workspace, by the project layer's name as the
-// dialog asks.
+// dialog asks; the refusals of the Processing algorithm, which leave table,
+// record and project layer as they were.
 
 #include <gtest/gtest.h>
+#include <qgsapplication.h>
 #include <qgsdatasourceuri.h>
+#include <qgsprocessingalgorithm.h>
+#include <qgsprocessingcontext.h>
+#include <qgsprocessingfeedback.h>
+#include <qgsprocessingregistry.h>
 #include <qgsproject.h>
 #include <qgsvectorlayer.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
+#include <thread>
 
 #include "criterion_file/fzy_io.h"
 #include "host/qgis/QgisData.h"
 #include "pg/PgTestServer.h"
 #include "plugin/qgis/ProcessingRun.h"
+#include "plugin/qgis/VarkProcessingProvider.h"
+#include "support/ErrorHandling.h"
 #include "support/Failure.h"
 #include "testing/QgisTestData.h"
+#include "testing/TempDir.h"
 
 namespace vark::qgis {
 namespace {
@@ -37,20 +49,29 @@ protected:
         testing::ClearProject();
         vark::testing::CreateParcelTable(
             m_session, "'Forêt', 'forêt', NULL, '', 'l''eau', 'Prairie', 'Forêt'");
-        QgsDataSourceUri uri;
-        uri.setConnection(QString::fromStdString(env("PGHOST", "localhost")),
-                          QString::fromStdString(env("PGPORT", "5432")),
-                          QString::fromStdString(env("PGDATABASE", "postgres")),
-                          QString::fromStdString(env("PGUSER", "postgres")),
-                          QString::fromStdString(ServerPassword()));
-        uri.setDataSource("Cadastre", "Parcelles", "geom", QString(), "fid");
-        m_layer = new QgsVectorLayer(uri.uri(false), kDisplayName, "postgres");
+        m_layer = addLayer("Parcelles", kDisplayName);
         ASSERT_TRUE(m_layer->isValid());
-        QgsProject::instance()->addMapLayer(m_layer);
     }
     void TearDown() override {
         ResetFzyState();
         testing::ClearProject();
+    }
+
+    /// The project layer of `relation` in the schema "Cadastre", as `user`
+    /// (the environment's role by default) with `password`.
+    static QgsVectorLayer* addLayer(const QString& relation, const QString& name,
+                                    const std::string& user = {},
+                                    const std::string& password = {}) {
+        QgsDataSourceUri uri;
+        uri.setConnection(QString::fromStdString(env("PGHOST", "localhost")),
+                          QString::fromStdString(env("PGPORT", "5432")),
+                          QString::fromStdString(env("PGDATABASE", "postgres")),
+                          QString::fromStdString(user.empty() ? env("PGUSER", "postgres") : user),
+                          QString::fromStdString(password.empty() ? ServerPassword() : password));
+        uri.setDataSource("Cadastre", relation, "geom", QString(), "fid");
+        auto* layer = new QgsVectorLayer(uri.uri(false), name, "postgres");
+        QgsProject::instance()->addMapLayer(layer);
+        return layer;
     }
 
     CriterionRun run(const std::string& name, const std::vector<std::string>& grades,
@@ -135,6 +156,135 @@ TEST_F(QgisPgTest, ATableLockedElsewhereLeavesTableAndRecordAsTheyWere) {
     other.exec("ROLLBACK");
     EXPECT_EQ(hash(), before);
     EXPECT_LT(m_layer->fields().indexFromName("FZY_Other"), 0);
+}
+
+class RecordingFeedback : public QgsProcessingFeedback {
+public:
+    void reportError(const QString& error, bool) override { errors << error; }
+    QStringList errors;
+};
+
+/// The Processing algorithm a user runs on `layer`, grading NATURE's
+/// "Forêt" 6 into `name`: true when it succeeded; what the user is told of
+/// a failure in `message`.
+bool RunAlgorithm(QgsVectorLayer& layer, const QString& name, std::string& message) {
+    auto* registry = QgsApplication::processingRegistry();
+    if (!registry->providerById(QStringLiteral("vark"))) {
+        registry->addProvider(new VarkProcessingProvider());
+    }
+    std::unique_ptr<QgsProcessingAlgorithm> algorithm(
+        registry->createAlgorithmById(QStringLiteral("vark:textcriterion")));
+    if (!algorithm) {
+        ADD_FAILURE() << "no algorithm vark:textcriterion";
+        return false;
+    }
+    QgsProcessingContext context;
+    context.setProject(QgsProject::instance());
+    RecordingFeedback feedback;
+    bool ok = false;
+    algorithm->run({{"INPUT", layer.id()},
+                    {"FIELD", "NATURE"},
+                    {"GRADES", QVariantList{QString::fromUtf8("Forêt"), 6}},
+                    {"NAME", name},
+                    {"STYLE", false}},
+                   context, &feedback, &ok);
+    message = feedback.errors.join('\n').toStdString();
+    return ok;
+}
+
+TEST_F(QgisPgTest, AlgorithmRefusalsLeaveTableRecordAndLayerAsTheyWere) {
+    // The failure reports go to a log of the test's own.
+    struct OwnLog {
+        OwnLog() { errorLogState().logFile = dir.file("VARK_fuzzy.log"); }
+        ~OwnLog() { errorLogState() = saved; }
+        const ErrorLogState saved = errorLogState();
+        const vark::test::TempDir dir;
+    } const logs;
+    std::string message;
+    ASSERT_TRUE(RunAlgorithm(*m_layer, "FZY_Before", message)) << message;
+    const std::string before = hash();
+    const auto records = [this] {
+        return m_session.exec(
+            "SELECT string_agg(layer_name || ':' || md5(fzy), ',' ORDER BY layer_name) FROM "
+            "\"Cadastre\".vark_criteria");
+    };
+    const std::string recordsBefore = records();
+
+    // Refused, told so with the relation named and no password, nothing
+    // changed; the project layer readable still and not being edited.
+    const auto refused = [&](QgsVectorLayer& layer, const char* name, const std::string& says,
+                             const std::string& password) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(RunAlgorithm(layer, name, message)) << "a refusal reported as success";
+        EXPECT_NE(message.find(says), std::string::npos) << message;
+        EXPECT_EQ(message.find(password), std::string::npos) << message;
+        EXPECT_EQ(hash(), before);
+        EXPECT_EQ(records(), recordsBefore);
+        EXPECT_TRUE(layer.isValid());
+        EXPECT_FALSE(layer.isEditable());
+        EXPECT_EQ(layer.featureCount(), 7);
+        EXPECT_GE(layer.fields().indexFromName("NATURE"), 0);
+        EXPECT_LT(layer.fields().indexFromName(name), 0);
+    };
+
+    // A role that may read the table but not change it.
+    m_session.exec("DROP ROLE IF EXISTS qgis_reader");
+    m_session.exec("CREATE ROLE qgis_reader LOGIN PASSWORD 'reader-secret-8'");
+    m_session.exec("GRANT USAGE ON SCHEMA \"Cadastre\" TO qgis_reader");
+    m_session.exec("GRANT SELECT ON ALL TABLES IN SCHEMA \"Cadastre\" TO qgis_reader");
+    QgsVectorLayer* reader =
+        addLayer("Parcelles", "Parcels read only", "qgis_reader", "reader-secret-8");
+    ASSERT_TRUE(reader->isValid());
+    refused(*reader, "FZY_Reader", "may not change the table Cadastre.Parcelles",
+            "reader-secret-8");
+
+    // A view.
+    m_session.exec(
+        "CREATE VIEW \"Cadastre\".parcelles_v AS SELECT * FROM \"Cadastre\".\"Parcelles\"");
+    QgsVectorLayer* view = addLayer("parcelles_v", "Parcels as a view");
+    ASSERT_TRUE(view->isValid());
+    refused(*view, "FZY_View", "Cadastre.parcelles_v: it is a view", ServerPassword());
+
+    // The run's connection killed in the middle of the UPDATE, while the
+    // workspace that holds it stays in use (as an open dialog keeps it).
+    const std::shared_ptr<host::Workspace> kept =
+        std::make_shared<QgisFeatureClass>(m_layer)->GetWorkspace();
+    m_session.exec(
+        "CREATE FUNCTION \"Cadastre\".slow() RETURNS trigger LANGUAGE plpgsql AS "
+        "$$BEGIN PERFORM pg_sleep(0.3); RETURN NEW; END$$");
+    m_session.exec(
+        "CREATE TRIGGER slow BEFORE UPDATE ON \"Cadastre\".\"Parcelles\" FOR EACH ROW "
+        "EXECUTE FUNCTION \"Cadastre\".slow()");
+    auto killer = std::async(std::launch::async, [] {
+        vark::testing::TestSession watcher;
+        for (int i = 0; i < 200; ++i) {
+            const std::string killed = watcher.exec(
+                "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE query LIKE "
+                "'WITH u AS (UPDATE%' AND pid <> pg_backend_pid()");
+            if (killed != "0") {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    });
+    refused(*m_layer, "FZY_Lost", "connection to the server was lost", ServerPassword());
+    EXPECT_TRUE(killer.get());
+    EXPECT_NE(message.find("Cadastre.Parcelles"), std::string::npos) << message;
+
+    // The tool's connection to that server is made again for the next run.
+    ASSERT_EQ(std::make_shared<QgisFeatureClass>(m_layer)->GetWorkspace(), kept);
+    m_session.exec("DROP TRIGGER slow ON \"Cadastre\".\"Parcelles\"");
+    ASSERT_TRUE(RunAlgorithm(*m_layer, "FZY_After", message)) << message;
+    EXPECT_EQ(degrees("FZY_After"), (std::vector<std::string>{"1", "0", "0", "0", "0", "0", "1"}));
+    EXPECT_GE(m_layer->fields().indexFromName("FZY_After"), 0);
+
+    // Nor did the log of the failures get a password.
+    const std::string log = vark::test::ReadBytes(logs.dir.file("VARK_fuzzy.log"));
+    EXPECT_NE(log.find("Cadastre.Parcelles"), std::string::npos) << log;
+    for (const std::string& password : {ServerPassword(), std::string("reader-secret-8")}) {
+        EXPECT_EQ(log.find(password), std::string::npos) << log;
+    }
 }
 
 }  // namespace
