@@ -190,26 +190,8 @@ TEST_F(PgEndToEnd, RefusalsLeaveTableAndRecordAsTheyWere) {
     EXPECT_EQ(hash(), before);
 
     // The connection lost in the middle of the UPDATE.
-    m_session.exec(
-        "CREATE FUNCTION \"Cadastre\".slow() RETURNS trigger LANGUAGE plpgsql AS "
-        "$$BEGIN PERFORM pg_sleep(0.3); RETURN NEW; END$$");
-    m_session.exec(
-        "CREATE TRIGGER slow BEFORE UPDATE ON \"Cadastre\".\"Parcelles\" FOR EACH ROW "
-        "EXECUTE FUNCTION \"Cadastre\".slow()");
+    auto killer = KillTheNextUpdate(m_session);
     const std::string withTrigger = hash();
-    auto killer = std::async(std::launch::async, [] {
-        TestSession watcher;
-        for (int i = 0; i < 200; ++i) {
-            const std::string killed = watcher.exec(
-                "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE query LIKE "
-                "'WITH u AS (UPDATE%' AND pid <> pg_backend_pid()");
-            if (killed != "0") {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    });
     compute("FZY_Lost", {"Forêt->6"}, &run);
     EXPECT_TRUE(killer.get());
     EXPECT_NE(run.exitCode, 0);

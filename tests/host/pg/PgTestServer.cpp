@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace vark::testing {
 
@@ -119,6 +121,28 @@ std::string TableHash(TestSession& session, const std::string& schema, const std
         }
     }
     return rows + "/" + record;
+}
+
+std::future<bool> KillTheNextUpdate(TestSession& session) {
+    session.exec(
+        "CREATE FUNCTION \"Cadastre\".slow() RETURNS trigger LANGUAGE plpgsql AS "
+        "$$BEGIN PERFORM pg_sleep(0.3); RETURN NEW; END$$");
+    session.exec(
+        "CREATE TRIGGER slow BEFORE UPDATE ON \"Cadastre\".\"Parcelles\" FOR EACH ROW "
+        "EXECUTE FUNCTION \"Cadastre\".slow()");
+    return std::async(std::launch::async, [] {
+        TestSession watcher;
+        for (int i = 0; i < 200; ++i) {
+            const std::string killed = watcher.exec(
+                "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE query LIKE "
+                "'WITH u AS (UPDATE%' AND pid <> pg_backend_pid()");
+            if (killed != "0") {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    });
 }
 
 ProgramRun RunVarkFuzzy(const std::vector<std::string>& args) {

@@ -6,6 +6,7 @@
 
 #include <libpq-fe.h>
 
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,12 @@ void AddParcelTable(TestSession& session, const std::string& table, const std::s
 /// md5 of every row of `table` (all columns, the ordering by fid) and of
 /// its criterion record ("none" when it has none).
 std::string TableHash(TestSession& session, const std::string& schema, const std::string& table);
+
+/// Slows every row's UPDATE of "Cadastre"."Parcelles" (a trigger), then
+/// watches, from a session of its own, for the tool's UPDATE and ends its
+/// backend (pg_terminate_backend) once seen. The future says whether it was
+/// seen within 10 s.
+std::future<bool> KillTheNextUpdate(TestSession& session);
 
 struct ProgramRun {
     int exitCode = -1;

@@ -249,25 +249,7 @@ TEST_F(QgisPgTest, AlgorithmRefusalsLeaveTableRecordAndLayerAsTheyWere) {
     // workspace that holds it stays in use (as an open dialog keeps it).
     const std::shared_ptr<host::Workspace> kept =
         std::make_shared<QgisFeatureClass>(m_layer)->GetWorkspace();
-    m_session.exec(
-        "CREATE FUNCTION \"Cadastre\".slow() RETURNS trigger LANGUAGE plpgsql AS "
-        "$$BEGIN PERFORM pg_sleep(0.3); RETURN NEW; END$$");
-    m_session.exec(
-        "CREATE TRIGGER slow BEFORE UPDATE ON \"Cadastre\".\"Parcelles\" FOR EACH ROW "
-        "EXECUTE FUNCTION \"Cadastre\".slow()");
-    auto killer = std::async(std::launch::async, [] {
-        vark::testing::TestSession watcher;
-        for (int i = 0; i < 200; ++i) {
-            const std::string killed = watcher.exec(
-                "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE query LIKE "
-                "'WITH u AS (UPDATE%' AND pid <> pg_backend_pid()");
-            if (killed != "0") {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    });
+    auto killer = vark::testing::KillTheNextUpdate(m_session);
     refused(*m_layer, "FZY_Lost", "connection to the server was lost", ServerPassword());
     EXPECT_TRUE(killer.get());
     EXPECT_NE(message.find("Cadastre.Parcelles"), std::string::npos) << message;
