@@ -144,6 +144,20 @@ std::string TodayUtc() {
     return std::to_string(date.tm_yday) + "/" + std::to_string(date.tm_year);
 }
 
+/// The table `dbf` holds the bytes GDAL wrote in `gdalCopy`, its date of
+/// change excepted when the day turned since `day`.
+void ExpectBytesOfGdal(const fs::path& dbf, const fs::path& gdalCopy, const std::string& day) {
+    std::string expected = ReadBytes(gdalCopy);
+    const std::string actual = ReadBytes(dbf);
+    ASSERT_EQ(actual.size(), expected.size());
+    if (TodayUtc() != day) {
+        expected.replace(1, 3, actual, 1, 3);
+    }
+    EXPECT_TRUE(actual == expected)
+        << "first difference at byte "
+        << std::mismatch(actual.begin(), actual.end(), expected.begin()).first - actual.begin();
+}
+
 struct EncodingCase {
     const char* name;
     const char* layerEncoding;  ///< nullptr: the driver's default (LDID 0x57)
@@ -175,16 +189,7 @@ TEST_P(DbfRewriteBytes, SameBytesAsTheDriver) {
     EXPECT_EQ(result.records, kManyRecords);
     EXPECT_EQ(result.deleted, 1);
 
-    std::string expected = ReadBytes(dir.path() / "gdal" / "parcels.dbf");
-    const std::string actual = ReadBytes(dbf);
-    ASSERT_EQ(actual.size(), expected.size());
-    // The date of the change: equal unless the day turned in between.
-    if (TodayUtc() != day) {
-        expected.replace(1, 3, actual, 1, 3);
-    }
-    EXPECT_TRUE(actual == expected)
-        << "first difference at byte "
-        << std::mismatch(actual.begin(), actual.end(), expected.begin()).first - actual.begin();
+    ExpectBytesOfGdal(dbf, dir.path() / "gdal" / "parcels.dbf", day);
     for (const char* other : {"parcels.shp", "parcels.shx", "parcels.cpg"}) {
         const auto read = [&](const char* copy) {
             const fs::path path = dir.path() / copy / other;
@@ -244,16 +249,9 @@ TEST(DbfRewrite, OverwriteWritesAnExistingFieldAsTheDriverDoes) {
         EXPECT_EQ(result.deleted, 1);
         rewrite.commit();
     }
-    std::string expected = ReadBytes(dir.path() / "gdal" / "parcels.dbf");
-    const std::string actual = ReadBytes(dbf);
-    ASSERT_EQ(actual.size(), ReadBytes(original).size());
-    ASSERT_EQ(actual.size(), expected.size());
-    if (TodayUtc() != day) {
-        expected.replace(1, 3, actual, 1, 3);
-    }
-    EXPECT_TRUE(actual == expected)
-        << "first difference at byte "
-        << std::mismatch(actual.begin(), actual.end(), expected.begin()).first - actual.begin();
+    const std::string rewritten = ReadBytes(dbf);
+    ASSERT_EQ(rewritten.size(), ReadBytes(original).size());
+    ExpectBytesOfGdal(dbf, dir.path() / "gdal" / "parcels.dbf", day);
 
     for (const char* name : {"NATURE", "s"}) {
         EXPECT_THROW(
@@ -261,7 +259,7 @@ TEST(DbfRewrite, OverwriteWritesAnExistingFieldAsTheDriverDoes) {
             Failure)
             << name;
     }
-    EXPECT_EQ(ReadBytes(dbf), actual);
+    EXPECT_EQ(ReadBytes(dbf), rewritten);
 }
 
 TEST(DbfRewrite, HandsOverTheTextsGdalReads) {
