@@ -47,15 +47,8 @@ shift $((OPTIND - 1))
 counts=("$@")
 [ "${#counts[@]}" -gt 0 ] || counts=(10000 100000 1000000)
 
-build="$(cd "$build" && pwd)"
-vark="$build/bin/vark-fuzzy"
-maker="$build/bin/make_bench_layers"
-for tool in "$vark" "$maker"; do
-    [ -x "$tool" ] || { echo "missing $tool: build the tree first" >&2; exit 1; }
-done
-for tool in hyperfine ogrinfo /usr/bin/time; do
-    command -v "$tool" > /dev/null || { echo "missing $tool (scripts/install-deps --bench)" >&2; exit 1; }
-done
+. "$here/tools.sh"
+bench_tools hyperfine ogrinfo /usr/bin/time
 
 if [ -z "$work" ]; then
     work="$(mktemp -d)"
