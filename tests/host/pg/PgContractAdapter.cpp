@@ -5,6 +5,7 @@
 #include "PgTestServer.h"
 #include "host/contract/HostContract.h"
 #include "host/ogr/OgrApplication.h"
+#include "host/ogr/PgSql.h"
 
 namespace vark::host::contract {
 namespace {
@@ -12,17 +13,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string Literal(const std::optional<std::string>& text) {
-    if (!text) {
-        return "NULL";
-    }
-    std::string out = "'";
-    for (char c : *text) {
-        out += c;
-        if (c == '\'') {
-            out += c;
-        }
-    }
-    return out + "'";
+    return text ? ogr::PgLiteral(*text, true) : std::string("NULL");
 }
 
 class PostgisUnderTest : public AdapterUnderTest {
