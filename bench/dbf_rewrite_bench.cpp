@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/ogr/DbfRewrite.h"
+#include "routes/shape/DbfRewrite.h"
 #include "support/Failure.h"
 
 namespace {
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
 
     try {
         const auto start = std::chrono::steady_clock::now();
-        vark::ogr::DbfRewrite rewrite(dbf, encoding);
+        vark::routes::DbfRewrite rewrite(dbf, encoding);
         std::vector<std::pair<std::string, double>> encoded;
         for (const auto& [value, degree] : grades) {
             if (auto bytes = rewrite.encode(value)) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "routes/pg/PgPassword.h"
 
 // The map host over GDAL/OGR. How the data of the formats appear through
 // the host operations:
@@ -65,11 +66,8 @@ std::shared_ptr<host::Application> CreateOgrApplication();
 /// must come from CreateOgrApplication). Throws Failure when GDAL cannot open it.
 void AddDataSource(host::Application& app, const DataSourceSpec& request);
 
-/// `text` without any password it holds: a connection string's
-/// `password=...` keyword (quoted or not) and a URI's password. Every text
-/// that may quote a data source (a message, a log line, a record) goes
-/// through it.
-std::string WithoutPassword(std::string_view text);
+/// `text` without any password it holds (routes/pg/PgPassword.h).
+using pg::WithoutPassword;
 
 /// Sets the state GetEditState of the application's editor reports (for a
 /// host that edits the data while the component runs, and for tests).

@@ -10,10 +10,12 @@
 #include <cstring>
 #include <filesystem>
 
-#include "host/ogr/DbfRewrite.h"
 #include "host/ogr/OgrData.h"
+#include "routes/shape/DbfRewrite.h"
 
 namespace vark::ogr {
+
+using namespace routes;
 
 namespace {
 

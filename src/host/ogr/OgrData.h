@@ -25,41 +25,24 @@
 
 #include "host/common/FeatureClassBase.h"
 #include "host/host.h"
+#include "routes/file/GdalErrors.h"
+#include "routes/gpkg/TransactionPass.h"
 #include "support/Failure.h"
 
 namespace vark::host::common {
 class ColumnMask;
 }
 
+namespace vark::pg {
+class PgConnection;
+struct PgRelation;
+}  // namespace vark::pg
+
 namespace vark::ogr {
 
-/// Name of the source of the adapter's failures.
-inline constexpr const char* kGdalSource = "GDAL";
-
-/// Collects the messages GDAL emits while it lives (and keeps them off
-/// stderr). Install one around every GDAL call that can fail.
-class GdalErrorScope {
-public:
-    GdalErrorScope();
-    ~GdalErrorScope();
-    GdalErrorScope(const GdalErrorScope&) = delete;
-    GdalErrorScope& operator=(const GdalErrorScope&) = delete;
-
-    /// The last failure message, else the last warning, else "".
-    std::string message() const;
-    bool hadFailure() const { return !m_failure.empty(); }
-    bool hadWarning() const { return !m_warning.empty(); }
-    const std::string& warning() const { return m_warning; }
-
-private:
-    static void CPL_STDCALL handler(CPLErr level, CPLErrorNum number, const char* message);
-    std::string m_failure;
-    std::string m_warning;
-};
-
-/// A Failure numbered err::kHostFailure: `what`, then GDAL's message if any.
-Failure gdalFailure(const std::string& what, const GdalErrorScope& scope);
-Failure gdalFailure(const std::string& what, const std::string& gdalMessage = {});
+using routes::GdalErrorScope;
+using routes::gdalFailure;
+using routes::kGdalSource;
 
 struct FeatureDeleter {
     void operator()(OGRFeature* f) const { OGRFeature::DestroyFeature(f); }
@@ -67,8 +50,8 @@ struct FeatureDeleter {
 using FeaturePtr = std::unique_ptr<OGRFeature, FeatureDeleter>;
 
 class SourceCache;
-class PgConnection;
-struct PgRelation;
+using pg::PgConnection;
+using pg::PgRelation;
 
 /// One opened GDAL vector data set.
 class OgrSource : public std::enable_shared_from_this<OgrSource> {
@@ -165,7 +148,7 @@ private:
 };
 
 /// `name` as an SQL identifier: in double quotes, a quote doubled.
-std::string QuotedSqlName(const std::string& name);
+using routes::QuotedSqlName;
 
 /// Makes a file path absolute; leaves connection strings and GDAL virtual
 /// paths alone.

@@ -4,9 +4,11 @@
 
 #include "host/common/FieldStatistics.h"
 #include "host/ogr/OgrData.h"
-#include "host/ogr/PgSql.h"
+#include "routes/pg/PgSql.h"
 
 namespace vark::ogr {
+
+using namespace pg;
 
 namespace {
 

@@ -3,9 +3,11 @@
 // schema (see PgSql.h for the SQL and the connection).
 
 #include "host/ogr/OgrData.h"
-#include "host/ogr/PgSql.h"
+#include "routes/pg/PgSql.h"
 
 namespace vark::ogr {
+
+using namespace pg;
 
 const PgRelation& OgrFeatureClass::relation() {
     if (!m_relation) {

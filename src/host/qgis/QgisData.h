@@ -27,10 +27,10 @@
 
 class QgsVectorLayer;
 
-namespace vark::ogr {
+namespace vark::pg {
 class PgConnection;
 struct PgRelation;
-}  // namespace vark::ogr
+}  // namespace vark::pg
 
 namespace vark::qgis {
 
@@ -90,6 +90,10 @@ std::string LayerLabel(const QgsVectorLayer& layer);
 std::string ProviderErrors(QgsVectorDataProvider& provider);
 /// True when both layers read the same data through the same provider.
 bool SameData(const QgsVectorLayer& a, const QgsVectorLayer& b);
+/// True when both layers read the same table of the same file through the
+/// same provider, whatever their filters (SameData, or the same workspace
+/// and class name of a file).
+bool SameTable(const QgsVectorLayer& a, const QgsVectorLayer& b);
 /// The layer's data provider; throws Failure when the layer has none or is
 /// not valid.
 QgsVectorDataProvider& ProviderOf(const QgsVectorLayer& layer);
@@ -132,18 +136,33 @@ public:
     std::shared_ptr<host::Cursor> Search(std::shared_ptr<host::QueryFilter> filter,
                                          bool recycling) override;
     std::int64_t GetFeatureCount() override;
-    /// A layer of the postgres provider: a pass computing the field in the
-    /// server, in the transaction of the run's lock (OpenPgNewFieldPass);
-    /// refused while a project layer on the same data is in an edit
-    /// session. Once committed, the project's layers on the table show the
-    /// new field. Any other layer: the pass of every host.
+    /// The write route of the layer, as every host takes it:
+    /// - the postgres provider: the field computed in the server, in the
+    ///   transaction of the run's lock (OpenPgNewFieldPass);
+    /// - a shapefile of the ogr provider: its table rewritten whole beside
+    ///   the old one and renamed over it at Commit (OpenShapefilePass);
+    /// - a GeoPackage or SQLite layer of the ogr provider: the column added
+    ///   and filled in one transaction of a connection of the adapter's
+    ///   own, committed at Commit (OpenTransactionPass);
+    /// - any other layer: the pass of every host, through the provider.
+    /// Refused while a project layer on the same table is in an edit
+    /// session. Once committed, the project's layers on the table (whatever
+    /// their filters) read it anew and show the new field. The routes of
+    /// the server and of files write the whole table, a filter aside.
     std::unique_ptr<host::NewFieldPass> OpenNewFieldPass(const host::Field& field,
                                                          std::int32_t sourceIndex,
                                                          host::NewFieldMode mode) override;
     /// A layer of the postgres provider: the table locked in the run's
     /// transaction (LockRelation), on the connection the criterion records
-    /// of its workspace use. Any other layer: a lock that keeps nobody out.
+    /// of its workspace use. A file the routes write: an exclusive flock of
+    /// the .shp or the database file, as the command line takes it (a
+    /// shapefile's table a killed run left is removed then). Any other
+    /// layer: a lock that keeps nobody out.
     std::unique_ptr<host::UpdateLock> LockForUpdate(std::int32_t waitMilliseconds) override;
+    /// True when the layer's write route leaves it as it was until the
+    /// pass's Commit (the server's and the files' routes): a run may stop
+    /// at any moment before then.
+    bool WritesWholeOrAbsent();
 
     /// The layer; throws Failure when it has been deleted.
     QgsVectorLayer& layer() const;
@@ -160,9 +179,19 @@ private:
     /// first use; nullptr for a layer of any other provider.
     struct Postgres;
     Postgres* postgres();
+    /// The file route of a shapefile, GeoPackage or SQLite layer of the ogr
+    /// provider (QgisFileRoute.cpp), made at first use; nullptr for any
+    /// other layer.
+    struct FileRoute;
+    FileRoute* fileRoute();
+    std::unique_ptr<host::UpdateLock> lockFile(FileRoute& route, std::int32_t waitMilliseconds);
+    std::unique_ptr<host::NewFieldPass> openFilePass(FileRoute& route, const host::Field& field,
+                                                     std::int32_t sourceIndex,
+                                                     host::NewFieldMode mode);
 
     QPointer<QgsVectorLayer> m_layer;
     std::shared_ptr<Postgres> m_postgres;
+    std::shared_ptr<FileRoute> m_file;
     std::unique_ptr<QgsVectorLayer> m_owned;
     mutable std::shared_ptr<const FieldLayout> m_layout;
     mutable QgsFields m_layoutFields;
@@ -193,7 +222,7 @@ class QgisPgWorkspace : public host::Workspace {
 public:
     /// The live workspace of `layer`'s connection, or a new one, registered.
     static std::shared_ptr<QgisPgWorkspace> Of(const QgsVectorLayer& layer);
-    QgisPgWorkspace(std::string path, std::shared_ptr<ogr::PgConnection> connection);
+    QgisPgWorkspace(std::string path, std::shared_ptr<pg::PgConnection> connection);
 
     /// The connection without its password.
     std::string GetWorkspacePath() const override { return m_path; }
@@ -205,11 +234,11 @@ public:
     /// "table" on the search path). Throws Failure when there is none.
     std::unique_ptr<host::CriterionStore> OpenCriterionStore(const std::string& layerName) override;
 
-    const std::shared_ptr<ogr::PgConnection>& connection() const { return m_connection; }
+    const std::shared_ptr<pg::PgConnection>& connection() const { return m_connection; }
 
 private:
     std::string m_path;
-    std::shared_ptr<ogr::PgConnection> m_connection;
+    std::shared_ptr<pg::PgConnection> m_connection;
 };
 
 /// One feature as a QGIS cursor delivers it. With a column mask, reading or

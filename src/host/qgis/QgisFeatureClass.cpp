@@ -67,7 +67,7 @@ void QgisFeatureClass::checkNotEditing(const char* what) const {
     const auto layers = QgsProject::instance()->mapLayers();
     for (QgsMapLayer* mapLayer : layers) {
         const auto* other = qobject_cast<QgsVectorLayer*>(mapLayer);
-        editing = editing || (other && other->isEditable() && SameData(*other, self));
+        editing = editing || (other && other->isEditable() && SameTable(*other, self));
     }
     if (editing) {
         throw HostFailure(std::string("Cannot ") + what + " " + LayerLabel(self) +

@@ -8,9 +8,9 @@
 #include <qgsvectorlayer.h>
 
 #include "host/common/WorkspaceRegistry.h"
-#include "host/ogr/PgSql.h"
 #include "host/qgis/QgisData.h"
 #include "host/qgis/QgisValues.h"
+#include "routes/pg/PgSql.h"
 
 namespace vark::qgis {
 
@@ -18,9 +18,9 @@ struct QgisFeatureClass::Postgres {
     /// The layer's data source when this was made.
     QString source;
     std::shared_ptr<QgisPgWorkspace> workspace;
-    std::unique_ptr<ogr::PgRelation> relation;
+    std::unique_ptr<pg::PgRelation> relation;
     /// The table of `layer`, resolved at first use.
-    const ogr::PgRelation& table(const QgsVectorLayer& layer);
+    const pg::PgRelation& table(const QgsVectorLayer& layer);
 };
 
 bool IsPostgresLayer(const QgsVectorLayer& layer) {
@@ -61,19 +61,19 @@ void ShowServerColumns(QgsVectorLayer& written) {
 // ---------------------------------------------------------------------------
 // QgisPgWorkspace
 
-QgisPgWorkspace::QgisPgWorkspace(std::string path, std::shared_ptr<ogr::PgConnection> connection)
+QgisPgWorkspace::QgisPgWorkspace(std::string path, std::shared_ptr<pg::PgConnection> connection)
     : m_path(std::move(path)), m_connection(std::move(connection)) {}
 
 std::shared_ptr<QgisPgWorkspace> QgisPgWorkspace::Of(const QgsVectorLayer& layer) {
     const std::string connection = PostgresConnection(layer);
-    std::string path = ogr::WithoutPassword(connection);
+    std::string path = pg::WithoutPassword(connection);
     // One connection per server while its layers are in use: the lock, the
     // field and the record of a run must share its transaction.
     if (auto live = std::dynamic_pointer_cast<QgisPgWorkspace>(host::common::FindWorkspace(path))) {
         return live;
     }
     auto workspace = std::make_shared<QgisPgWorkspace>(
-        std::move(path), std::make_shared<ogr::PgConnection>(connection));
+        std::move(path), std::make_shared<pg::PgConnection>(connection));
     host::common::RegisterWorkspace(workspace);
     return workspace;
 }
@@ -97,8 +97,8 @@ std::unique_ptr<host::CriterionStore> QgisPgWorkspace::OpenCriterionStore(
             }
         }
     }
-    ogr::PgRelation relation = ogr::ResolveRelation(*m_connection, table);
-    return ogr::OpenPgCriterionStore(m_connection, std::move(relation));
+    pg::PgRelation relation = pg::ResolveRelation(*m_connection, table);
+    return pg::OpenPgCriterionStore(m_connection, std::move(relation));
 }
 
 // ---------------------------------------------------------------------------
@@ -121,10 +121,10 @@ QgisFeatureClass::Postgres* QgisFeatureClass::postgres() {
     return m_postgres.get();
 }
 
-const ogr::PgRelation& QgisFeatureClass::Postgres::table(const QgsVectorLayer& layer) {
+const pg::PgRelation& QgisFeatureClass::Postgres::table(const QgsVectorLayer& layer) {
     if (!relation) {
-        relation = std::make_unique<ogr::PgRelation>(
-            ogr::ResolveRelation(*workspace->connection(), DescribeSource(layer).className));
+        relation = std::make_unique<pg::PgRelation>(
+            pg::ResolveRelation(*workspace->connection(), DescribeSource(layer).className));
     }
     return *relation;
 }
@@ -137,12 +137,19 @@ std::shared_ptr<host::Workspace> QgisFeatureClass::GetWorkspace() {
     return std::make_shared<QgisWorkspace>(std::move(info.workspacePath), info.workspaceType);
 }
 
+bool QgisFeatureClass::WritesWholeOrAbsent() {
+    return postgres() != nullptr || fileRoute() != nullptr;
+}
+
 std::unique_ptr<host::UpdateLock> QgisFeatureClass::LockForUpdate(std::int32_t waitMilliseconds) {
     Postgres* pg = postgres();
     if (!pg) {
+        if (FileRoute* file = fileRoute()) {
+            return lockFile(*file, waitMilliseconds);
+        }
         return FeatureClassBase::LockForUpdate(waitMilliseconds);
     }
-    return ogr::LockRelation(pg->workspace->connection(), pg->table(layer()), waitMilliseconds);
+    return pg::LockRelation(pg->workspace->connection(), pg->table(layer()), waitMilliseconds);
 }
 
 std::unique_ptr<host::NewFieldPass> QgisFeatureClass::OpenNewFieldPass(const host::Field& field,
@@ -150,6 +157,9 @@ std::unique_ptr<host::NewFieldPass> QgisFeatureClass::OpenNewFieldPass(const hos
                                                                        host::NewFieldMode mode) {
     Postgres* pg = postgres();
     if (!pg) {
+        if (FileRoute* file = fileRoute()) {
+            return openFilePass(*file, field, sourceIndex, mode);
+        }
         return FeatureClassBase::OpenNewFieldPass(field, sourceIndex, mode);
     }
     QgsVectorLayer& l = layer();
@@ -179,12 +189,12 @@ std::unique_ptr<host::NewFieldPass> QgisFeatureClass::OpenNewFieldPass(const hos
     checkNotEditing("write to");
     const std::string sourceName = fields->fields.GetField(sourceIndex).GetFieldName();
     QPointer<QgsVectorLayer> written(&l);
-    return ogr::OpenPgNewFieldPass(pg->workspace->connection(), pg->table(l), name, sourceName,
-                                   !overwrite, [written] {
-                                       if (written) {
-                                           ShowServerColumns(*written);
-                                       }
-                                   });
+    return pg::OpenPgNewFieldPass(pg->workspace->connection(), pg->table(l), name, sourceName,
+                                  !overwrite, [written] {
+                                      if (written) {
+                                          ShowServerColumns(*written);
+                                      }
+                                  });
 }
 
 }  // namespace vark::qgis

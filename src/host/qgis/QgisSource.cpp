@@ -18,9 +18,9 @@
 #include <limits>
 #include <set>
 
-#include "host/ogr/OgrApplication.h"
 #include "host/qgis/QgisData.h"
 #include "host/qgis/QgisValues.h"
+#include "routes/pg/PgPassword.h"
 
 namespace vark::qgis {
 
@@ -151,7 +151,7 @@ SourceInfo DescribeSource(const QgsVectorLayer& layer) {
     info.workspaceType = host::kWorkspaceRemoteDatabase;
     if (IsPostgresLayer(layer)) {
         const QgsDataSourceUri uri(layer.source());
-        info.workspacePath = ogr::WithoutPassword(PostgresConnection(layer));
+        info.workspacePath = pg::WithoutPassword(PostgresConnection(layer));
         const QString schema = uri.schema();
         info.className = ToStdString(schema.isEmpty() || schema == QLatin1String("public")
                                          ? uri.table()

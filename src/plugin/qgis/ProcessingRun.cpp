@@ -11,6 +11,10 @@
 
 namespace vark::qgis {
 
+bool LayerWritesWholeOrAbsent(QgsVectorLayer& layer) {
+    return QgisFeatureClass(&layer).WritesWholeOrAbsent();
+}
+
 CriterionRun RunLayerCriterion(QgsVectorLayer& layer, CriterionRequest request,
                                std::int32_t& marker) {
     marker = 1;

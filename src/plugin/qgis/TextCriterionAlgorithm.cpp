@@ -11,6 +11,7 @@
 #include <qgsrendererrange.h>
 #include <qgsvectorlayer.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -235,11 +236,21 @@ QVariantMap TextCriterionAlgorithm::processAlgorithm(const QVariantMap& paramete
         if (feedback && feedback->isCanceled()) {
             throw Refusal(gTextStore().ResourceString(processing_text::kCancelled));
         }
+        // A route that leaves the layer as it was until its commit stops at
+        // a cancel; one that writes as it goes notes the cancel and ends.
+        const bool stoppable = LayerWritesWholeOrAbsent(*layer);
+        if (stoppable && feedback) {
+            request.cancelled = [feedback] { return feedback->isCanceled(); };
+        }
         bool cancelNoted = false;
-        request.progress = [feedback, &cancelNoted](std::int64_t done, std::int64_t total) {
+        request.progress = [feedback, &cancelNoted, stoppable](std::int64_t done,
+                                                               std::int64_t total) {
             if (!feedback) return;
-            if (total > 0) feedback->setProgress(100.0 * static_cast<double>(done) / total);
-            if (feedback->isCanceled() && !cancelNoted) {
+            // A filtered layer counts fewer features than the pass writes.
+            if (total > 0)
+                feedback->setProgress(std::min(
+                    100.0, 100.0 * static_cast<double>(done) / static_cast<double>(total)));
+            if (!stoppable && feedback->isCanceled() && !cancelNoted) {
                 cancelNoted = true;
                 feedback->pushWarning(Text(processing_text::kCancelTooLate));
             }
@@ -249,6 +260,9 @@ QVariantMap TextCriterionAlgorithm::processAlgorithm(const QVariantMap& paramete
         throw;
     } catch (...) {
         const Failure failure = CurrentFailure();
+        if (failure.number() == err::kUserInterrupt && feedback && feedback->isCanceled()) {
+            throw Refusal(gTextStore().ResourceString(processing_text::kCancelled));
+        }
         const std::string report = HandleError(failure, kModule, kProcedure, false, 0,
                                                "Debug=" + std::to_string(marker), 0, true);
         throw Refusal(report.empty() ? failure.description() : report);

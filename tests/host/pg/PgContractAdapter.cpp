@@ -5,7 +5,7 @@
 #include "PgTestServer.h"
 #include "host/contract/HostContract.h"
 #include "host/ogr/OgrApplication.h"
-#include "host/ogr/PgSql.h"
+#include "routes/pg/PgSql.h"
 
 namespace vark::host::contract {
 namespace {
@@ -13,7 +13,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string Literal(const std::optional<std::string>& text) {
-    return text ? ogr::PgLiteral(*text, true) : std::string("NULL");
+    return text ? pg::PgLiteral(*text, true) : std::string("NULL");
 }
 
 class PostgisUnderTest : public AdapterUnderTest {

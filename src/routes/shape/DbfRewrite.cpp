@@ -1,4 +1,4 @@
-#include "host/ogr/DbfRewrite.h"
+#include "routes/shape/DbfRewrite.h"
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
@@ -18,10 +18,10 @@
 #include <filesystem>
 #include <memory>
 
-#include "host/ogr/ShapeEncoding.h"
+#include "routes/shape/ShapeEncoding.h"
 #include "support/Failure.h"
 
-namespace vark::ogr {
+namespace vark::routes {
 
 namespace {
 
@@ -571,4 +571,4 @@ void DbfRewrite::abandon() noexcept {
     }
 }
 
-}  // namespace vark::ogr
+}  // namespace vark::routes

@@ -1,4 +1,4 @@
-#include "host/ogr/DbfLayout.h"
+#include "routes/shape/DbfLayout.h"
 
 #include <cpl_string.h>
 
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace vark::ogr {
+namespace vark::routes {
 
 namespace {
 
@@ -111,4 +111,4 @@ bool FormatDbfNumber(double value, int size, int decimals, char* out) {
     return true;
 }
 
-}  // namespace vark::ogr
+}  // namespace vark::routes

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "host/ogr/PgSql.h"
+#include "routes/pg/PgSql.h"
 
-namespace vark::ogr {
+namespace vark::pg {
 namespace {
 
 TEST(PgSql, WithoutPasswordTakesEveryFormOut) {
@@ -77,4 +77,4 @@ TEST(PgSql, GradedUpdateEscapesAndKeepsSinglePrecisionDegrees) {
 }
 
 }  // namespace
-}  // namespace vark::ogr
+}  // namespace vark::pg

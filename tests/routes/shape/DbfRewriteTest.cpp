@@ -16,12 +16,12 @@
 #include <map>
 #include <optional>
 
-#include "host/ogr/DbfRewrite.h"
+#include "routes/shape/DbfRewrite.h"
 #include "support/Failure.h"
 #include "testing/OgrTestData.h"
 #include "testing/TempDir.h"
 
-namespace vark::ogr {
+namespace vark::routes {
 namespace {
 
 namespace fs = std::filesystem;
@@ -477,4 +477,4 @@ TEST(DbfRewrite, CommitReplacesOnlyTheTable) {
 }
 
 }  // namespace
-}  // namespace vark::ogr
+}  // namespace vark::routes

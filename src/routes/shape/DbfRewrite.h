@@ -22,11 +22,11 @@
 #include <string_view>
 #include <vector>
 
-#include "host/ogr/DbfLayout.h"
+#include "routes/shape/DbfLayout.h"
 
 struct stat;
 
-namespace vark::ogr {
+namespace vark::routes {
 
 /// Adds a double field to the dBASE table of a shapefile and fills every
 /// record's value, writing a new table beside the old one.
@@ -162,4 +162,4 @@ private:
     bool m_temporaryExists = false;
 };
 
-}  // namespace vark::ogr
+}  // namespace vark::routes

@@ -7,7 +7,7 @@
 
 class OGRLayer;
 
-namespace vark::ogr {
+namespace vark::routes {
 
 /// The code page a table of code page byte 0x57 is read in, as GDAL names
 /// it (the value of the shapefile driver's open option ENCODING).
@@ -24,4 +24,4 @@ bool TakesAnsiCodePage(OGRLayer& layer);
 /// 0x57 and SHAPE_ENCODING is not set. The .cpg is not looked for.
 bool MayTakeAnsiCodePage(const std::string& path);
 
-}  // namespace vark::ogr
+}  // namespace vark::routes

@@ -1,4 +1,4 @@
-#include "host/ogr/ShapeEncoding.h"
+#include "routes/shape/ShapeEncoding.h"
 
 #include <cpl_conv.h>
 #include <ogrsf_frmts.h>
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-namespace vark::ogr {
+namespace vark::routes {
 
 namespace {
 
@@ -62,4 +62,4 @@ bool MayTakeAnsiCodePage(const std::string& path) {
     return false;
 }
 
-}  // namespace vark::ogr
+}  // namespace vark::routes

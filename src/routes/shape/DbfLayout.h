@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vark::ogr {
+namespace vark::routes {
 
 /// One field descriptor of a dBASE table.
 struct DbfField {
@@ -62,4 +62,4 @@ std::string DbfHeaderWithNumberField(std::string_view header, const DbfLayout& l
 /// wider than the field (the driver would cut it and warn).
 bool FormatDbfNumber(double value, int size, int decimals, char* out);
 
-}  // namespace vark::ogr
+}  // namespace vark::routes
