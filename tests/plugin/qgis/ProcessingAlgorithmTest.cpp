@@ -1,7 +1,11 @@
 // "vark:textcriterion" inside a headless QGIS: the same degrees and the same
 // criterion record as the dialog's "Calculer" on the same data, the dialog's
 // refusals with nothing changed, a cancel before the run with nothing
-// changed, and the layer drawn by the new field.
+// changed, and the layer drawn by the new field. File layers take the
+// command line's routes: the same table bytes as the GDAL host writes, the
+// whole table whatever the layer's filter, every project layer on the table
+// shown the new field, a cancel up to the commit leaving every file as it
+// was.
 
 #include <gdal_utils.h>
 #include <gtest/gtest.h>
@@ -23,10 +27,13 @@
 
 #include "criterion_file/FzyLayout.h"
 #include "dialog/CriterionComputation.h"
+#include "dialog/CriterionRun.h"
+#include "host/ogr/OgrApplication.h"
 #include "host/qgis/QgisApplication.h"
 #include "plugin/qgis/TextCriterionAlgorithm.h"
 #include "plugin/qgis/VarkProcessingProvider.h"
 #include "testing/DialogTestSupport.h"
+#include "testing/OgrTestData.h"
 
 namespace vark::test {
 namespace {
@@ -94,9 +101,64 @@ class RecordingFeedback : public QgsProcessingFeedback {
 public:
     void reportError(const QString& error, bool) override { errors << error; }
     void pushInfo(const QString& info) override { infos << info; }
+    void pushWarning(const QString& warning) override { warnings << warning; }
     QStringList errors;
     QStringList infos;
+    QStringList warnings;
 };
+
+/// Cancels once the pass has reported its progress `after` times.
+class CancellingFeedback : public RecordingFeedback {
+public:
+    explicit CancellingFeedback(int after) : m_after(after) {
+        connect(this, &QgsFeedback::progressChanged, this, [this] {
+            if (++m_reports >= m_after) cancel();
+        });
+    }
+
+private:
+    int m_after;
+    int m_reports = 0;
+};
+
+/// What a run may change of the data at `data`: a shapefile's files byte
+/// for byte; a GeoPackage's fields and values (its bytes change as soon as
+/// QGIS opens it) and its criterion file.
+std::map<std::string, std::string> Contents(const fs::path& data) {
+    if (data.extension() != ".gpkg") return Snapshot(data.parent_path());
+    std::map<std::string, std::string> contents;
+    for (const auto& entry : fs::directory_iterator(data.parent_path())) {
+        if (entry.path().extension() == ".fzy") {
+            contents[entry.path().filename().string()] = Bytes(entry.path());
+        }
+    }
+    for (const std::string& field : vark::testing::ReadFieldNames(data, "parcelles")) {
+        std::string column;
+        for (const host::Value& value : vark::testing::ReadColumn(data, "parcelles", field)) {
+            column += host::ValueToText(value) + (host::IsNull(value) ? "<null>|" : "|");
+        }
+        contents["field " + field] = column;
+    }
+    return contents;
+}
+
+/// The criterion computed by the GDAL host, as `vark-fuzzy compute` runs it.
+void ComputeWithGdal(const fs::path& data, const std::map<std::string, int>& grades) {
+    auto application = ogr::CreateOgrApplication();
+    ogr::AddDataSource(*application,
+                       {data.string(), data.extension() == ".gpkg" ? "parcelles" : ""});
+    auto layer = std::dynamic_pointer_cast<host::FeatureLayer>(
+        application->GetDocument()->GetFocusMap()->GetMapLayer(0));
+    ASSERT_TRUE(layer);
+    CriterionRequest request;
+    request.featureClass = layer->GetFeatureClass();
+    request.sourceField = "NATURE";
+    request.typedName = "FZY_NATURE";
+    for (const auto& [value, grade] : grades) request.gradedEntries.push_back({value, grade});
+    std::int32_t marker = 0;
+    const std::string workspace = request.featureClass->GetWorkspace()->GetWorkspacePath();
+    RunCriterionComputation(*application, workspace, "parcelles", request, marker);
+}
 
 class ProcessingAlgorithmTest : public DialogTest {
 protected:
@@ -309,6 +371,94 @@ TEST_F(ProcessingAlgorithmTest, RefusalsAndCancelChangeNothing) {
             ASSERT_TRUE(Run(with({{"NAME", "FZY_FIRST"}}), feedback));
             ASSERT_TRUE(fs::exists(folder / "parcelles.fzy"));
         }
+    }
+}
+
+TEST_F(ProcessingAlgorithmTest, FileLayersTakeTheCommandLinesRoute) {
+    for (const bool geopackage : {false, true}) {
+        SCOPED_TRACE(geopackage ? "GeoPackage" : "shapefile");
+        QgsProject::instance()->clear();
+        const fs::path byGdal = MakeData(geopackage ? "gdal" : "gdal_shp", geopackage);
+        const fs::path byAlgorithm = MakeData(geopackage ? "qgis" : "qgis_shp", geopackage);
+        ComputeWithGdal(byGdal, m_grades);
+
+        // The algorithm runs on a filtered layer while another layer of the
+        // project reads the same table, one of its reads left open.
+        QgsVectorLayer* all = AddLayer(byAlgorithm);
+        QgsVectorLayer* forest = AddLayer(byAlgorithm);
+        ASSERT_TRUE(forest->setSubsetString(QString::fromUtf8("\"NATURE\" = 'Forêt'")));
+        const long long forests = forest->featureCount();
+        ASSERT_LT(forests, 30);
+        QgsFeatureIterator reading = all->getFeatures();
+        QgsFeature first;
+        ASSERT_TRUE(reading.nextFeature(first));
+        RecordingFeedback feedback;
+        ASSERT_TRUE(Run({{"INPUT", forest->id()},
+                         {"FIELD", "NATURE"},
+                         {"GRADES", Matrix(m_grades)},
+                         {"STYLE", false}},
+                        feedback))
+            << feedback.errors.join("\n").toStdString();
+        int rest = 0;
+        for (QgsFeature f; reading.nextFeature(f);) ++rest;
+        EXPECT_EQ(rest, 29) << "the read left open goes on";
+        reading.close();
+
+        // The whole table, the same values as the GDAL host's.
+        const std::string table = geopackage ? "parcelles" : "parcelles";
+        EXPECT_EQ(vark::testing::ReadColumn(byAlgorithm, table, "FZY_NATURE"),
+                  vark::testing::ReadColumn(byGdal, table, "FZY_NATURE"));
+        EXPECT_EQ(vark::testing::ReadColumn(byAlgorithm, table, "FZY_NATURE").size(), 30u);
+        if (!geopackage) {
+            EXPECT_EQ(Bytes(byAlgorithm.parent_path() / "parcelles.dbf"),
+                      Bytes(byGdal.parent_path() / "parcelles.dbf"));
+        }
+        // Both project layers show the field at once, the filter kept.
+        EXPECT_GE(all->fields().indexFromName(QStringLiteral("FZY_NATURE")), 0);
+        EXPECT_GE(forest->fields().indexFromName(QStringLiteral("FZY_NATURE")), 0);
+        EXPECT_EQ(Degrees(*all, QStringLiteral("FZY_NATURE")).size(), 30u);
+        EXPECT_EQ(forest->featureCount(), forests);
+        EXPECT_EQ(forest->subsetString(), QString::fromUtf8("\"NATURE\" = 'Forêt'"));
+    }
+}
+
+TEST_F(ProcessingAlgorithmTest, FileRouteStopsAtACancelAndAtAnotherLayersEdits) {
+    for (const bool geopackage : {false, true}) {
+        SCOPED_TRACE(geopackage ? "GeoPackage" : "shapefile");
+        QgsProject::instance()->clear();
+        const fs::path data = MakeData(geopackage ? "cancel" : "cancel_shp", geopackage);
+        QgsVectorLayer* layer = AddLayer(data);
+        const QVariantMap parameters = {{"INPUT", layer->id()},
+                                        {"FIELD", "NATURE"},
+                                        {"GRADES", Matrix(m_grades)},
+                                        {"STYLE", false}};
+        // A first criterion, so that the criterion file exists as well.
+        RecordingFeedback first;
+        ASSERT_TRUE(Run(parameters, first)) << first.errors.join("\n").toStdString();
+        const auto before = Contents(data);
+        const int fields = layer->fields().count();
+        QVariantMap second = parameters;
+        second.insert("NAME", "FZY_SECOND");
+
+        // Cancelled once the pass is written, before its commit.
+        CancellingFeedback cancelling(1);
+        EXPECT_FALSE(Run(second, cancelling));
+        EXPECT_NE(cancelling.errors.join("\n").indexOf(QString::fromStdString(Text(211))), -1)
+            << cancelling.errors.join("\n").toStdString();
+        EXPECT_TRUE(cancelling.warnings.isEmpty()) << "nothing is noted as too late";
+        EXPECT_TRUE(Contents(data) == before) << "the data changed";
+        EXPECT_EQ(layer->fields().count(), fields);
+
+        // Another layer on the table, filtered, in an edit session.
+        QgsVectorLayer* edited = AddLayer(data);
+        ASSERT_TRUE(edited->setSubsetString(QStringLiteral("\"INDICE\" > 0.5")));
+        ASSERT_TRUE(edited->startEditing());
+        RecordingFeedback refused;
+        EXPECT_FALSE(Run(second, refused));
+        edited->rollBack();
+        EXPECT_NE(refused.errors.join("\n").indexOf(QString::fromStdString(Text(133))), -1)
+            << refused.errors.join("\n").toStdString();
+        EXPECT_TRUE(Contents(data) == before) << "the data changed";
     }
 }
 
