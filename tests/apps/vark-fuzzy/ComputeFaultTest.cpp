@@ -3,7 +3,10 @@
 // original values and geometries unchanged, the new field absent or
 // complete and right, the criterion file readable, and the next run fine.
 // Also: a clean abort on SIGTERM, a full disk, and two runs at once; and a
-// criterion field recomputed (--replace) stopped the same way.
+// criterion field recomputed (--replace) stopped the same way. With the QGIS
+// plugin built, the same layers computed by "vark:textcriterion" inside a
+// headless QGIS, stopped at every write, flush and rename of its run and
+// killed (SIGKILL) at random moments.
 
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
@@ -11,6 +14,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -29,6 +33,12 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kProgram = VARK_PROGRAM;
+#ifdef VARK_QGIS_PROGRAM
+/// The algorithm run in a headless QGIS, with compute's command line.
+const std::string kQgisProgram = VARK_QGIS_PROGRAM;
+#else
+const std::string kQgisProgram;
+#endif
 /// The exit status of describe when no record names the field.
 constexpr int kNoRecord = 5;
 const std::string kLayerMaker = VARK_LAYER_MAKER;
@@ -178,6 +188,13 @@ protected:
         fs::remove_all(m_root);
         fs::create_directories(m_root / "pristine");
         m_case.name = GetParam();
+        if (m_case.name.rfind("qgis-", 0) == 0) {
+            if (kQgisProgram.empty()) {
+                GTEST_SKIP() << "the QGIS plugin is not built (-DVARK_WITH_QGIS=ON)";
+            }
+            m_program = kQgisProgram;
+            m_case.name = m_case.name.substr(5);
+        }
         m_case.pristine = m_root / "pristine";
         m_case.grades = m_root / "grades.txt";
         if (m_case.name == "sample") {
@@ -219,7 +236,7 @@ protected:
     }
 
     std::string Compute(const fs::path& dataset, const std::string& name = "FZY_NATURE") const {
-        return Quote(kProgram) + " compute " + Quote(dataset.string()) + " " + m_source +
+        return Quote(m_program) + " compute " + Quote(dataset.string()) + " " + m_source +
                " --grades " + Quote(m_case.grades.string()) + " --name " + name + " --quiet" +
                m_extra;
     }
@@ -243,6 +260,41 @@ protected:
             if (std::regex_search(line, m, call)) {
                 ++counts[m[1]];
             }
+        }
+        return counts;
+    }
+
+    /// How often the run itself makes each of `calls` on the program's main
+    /// thread, after the calls of its start (QGIS's own settings and
+    /// profile): (calls before the run's first one on the layer's folder,
+    /// calls in all), per call.
+    std::map<std::string, std::pair<int, int>> CountRunCalls(
+        const std::vector<std::string>& calls) {
+        const fs::path dataset = Fresh("count");
+        const fs::path log = m_root / "strace.log";
+        std::string set;
+        for (const auto& c : calls) {
+            set += (set.empty() ? "" : ",") + c;
+        }
+        Shell(Compute(Fresh("warm")));  // the profile made once, as a user's is
+        const Exit run = Shell("strace -f -qq -y -o " + Quote(log.string()) + " -e trace=" + set +
+                               " " + Compute(dataset));
+        EXPECT_EQ(run.status, 0) << run.out;
+        std::map<std::string, std::pair<int, int>> counts;
+        std::ifstream in(log);
+        const std::regex call(R"(^(\d+)\s+(\w+)\()");
+        const std::string folder = dataset.parent_path().string();
+        std::string mainThread;
+        bool inRun = false;
+        std::smatch m;
+        for (std::string line; std::getline(in, line);) {
+            if (!std::regex_search(line, m, call)) continue;
+            if (mainThread.empty()) mainThread = m[1];
+            if (m[1] != mainThread) continue;
+            inRun = inRun || line.find(folder) != std::string::npos;
+            auto& [before, all] = counts[m[2]];
+            ++all;
+            if (!inRun) ++before;
         }
         return counts;
     }
@@ -309,7 +361,11 @@ protected:
     static std::set<std::string> FilesOf(const fs::path& folder) {
         std::set<std::string> names;
         for (const auto& entry : fs::directory_iterator(folder)) {
-            if (entry.path().extension() != ".fzy") {
+            const std::string name = entry.path().filename().string();
+            // SQLite's own files beside a database QGIS opened (its WAL).
+            const bool sqlite =
+                name.size() > 4 && (name.ends_with("-wal") || name.ends_with("-shm"));
+            if (entry.path().extension() != ".fzy" && !sqlite) {
                 names.insert(entry.path().filename().string());
             }
         }
@@ -357,11 +413,40 @@ protected:
     std::string m_source;
     Snapshot m_original;
     std::map<std::string, double> m_grades;
-    std::string m_extra;  ///< more options for every compute run
+    std::string m_extra;               ///< more options for every compute run
+    std::string m_program = kProgram;  ///< the program that computes
     static inline int s_serial = 0;
 };
 
+/// Whether the case runs the algorithm in QGIS (the tests of the command
+/// line's own handling of signals, disks and races do not apply).
+bool InQgis() {
+    return std::string(::testing::UnitTest::GetInstance()->current_test_info()->value_param())
+               .find("qgis-") != std::string::npos;
+}
+
 TEST_P(ComputeFault, KilledAtEveryWriteFlushAndRenameLosesNothing) {
+    if (InQgis()) {
+        int tried = 0;
+        for (const auto& [call, range] : CountRunCalls(kDurableCalls)) {
+            const auto [before, all] = range;
+            for (int k : Stops(all - before)) {
+                const int n = before + k;
+                const std::string when = "QGIS killed at " + call + " #" + std::to_string(n);
+                const fs::path dataset = Fresh("kill");
+                Shell("strace -f -qq -o /dev/null -e trace=" + call + " -e inject=" + call +
+                      ":signal=KILL:when=" + std::to_string(n) + " " + Compute(dataset));
+                CheckAfterStop(dataset, when);
+                ++tried;
+                if (HasFailure()) {
+                    return;
+                }
+            }
+        }
+        EXPECT_GT(tried, 5);
+        std::cout << "[ stops    ] " << tried << " stops tried on " << GetParam() << "\n";
+        return;
+    }
     const auto counts = CountCalls(kDurableCalls);
     int tried = 0;
     for (const auto& [call, count] : counts) {
@@ -382,6 +467,9 @@ TEST_P(ComputeFault, KilledAtEveryWriteFlushAndRenameLosesNothing) {
 }
 
 TEST_P(ComputeFault, SigtermOrFullDiskLeavesAllOrNothing) {
+    if (InQgis()) {
+        GTEST_SKIP() << "the command line's own handling";
+    }
     const auto counts = CountCalls({"write", "pwrite64", "fsync"});
     for (const auto& [call, count] : counts) {
         for (int n : Spread(count, 10)) {
@@ -413,6 +501,9 @@ TEST_P(ComputeFault, SigtermOrFullDiskLeavesAllOrNothing) {
 }
 
 TEST_P(ComputeFault, TwoRunsAtOnceLoseNothing) {
+    if (InQgis()) {
+        GTEST_SKIP() << "the command line's own handling";
+    }
     for (int race = 0; race < 20; ++race) {
         const fs::path dataset = Fresh("race");
         auto first = std::async(std::launch::async, [&] { return Shell(Compute(dataset)); });
@@ -445,6 +536,9 @@ std::string WithoutLastDate(std::string fzy) {
 /// the criterion file its old bytes or its new ones, and the next run works
 /// and leaves nothing behind.
 TEST_P(ComputeFault, ReplaceKilledAtEveryWriteFlushAndRenameLeavesTheOldOrTheNew) {
+    if (InQgis()) {
+        GTEST_SKIP() << "the command line's own handling";
+    }
     // The layer with its criterion field is the pristine one now.
     const fs::path base = Fresh("base");
     ASSERT_EQ(Shell(Compute(base)).status, 0);
@@ -516,7 +610,53 @@ TEST_P(ComputeFault, ReplaceKilledAtEveryWriteFlushAndRenameLeavesTheOldOrTheNew
     EXPECT_GT(outcomes[1], 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Layers, ComputeFault, ::testing::Values("sample", "shp10k", "gpkg"),
-                         [](const auto& info) { return info.param; });
+/// QGIS killed (SIGKILL, as a crash or an out-of-memory kill would) at 20
+/// moments spread over its runs on a 200,000-feature layer: the layer whole
+/// or untouched every time, and the next run fine.
+TEST_P(ComputeFault, KilledAtRandomMomentsLosesNothing) {
+    if (!InQgis()) {
+        GTEST_SKIP() << "QGIS only";
+    }
+    // About ten minutes for both formats: run by scripts/qgis-kill-test.
+    if (std::getenv("VARK_QGIS_KILL_TEST") == nullptr) {
+        GTEST_SKIP() << "set VARK_QGIS_KILL_TEST=1 (scripts/qgis-kill-test)";
+    }
+    const std::string file = m_case.file;
+    fs::remove_all(m_case.pristine);
+    fs::create_directories(m_case.pristine);
+    ASSERT_EQ(
+        Shell(Quote(kLayerMaker) + " layer " + Quote((m_case.pristine / file).string()) + " 200000")
+            .status,
+        0);
+    m_original = Take(m_case.pristine / file, {}, m_source, "");
+    // How long a whole run takes, QGIS's start included.
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Shell(Compute(Fresh("timed"))).status, 0);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::srand(19);
+    int changed = 0;
+    for (int kill = 0; kill < 20; ++kill) {
+        const double at = seconds * (0.2 + 0.8 * std::rand() / RAND_MAX);
+        const std::string when = "QGIS killed after " + std::to_string(at) + " s";
+        const fs::path dataset = Fresh("random");
+        const Exit run = Shell("timeout -s KILL " + std::to_string(at) + " " + Compute(dataset));
+        changed += run.status == 0;
+        CheckAfterStop(dataset, when);
+        if (HasFailure()) {
+            return;
+        }
+    }
+    std::cout << "[ kills    ] 20 kills on " << GetParam() << " (" << 20 - changed
+              << " during the run)\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Layers, ComputeFault,
+                         ::testing::Values("sample", "shp10k", "gpkg", "qgis-shp10k", "qgis-gpkg"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 }  // namespace
