@@ -144,7 +144,10 @@ public:
     /// - a GeoPackage or SQLite layer of the ogr provider: the column added
     ///   and filled in one transaction of a connection of the adapter's
     ///   own, committed at Commit (OpenTransactionPass);
-    /// - any other layer: the pass of every host, through the provider.
+    /// - a double field of any other layer: the layer's edit buffer,
+    ///   committed at Commit; refused for a provider that cannot add a
+    ///   field (openEditBufferPass);
+    /// - any other field: the pass of every host, through the provider.
     /// Refused while a project layer on the same table is in an edit
     /// session. Once committed, the project's layers on the table (whatever
     /// their filters) read it anew and show the new field. The routes of
@@ -160,8 +163,8 @@ public:
     /// layer: a lock that keeps nobody out.
     std::unique_ptr<host::UpdateLock> LockForUpdate(std::int32_t waitMilliseconds) override;
     /// True when the layer's write route leaves it as it was until the
-    /// pass's Commit (the server's and the files' routes): a run may stop
-    /// at any moment before then.
+    /// pass's Commit (the server's, the files', the edit buffer's): a run
+    /// may stop at any moment before then.
     bool WritesWholeOrAbsent();
 
     /// The layer; throws Failure when it has been deleted.
@@ -188,6 +191,13 @@ private:
     std::unique_ptr<host::NewFieldPass> openFilePass(FileRoute& route, const host::Field& field,
                                                      std::int32_t sourceIndex,
                                                      host::NewFieldMode mode);
+    /// The route of any other provider: the layer's own edit buffer,
+    /// committed at Commit, rolled back when dropped before
+    /// (QgisEditBufferRoute.cpp). Refused, before anything changes, for a
+    /// provider that cannot add a field or change values.
+    std::unique_ptr<host::NewFieldPass> openEditBufferPass(const host::Field& field,
+                                                           std::int32_t sourceIndex,
+                                                           host::NewFieldMode mode);
 
     QPointer<QgsVectorLayer> m_layer;
     std::shared_ptr<Postgres> m_postgres;

@@ -138,7 +138,13 @@ std::shared_ptr<host::Workspace> QgisFeatureClass::GetWorkspace() {
 }
 
 bool QgisFeatureClass::WritesWholeOrAbsent() {
-    return postgres() != nullptr || fileRoute() != nullptr;
+    if (postgres() != nullptr || fileRoute() != nullptr) {
+        return true;
+    }
+    // The edit buffer's route, where the provider takes its commit.
+    const int capabilities = ProviderOf(layer()).capabilities();
+    return (capabilities & QgsVectorDataProvider::AddAttributes) &&
+           (capabilities & QgsVectorDataProvider::ChangeAttributeValues);
 }
 
 std::unique_ptr<host::UpdateLock> QgisFeatureClass::LockForUpdate(std::int32_t waitMilliseconds) {
@@ -159,6 +165,9 @@ std::unique_ptr<host::NewFieldPass> QgisFeatureClass::OpenNewFieldPass(const hos
     if (!pg) {
         if (FileRoute* file = fileRoute()) {
             return openFilePass(*file, field, sourceIndex, mode);
+        }
+        if (field.GetFieldType() == host::kFieldDouble) {
+            return openEditBufferPass(field, sourceIndex, mode);
         }
         return FeatureClassBase::OpenNewFieldPass(field, sourceIndex, mode);
     }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <qgsapplication.h>
 #include <qgsfeatureiterator.h>
+#include <qgsgeometry.h>
 #include <qgsgraduatedsymbolrenderer.h>
 #include <qgsprocessingalgorithm.h>
 #include <qgsprocessingcontext.h>
@@ -460,6 +461,64 @@ TEST_F(ProcessingAlgorithmTest, FileRouteStopsAtACancelAndAtAnotherLayersEdits) 
             << refused.errors.join("\n").toStdString();
         EXPECT_TRUE(Contents(data) == before) << "the data changed";
     }
+}
+
+TEST_F(ProcessingAlgorithmTest, OtherProvidersThroughTheEditBufferOrRefused) {
+    // A GeoJSON file: the field and its values in one commit of the layer's
+    // edit buffer; a cancel before it leaves the file as it was.
+    const fs::path json = m_dir.path() / "geojson" / "parcelles.geojson";
+    fs::create_directories(json.parent_path());
+    fs::copy_file(SampleFolder() / "parcelles.geojson", json);
+    auto* layer = new QgsVectorLayer(QString::fromStdString(json.string()),
+                                     QStringLiteral("parcelles"), QStringLiteral("ogr"));
+    ASSERT_TRUE(layer->isValid());
+    QgsProject::instance()->addMapLayer(layer);
+    const QVariantMap parameters = {{"INPUT", layer->id()},
+                                    {"FIELD", "NATURE"},
+                                    {"GRADES", Matrix({{"Forêt", 6}, {"Prairie", 4}})},
+                                    {"STYLE", false}};
+    const std::string before = Bytes(json);
+    const int fields = layer->fields().count();
+    CancellingFeedback cancelling(1);
+    EXPECT_FALSE(Run(parameters, cancelling));
+    EXPECT_NE(cancelling.errors.join("\n").indexOf(QString::fromStdString(Text(211))), -1)
+        << cancelling.errors.join("\n").toStdString();
+    EXPECT_EQ(layer->fields().count(), fields) << "the cancelled field stays out";
+    EXPECT_FALSE(layer->isEditable());
+    EXPECT_EQ(Bytes(json), before);
+
+    RecordingFeedback feedback;
+    ASSERT_TRUE(Run(parameters, feedback)) << feedback.errors.join("\n").toStdString();
+    EXPECT_FALSE(layer->isEditable());
+    int forest = 0;
+    for (const auto& [id, row] : Degrees(*layer, QStringLiteral("FZY_NATURE"))) {
+        const double expected = row.first == QString::fromUtf8("Forêt")  ? 1.0
+                                : row.first == QStringLiteral("Prairie") ? double(0.67f)
+                                                                         : 0.0;
+        EXPECT_EQ(row.second.toDouble(), expected) << row.first.toStdString();
+        forest += row.first == QString::fromUtf8("Forêt");
+    }
+    EXPECT_GT(forest, 0);
+    EXPECT_TRUE(fs::exists(json.parent_path() / "parcelles.fzy"));
+
+    // Delimited text cannot take a field: refused, nothing changed.
+    const fs::path csv = m_dir.path() / "parcels.csv";
+    std::ofstream(csv) << "NATURE,wkt\nForêt,\"POLYGON((0 0,1 0,1 1,0 0))\"\n";
+    const std::string bytes = Bytes(csv);
+    auto* text = new QgsVectorLayer(QStringLiteral("file://%1?type=csv&wktField=wkt&crs=EPSG:2154")
+                                        .arg(QString::fromStdString(csv.string())),
+                                    QStringLiteral("parcels"), QStringLiteral("delimitedtext"));
+    ASSERT_TRUE(text->isValid());
+    QgsProject::instance()->addMapLayer(text);
+    const int textFields = text->fields().count();
+    QVariantMap onText = parameters;
+    onText.insert("INPUT", text->id());
+    RecordingFeedback refused;
+    EXPECT_FALSE(Run(onText, refused));
+    EXPECT_NE(refused.errors.join("\n").indexOf(QStringLiteral("does not accept new fields")), -1)
+        << refused.errors.join("\n").toStdString();
+    EXPECT_EQ(Bytes(csv), bytes);
+    EXPECT_EQ(text->fields().count(), textFields);
 }
 
 TEST_F(ProcessingAlgorithmTest, StyleDrawsTheLayerByTheNewField) {
