@@ -9,9 +9,8 @@ namespace {
 // The old table is untouched until Commit renames the new one over it.
 class ShapefilePass : public host::NewFieldPass {
 public:
-    ShapefilePass(const std::string& dbfPath, std::optional<std::string> encoding,
-                  std::string name, int sourceAttribute, host::NewFieldMode mode,
-                  std::function<void()> afterCommit)
+    ShapefilePass(const std::string& dbfPath, std::optional<std::string> encoding, std::string name,
+                  int sourceAttribute, host::NewFieldMode mode, std::function<void()> afterCommit)
         : m_name(std::move(name)),
           m_sourceAttribute(sourceAttribute),
           m_mode(mode),
