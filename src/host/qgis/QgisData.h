@@ -178,6 +178,19 @@ public:
 
 private:
     void checkNotEditing(const char* what) const;
+    /// What every route checks of a new double field before anything
+    /// changes: a name, free (or, overwriting, a double field of that
+    /// name), a source field that is an attribute, no edit session on the
+    /// table. Throws Failure starting with `what`.
+    struct NewFieldCheck {
+        std::string what;
+        std::shared_ptr<const FieldLayout> layout;
+        std::string sourceName;
+        /// The source field's index in the provider's fields.
+        int sourceAttribute = -1;
+    };
+    NewFieldCheck checkNewField(const host::Field& field, std::int32_t sourceIndex,
+                                host::NewFieldMode mode);
     /// The server side of a postgres layer (QgisPostgres.cpp), made at
     /// first use; nullptr for a layer of any other provider.
     struct Postgres;

@@ -113,36 +113,17 @@ std::unique_ptr<host::NewFieldPass> QgisFeatureClass::openEditBufferPass(const h
                                                                          std::int32_t sourceIndex,
                                                                          host::NewFieldMode mode) {
     QgsVectorLayer& l = layer();
-    const std::string& name = field.GetFieldName();
     const bool add = mode == host::NewFieldMode::Add;
-    const std::string what = (add ? "Cannot add the field " : "Cannot recompute the field ") +
-                             name + " to " + LayerLabel(l);
     const int capabilities = ProviderOf(l).capabilities();
     if ((add && !(capabilities & QgsVectorDataProvider::AddAttributes)) ||
         !(capabilities & QgsVectorDataProvider::ChangeAttributeValues)) {
-        throw HostFailure(what +
-                          ": its data source does not accept new fields; nothing was "
-                          "changed. Save it as a GeoPackage or a shapefile first.");
+        throw HostFailure((add ? "Cannot add the field " : "Cannot recompute the field ") +
+                          field.GetFieldName() + " to " + LayerLabel(l) +
+                          ": its data source does not accept new fields; nothing was changed. "
+                          "Save it as a GeoPackage or a shapefile first.");
     }
-    if (name.empty()) {
-        throw HostFailure("A field needs a name (" + LayerLabel(l) + ")");
-    }
-    const auto fields = layout();
-    const std::int32_t existing = fields->fields.FindFieldIndex(name);
-    if (add && existing >= 0) {
-        throw HostFailure(what + ": the layer has a field of that name");
-    }
-    if (!add &&
-        (existing < 0 || fields->fields.GetField(existing).GetFieldType() != host::kFieldDouble)) {
-        throw HostFailure(what + ": the layer has no double field of that name");
-    }
-    if (sourceIndex < 0 || sourceIndex >= static_cast<std::int32_t>(fields->entries.size()) ||
-        fields->entries[static_cast<std::size_t>(sourceIndex)].kind != FieldSlot::Attribute) {
-        throw HostFailure(what + ": the source field is not an attribute");
-    }
-    checkNotEditing("write to");
-    return std::make_unique<EditBufferPass>(
-        l, name, fields->entries[static_cast<std::size_t>(sourceIndex)].providerIndex, add);
+    const NewFieldCheck check = checkNewField(field, sourceIndex, mode);
+    return std::make_unique<EditBufferPass>(l, field.GetFieldName(), check.sourceAttribute, add);
 }
 
 }  // namespace vark::qgis

@@ -75,6 +75,42 @@ void QgisFeatureClass::checkNotEditing(const char* what) const {
     }
 }
 
+QgisFeatureClass::NewFieldCheck QgisFeatureClass::checkNewField(const host::Field& field,
+                                                                std::int32_t sourceIndex,
+                                                                host::NewFieldMode mode) {
+    QgsVectorLayer& l = layer();
+    const std::string& name = field.GetFieldName();
+    const bool overwrite = mode == host::NewFieldMode::Overwrite;
+    NewFieldCheck check;
+    check.what = (overwrite ? "Cannot recompute the field " : "Cannot add the field ") + name +
+                 " to " + LayerLabel(l);
+    if (name.empty()) {
+        throw HostFailure("A field needs a name (" + LayerLabel(l) + ")");
+    }
+    if (field.GetFieldType() != host::kFieldDouble) {
+        throw HostFailure(check.what + ": only a double field is written this way");
+    }
+    check.layout = layout();
+    const host::Fields& fields = check.layout->fields;
+    const std::int32_t existing = fields.FindFieldIndex(name);
+    if (!overwrite && existing >= 0) {
+        throw HostFailure(check.what + ": the layer has a field of that name");
+    }
+    if (overwrite &&
+        (existing < 0 || fields.GetField(existing).GetFieldType() != host::kFieldDouble)) {
+        throw HostFailure(check.what + ": the layer has no double field of that name");
+    }
+    if (sourceIndex < 0 || sourceIndex >= static_cast<std::int32_t>(check.layout->entries.size()) ||
+        check.layout->entries[static_cast<std::size_t>(sourceIndex)].kind != FieldSlot::Attribute) {
+        throw HostFailure(check.what + ": the source field is not an attribute");
+    }
+    checkNotEditing("write to");
+    check.sourceName = fields.GetField(sourceIndex).GetFieldName();
+    check.sourceAttribute =
+        check.layout->entries[static_cast<std::size_t>(sourceIndex)].providerIndex;
+    return check;
+}
+
 void QgisFeatureClass::AddFieldToClass(const host::Field& field) {
     QgsVectorLayer& l = layer();
     QgsVectorDataProvider& provider = ProviderOf(l);

@@ -217,30 +217,7 @@ std::unique_ptr<host::NewFieldPass> QgisFeatureClass::openFilePass(FileRoute& ro
                                                                    std::int32_t sourceIndex,
                                                                    host::NewFieldMode mode) {
     QgsVectorLayer& l = layer();
-    const std::string& name = field.GetFieldName();
-    const bool overwrite = mode == host::NewFieldMode::Overwrite;
-    const std::string what = (overwrite ? "Cannot recompute the field " : "Cannot add the field ") +
-                             name + " to " + LayerLabel(l);
-    if (name.empty()) {
-        throw HostFailure("A field needs a name (" + LayerLabel(l) + ")");
-    }
-    if (field.GetFieldType() != host::kFieldDouble) {
-        throw HostFailure(what + ": only a double field is written this way");
-    }
-    const auto fields = layout();
-    const std::int32_t existing = fields->fields.FindFieldIndex(name);
-    if (!overwrite && existing >= 0) {
-        throw HostFailure(what + ": the layer has a field of that name");
-    }
-    if (overwrite &&
-        (existing < 0 || fields->fields.GetField(existing).GetFieldType() != host::kFieldDouble)) {
-        throw HostFailure(what + ": the layer has no double field of that name");
-    }
-    if (sourceIndex < 0 || sourceIndex >= static_cast<std::int32_t>(fields->entries.size()) ||
-        fields->entries[static_cast<std::size_t>(sourceIndex)].kind != FieldSlot::Attribute) {
-        throw HostFailure(what + ": the source field is not an attribute");
-    }
-    checkNotEditing("write to");
+    const NewFieldCheck check = checkNewField(field, sourceIndex, mode);
     QPointer<QgsVectorLayer> written(&l);
     const QString datasetPath = route.datasetPath;
     auto afterCommit = [written, datasetPath] {
@@ -249,15 +226,13 @@ std::unique_ptr<host::NewFieldPass> QgisFeatureClass::openFilePass(FileRoute& ro
         }
     };
     if (route.kind == FileRoute::Shapefile) {
-        const int attribute = fields->entries[static_cast<std::size_t>(sourceIndex)].providerIndex;
-        return routes::OpenShapefilePass(route.dbfPath, std::nullopt, name, attribute, mode,
-                                         std::move(afterCommit));
+        return routes::OpenShapefilePass(route.dbfPath, std::nullopt, field.GetFieldName(),
+                                         check.sourceAttribute, mode, std::move(afterCommit));
     }
-    const std::string sourceName = fields->fields.GetField(sourceIndex).GetFieldName();
     return routes::OpenTransactionPass(
         std::make_shared<OwnDatabase>(route.lockFile, route.layerName, LayerLabel(l),
                                       std::move(afterCommit)),
-        field, sourceName, mode);
+        field, check.sourceName, mode);
 }
 
 }  // namespace vark::qgis

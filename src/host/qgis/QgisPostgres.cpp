@@ -172,34 +172,10 @@ std::unique_ptr<host::NewFieldPass> QgisFeatureClass::OpenNewFieldPass(const hos
         return FeatureClassBase::OpenNewFieldPass(field, sourceIndex, mode);
     }
     QgsVectorLayer& l = layer();
-    const std::string& name = field.GetFieldName();
-    const bool overwrite = mode == host::NewFieldMode::Overwrite;
-    const std::string what = (overwrite ? "Cannot recompute the field " : "Cannot add the field ") +
-                             name + " to " + LayerLabel(l);
-    if (name.empty()) {
-        throw HostFailure("A field needs a name (" + LayerLabel(l) + ")");
-    }
-    if (field.GetFieldType() != host::kFieldDouble) {
-        throw HostFailure(what + ": the server computes double fields only");
-    }
-    const auto fields = layout();
-    const std::int32_t existing = fields->fields.FindFieldIndex(name);
-    if (!overwrite && existing >= 0) {
-        throw HostFailure(what + ": the layer has a field of that name");
-    }
-    if (overwrite &&
-        (existing < 0 || fields->fields.GetField(existing).GetFieldType() != host::kFieldDouble)) {
-        throw HostFailure(what + ": the layer has no double field of that name");
-    }
-    if (sourceIndex < 0 || sourceIndex >= static_cast<std::int32_t>(fields->entries.size()) ||
-        fields->entries[static_cast<std::size_t>(sourceIndex)].kind != FieldSlot::Attribute) {
-        throw HostFailure(what + ": the source field is not an attribute");
-    }
-    checkNotEditing("write to");
-    const std::string sourceName = fields->fields.GetField(sourceIndex).GetFieldName();
+    const NewFieldCheck check = checkNewField(field, sourceIndex, mode);
     QPointer<QgsVectorLayer> written(&l);
-    return pg::OpenPgNewFieldPass(pg->workspace->connection(), pg->table(l), name, sourceName,
-                                  !overwrite, [written] {
+    return pg::OpenPgNewFieldPass(pg->workspace->connection(), pg->table(l), field.GetFieldName(),
+                                  check.sourceName, mode == host::NewFieldMode::Add, [written] {
                                       if (written) {
                                           ShowServerColumns(*written);
                                       }
