@@ -105,6 +105,13 @@ QgsVectorLayer::LayerOptions LayerOptions();
 /// and new values, and is repainted.
 void NotifyDataChanged(QgsVectorLayer& written, bool fieldsChanged);
 
+/// Every layer of the project on `written`'s table (whatever its filter,
+/// SameTable), `written` included, gets a new provider on its own source,
+/// then is told of the change (NotifyDataChanged): a provider made anew
+/// reads the columns another connection added, which reloading its data
+/// would not.
+void ReopenLayersOnTable(QgsVectorLayer& written);
+
 /// A feature class over a QGIS vector layer. The layer is either one the
 /// project owns (the class follows it and fails cleanly once it is gone) or
 /// one the class owns until AddLayer hands it to the project.

@@ -59,33 +59,13 @@ std::string DbfBeside(const QFileInfo& shp) {
     return {};
 }
 
-/// Every layer of the project on `written`'s table (whatever its filter),
-/// `written` itself first.
-QList<QgsVectorLayer*> LayersOnTable(QgsVectorLayer& written) {
-    QList<QgsVectorLayer*> layers{&written};
-    const auto mapLayers = QgsProject::instance()->mapLayers();
-    for (QgsMapLayer* mapLayer : mapLayers) {
-        auto* other = qobject_cast<QgsVectorLayer*>(mapLayer);
-        if (other && other != &written && SameTable(*other, written)) {
-            layers << other;
-        }
-    }
-    return layers;
-}
-
 /// The project's layers on the file read it anew: QGIS's cached data sets
 /// of the file are dropped (they hold the table and the fields as they
 /// were) and each layer gets a new provider.
 void ShowFileChange(QgsVectorLayer& written, const QString& datasetPath) {
-    const QList<QgsVectorLayer*> layers = LayersOnTable(written);
     QgsOgrProviderUtils::invalidateCachedDatasets(datasetPath);
     QgsOgrProviderUtils::invalidateCachedLastModifiedDate(datasetPath);
-    QgsDataProvider::ProviderOptions options;
-    options.transformContext = QgsProject::instance()->transformContext();
-    for (QgsVectorLayer* layer : layers) {
-        layer->setDataSource(layer->source(), layer->name(), layer->providerType(), options);
-    }
-    NotifyDataChanged(written, true);
+    ReopenLayersOnTable(written);
 }
 
 /// The transaction route over a data set of the adapter's own, opened on

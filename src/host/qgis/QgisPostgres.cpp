@@ -31,33 +31,6 @@ std::string PostgresConnection(const QgsVectorLayer& layer) {
     return "PG:" + ToStdString(QgsDataSourceUri(layer.source()).connectionInfo(true));
 }
 
-namespace {
-
-/// Every layer on the data of `written`, the project's and `written`
-/// itself, reads the table's columns again, then is told of the change: a
-/// postgres provider learns of a column another connection added only
-/// when it is made anew (reloading its data keeps its fields).
-void ShowServerColumns(QgsVectorLayer& written) {
-    const QString source = written.source();
-    const QString provider = written.providerType();
-    QList<QgsVectorLayer*> layers{&written};
-    const auto mapLayers = QgsProject::instance()->mapLayers();
-    for (QgsMapLayer* mapLayer : mapLayers) {
-        auto* other = qobject_cast<QgsVectorLayer*>(mapLayer);
-        if (other && other != &written && SameData(*other, written)) {
-            layers << other;
-        }
-    }
-    QgsDataProvider::ProviderOptions options;
-    options.transformContext = QgsProject::instance()->transformContext();
-    for (QgsVectorLayer* layer : layers) {
-        layer->setDataSource(source, layer->name(), provider, options);
-    }
-    NotifyDataChanged(written, true);
-}
-
-}  // namespace
-
 // ---------------------------------------------------------------------------
 // QgisPgWorkspace
 
@@ -177,7 +150,9 @@ std::unique_ptr<host::NewFieldPass> QgisFeatureClass::OpenNewFieldPass(const hos
     return pg::OpenPgNewFieldPass(pg->workspace->connection(), pg->table(l), field.GetFieldName(),
                                   check.sourceName, mode == host::NewFieldMode::Add, [written] {
                                       if (written) {
-                                          ShowServerColumns(*written);
+                                          // A postgres provider learns of a column another
+                                          // connection added only when it is made anew.
+                                          ReopenLayersOnTable(*written);
                                       }
                                   });
 }

@@ -252,4 +252,21 @@ void NotifyDataChanged(QgsVectorLayer& written, bool fieldsChanged) {
     written.triggerRepaint();
 }
 
+void ReopenLayersOnTable(QgsVectorLayer& written) {
+    QList<QgsVectorLayer*> layers{&written};
+    const auto mapLayers = QgsProject::instance()->mapLayers();
+    for (QgsMapLayer* mapLayer : mapLayers) {
+        auto* other = qobject_cast<QgsVectorLayer*>(mapLayer);
+        if (other && other != &written && SameTable(*other, written)) {
+            layers << other;
+        }
+    }
+    QgsDataProvider::ProviderOptions options;
+    options.transformContext = QgsProject::instance()->transformContext();
+    for (QgsVectorLayer* layer : layers) {
+        layer->setDataSource(layer->source(), layer->name(), layer->providerType(), options);
+    }
+    NotifyDataChanged(written, true);
+}
+
 }  // namespace vark::qgis
