@@ -169,10 +169,6 @@ public:
     /// shapefile's table a killed run left is removed then). Any other
     /// layer: a lock that keeps nobody out.
     std::unique_ptr<host::UpdateLock> LockForUpdate(std::int32_t waitMilliseconds) override;
-    /// True when the layer's write route leaves it as it was until the
-    /// pass's Commit (the server's, the files', the edit buffer's): a run
-    /// may stop at any moment before then.
-    bool WritesWholeOrAbsent();
 
     /// The layer; throws Failure when it has been deleted.
     QgsVectorLayer& layer() const;

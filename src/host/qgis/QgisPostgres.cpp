@@ -110,16 +110,6 @@ std::shared_ptr<host::Workspace> QgisFeatureClass::GetWorkspace() {
     return std::make_shared<QgisWorkspace>(std::move(info.workspacePath), info.workspaceType);
 }
 
-bool QgisFeatureClass::WritesWholeOrAbsent() {
-    if (postgres() != nullptr || fileRoute() != nullptr) {
-        return true;
-    }
-    // The edit buffer's route, where the provider takes its commit.
-    const int capabilities = ProviderOf(layer()).capabilities();
-    return (capabilities & QgsVectorDataProvider::AddAttributes) &&
-           (capabilities & QgsVectorDataProvider::ChangeAttributeValues);
-}
-
 std::unique_ptr<host::UpdateLock> QgisFeatureClass::LockForUpdate(std::int32_t waitMilliseconds) {
     Postgres* pg = postgres();
     if (!pg) {

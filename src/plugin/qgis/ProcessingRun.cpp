@@ -11,10 +11,6 @@
 
 namespace vark::qgis {
 
-bool LayerWritesWholeOrAbsent(QgsVectorLayer& layer) {
-    return QgisFeatureClass(&layer).WritesWholeOrAbsent();
-}
-
 CriterionRun RunLayerCriterion(QgsVectorLayer& layer, CriterionRequest request,
                                std::int32_t& marker) {
     marker = 1;

@@ -23,11 +23,6 @@ namespace vark::qgis {
 /// here), through RunCriterionComputation. The criterion file is closed on
 /// every way out. Throws Failure; `marker` holds the progress marker reached.
 /// Must run on the thread that runs QGIS.
-/// True when `layer`'s write route leaves it as it was until the very end of
-/// a run (a file the routes write, a table of a server): such a run may be
-/// cancelled at any moment before its commit, with nothing changed.
-bool LayerWritesWholeOrAbsent(QgsVectorLayer& layer);
-
 CriterionRun RunLayerCriterion(QgsVectorLayer& layer, CriterionRequest request,
                                std::int32_t& marker);
 

@@ -236,24 +236,16 @@ QVariantMap TextCriterionAlgorithm::processAlgorithm(const QVariantMap& paramete
         if (feedback && feedback->isCanceled()) {
             throw Refusal(gTextStore().ResourceString(processing_text::kCancelled));
         }
-        // A route that leaves the layer as it was until its commit stops at
-        // a cancel; one that writes as it goes notes the cancel and ends.
-        const bool stoppable = LayerWritesWholeOrAbsent(*layer);
-        if (stoppable && feedback) {
+        // Every route a layer takes inside QGIS leaves it as it was until its
+        // commit (or refuses it before anything changes): a cancel stops it.
+        if (feedback) {
             request.cancelled = [feedback] { return feedback->isCanceled(); };
         }
-        bool cancelNoted = false;
-        request.progress = [feedback, &cancelNoted, stoppable](std::int64_t done,
-                                                               std::int64_t total) {
-            if (!feedback) return;
+        request.progress = [feedback](std::int64_t done, std::int64_t total) {
             // A filtered layer counts fewer features than the pass writes.
-            if (total > 0)
+            if (feedback && total > 0)
                 feedback->setProgress(std::min(
                     100.0, 100.0 * static_cast<double>(done) / static_cast<double>(total)));
-            if (!stoppable && feedback->isCanceled() && !cancelNoted) {
-                cancelNoted = true;
-                feedback->pushWarning(Text(processing_text::kCancelTooLate));
-            }
         };
         run = RunLayerCriterion(*layer, std::move(request), marker);
     } catch (const QgsProcessingException&) {
