@@ -9,7 +9,7 @@
 
 #include "BatchErrors.h"
 #include "Suggestions.h"
-#include "dialog/GradesFile.h"
+#include "criterion/GradesFile.h"
 #include "host/ogr/OgrApplication.h"
 #include "support/Failure.h"
 

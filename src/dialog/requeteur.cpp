@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "dialog/CriterionComputation.h"
+#include "criterion/CriterionComputation.h"
 #include "dialog/DialogState.h"
 #include "support/UiServices.h"
 

@@ -13,7 +13,7 @@
 #include <map>
 #include <optional>
 
-#include "dialog/CriterionComputation.h"
+#include "criterion/CriterionComputation.h"
 #include "host/ogr/OgrApplication.h"
 #include "testing/DialogTestSupport.h"
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "dialog/CriterionRun.h"
+#include "criterion/CriterionRun.h"
 
 class QgsVectorLayer;
 

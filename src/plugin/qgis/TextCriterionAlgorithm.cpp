@@ -15,8 +15,8 @@
 #include <cmath>
 #include <memory>
 
-#include "dialog/CriterionComputation.h"
-#include "dialog/TextNumbers.h"
+#include "criterion/CriterionComputation.h"
+#include "text_store/TextNumbers.h"
 #include "host/qgis/QgisApplication.h"
 #include "plugin/qgis/ProcessingRun.h"
 #include "support/ErrorHandling.h"

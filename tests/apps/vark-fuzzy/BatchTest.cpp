@@ -6,8 +6,8 @@
 #include <map>
 
 #include "criterion_file/fzy_io.h"
-#include "dialog/CriterionComputation.h"
-#include "dialog/FieldListing.h"
+#include "criterion/CriterionComputation.h"
+#include "criterion/FieldListing.h"
 #include "host/ogr/OgrApplication.h"
 #include "testing/BatchTestSupport.h"
 #include "text_store/clsResourceMDB.h"

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <map>
 
-#include "dialog/CriterionComputation.h"
+#include "criterion/CriterionComputation.h"
 #include "host/qgis/QgisApplication.h"
 #include "testing/DialogTestSupport.h"
 #include "testing/QgisTestData.h"

@@ -27,8 +27,8 @@
 #include <sstream>
 
 #include "criterion_file/FzyLayout.h"
-#include "dialog/CriterionComputation.h"
-#include "dialog/CriterionRun.h"
+#include "criterion/CriterionComputation.h"
+#include "criterion/CriterionRun.h"
 #include "host/ogr/OgrApplication.h"
 #include "host/qgis/QgisApplication.h"
 #include "plugin/qgis/TextCriterionAlgorithm.h"

@@ -1,7 +1,7 @@
-#include "dialog/CriterionRun.h"
+#include "criterion/CriterionRun.h"
 
 #include "criterion_file/CriterionFileRun.h"
-#include "dialog/RequireObject.h"
+#include "criterion/RequireObject.h"
 
 namespace vark {
 

@@ -1,4 +1,4 @@
-#include "dialog/CriterionComputation.h"
+#include "criterion/CriterionComputation.h"
 
 #include <algorithm>
 #include <array>

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "dialog/CriterionComputation.h"
+#include "criterion/CriterionComputation.h"
 
 namespace vark {
 

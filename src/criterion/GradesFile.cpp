@@ -1,4 +1,4 @@
-#include "dialog/GradesFile.h"
+#include "criterion/GradesFile.h"
 
 #include <QTextCodec>
 #include <cerrno>

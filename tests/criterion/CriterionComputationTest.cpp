@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "criterion_file/fzy_io.h"
-#include "dialog/CriterionComputation.h"
+#include "criterion/CriterionComputation.h"
 #include "host/fake/FakeHost.h"
 #include "support/Failure.h"
 #include "testing/TempDir.h"

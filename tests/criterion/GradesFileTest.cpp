@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "dialog/GradesFile.h"
+#include "criterion/GradesFile.h"
 #include "testing/DialogTestSupport.h"
 
 namespace vark::test {

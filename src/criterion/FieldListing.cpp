@@ -1,4 +1,4 @@
-#include "dialog/FieldListing.h"
+#include "criterion/FieldListing.h"
 
 #include <QCollator>
 #include <QLocale>
@@ -7,7 +7,7 @@
 #include <iterator>
 #include <utility>
 
-#include "dialog/RequireObject.h"
+#include "criterion/RequireObject.h"
 #include "support/Failure.h"
 
 namespace vark {
