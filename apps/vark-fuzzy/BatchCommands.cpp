@@ -14,16 +14,16 @@
 #include "ProgressBar.h"
 #include "RepairFzy.h"
 #include "Suggestions.h"
-#include "criterion_file/fzy_io.h"
 #include "criterion/CriterionComputation.h"
 #include "criterion/CriterionRun.h"
 #include "criterion/FieldListing.h"
-#include "text_store/TextNumbers.h"
+#include "criterion_file/fzy_io.h"
 #include "host/ogr/OgrApplication.h"
 #include "support/ErrorHandling.h"
 #include "support/Failure.h"
 #include "support/UiServices.h"
 #include "text_store/DbHelpers.h"
+#include "text_store/TextNumbers.h"
 #include "text_store/clsResourceMDB.h"
 
 namespace vark::app {

@@ -1,7 +1,7 @@
 #include "criterion/CriterionRun.h"
 
-#include "criterion_file/CriterionFileRun.h"
 #include "criterion/RequireObject.h"
+#include "criterion_file/CriterionFileRun.h"
 
 namespace vark {
 

@@ -14,15 +14,14 @@
 #include <string_view>
 #include <vector>
 
-#include "criterion_file/fzy_io.h"
-#include "dialog/ButtonIcons.h"
 #include "criterion/CriterionComputation.h"
 #include "criterion/CriterionRun.h"
-#include "dialog/DialogState.h"
 #include "criterion/FieldListing.h"
 #include "criterion/GradesFile.h"
 #include "criterion/RequireObject.h"
-#include "text_store/TextNumbers.h"
+#include "criterion_file/fzy_io.h"
+#include "dialog/ButtonIcons.h"
+#include "dialog/DialogState.h"
 #include "dialog/requeteur.h"
 #include "host/HostState.h"
 #include "host/host.h"
@@ -30,6 +29,7 @@
 #include "support/Failure.h"
 #include "support/UiServices.h"
 #include "text_store/FormText.h"
+#include "text_store/TextNumbers.h"
 #include "text_store/clsResourceMDB.h"
 #include "ui_frm_CritereTexte.h"
 

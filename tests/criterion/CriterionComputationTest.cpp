@@ -9,8 +9,8 @@
 #include <fstream>
 #include <optional>
 
-#include "criterion_file/fzy_io.h"
 #include "criterion/CriterionComputation.h"
+#include "criterion_file/fzy_io.h"
 #include "host/fake/FakeHost.h"
 #include "support/Failure.h"
 #include "testing/TempDir.h"

@@ -16,11 +16,11 @@
 #include <memory>
 
 #include "criterion/CriterionComputation.h"
-#include "text_store/TextNumbers.h"
 #include "host/qgis/QgisApplication.h"
 #include "plugin/qgis/ProcessingRun.h"
 #include "support/ErrorHandling.h"
 #include "support/Failure.h"
+#include "text_store/TextNumbers.h"
 #include "text_store/clsResourceMDB.h"
 
 namespace vark::qgis {

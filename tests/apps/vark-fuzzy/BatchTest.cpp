@@ -5,9 +5,9 @@
 #include <fstream>
 #include <map>
 
-#include "criterion_file/fzy_io.h"
 #include "criterion/CriterionComputation.h"
 #include "criterion/FieldListing.h"
+#include "criterion_file/fzy_io.h"
 #include "host/ogr/OgrApplication.h"
 #include "testing/BatchTestSupport.h"
 #include "text_store/clsResourceMDB.h"

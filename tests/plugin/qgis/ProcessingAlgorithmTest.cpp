@@ -26,9 +26,9 @@
 #include <memory>
 #include <sstream>
 
-#include "criterion_file/FzyLayout.h"
 #include "criterion/CriterionComputation.h"
 #include "criterion/CriterionRun.h"
+#include "criterion_file/FzyLayout.h"
 #include "host/ogr/OgrApplication.h"
 #include "host/qgis/QgisApplication.h"
 #include "plugin/qgis/TextCriterionAlgorithm.h"
