@@ -5,6 +5,7 @@
 #include <functional>
 #include <unordered_map>
 
+#include "criterion/CriterionTarget.h"
 #include "support/Failure.h"
 
 namespace vark {
@@ -248,7 +249,8 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     field.SetFieldAlias(finalName);
     std::unique_ptr<host::NewFieldPass> pass = featureClass.OpenNewFieldPass(
         field, sourceIndexBefore,
-        request.replace ? host::NewFieldMode::Overwrite : host::NewFieldMode::Add);
+        request.replace ? host::NewFieldMode::Overwrite : host::NewFieldMode::Add,
+        request.route ? *request.route : ChooseWriteRoute(featureClass.GetWriteRoutes()));
     if (!pass) {
         throw Failure(err::kObjectVariableNotSet, "The host gave no pass for the new field",
                       "ComputeCriterion");

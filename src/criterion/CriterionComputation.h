@@ -91,6 +91,9 @@ struct CriterionRequest {
     MembershipScale scale = MembershipScale::Seven;
     /// The feature class to extend, resolved by the caller.
     std::shared_ptr<host::FeatureClass> featureClass;
+    /// The route of the new field, as the target's resolution chose it;
+    /// unset: chosen here the same way (ChooseWriteRoute).
+    std::optional<host::WriteRoute> route = std::nullopt;
     /// Called every few thousand features and once at the end of the pass,
     /// with (features done, feature count or -1).
     host::ProgressFn progress;

@@ -16,6 +16,7 @@
 
 #include "criterion/CriterionComputation.h"
 #include "criterion/CriterionRun.h"
+#include "criterion/CriterionUseCases.h"
 #include "criterion/FieldListing.h"
 #include "criterion/GradesFile.h"
 #include "criterion/RequireObject.h"
@@ -738,13 +739,13 @@ void frm_CritereTexte::cmd_go_Click() {
             std::dynamic_pointer_cast<host::FeatureLayer>(map->GetMapLayer(state.gLayerIndex)),
             "feature layer");
         const auto featureClass = Require(featureLayer->GetFeatureClass(), "feature class");
+        const CriterionTarget target = ResolveTarget(featureClass, state.gLayerName);
 
         CriterionRequest request;
         request.sourceField = sourceField;
         request.gradedEntries = std::move(graded);
         request.typedName = ToStd(m_ui->Txt_new_name->text());
         request.scale = scale;
-        request.featureClass = featureClass;
         request.progress = [this](std::int64_t done, std::int64_t total) {
             OnComputationProgress(done, total);
         };
@@ -760,8 +761,7 @@ void frm_CritereTexte::cmd_go_Click() {
                     self->m_ui->progressRun->setVisible(false);
                 }
             } runEnd{this};
-            run = RunCriterionComputation(*application, state.gLayerPath, state.gLayerName, request,
-                                          marker);
+            run = ComputeOn(*application, target, std::move(request), marker);
         }
         if (run.outcome == RunOutcome::Editing) {
             busy.reset();

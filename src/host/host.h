@@ -26,6 +26,8 @@
 #include <variant>
 #include <vector>
 
+#include "host/NewFieldPass.h"
+
 namespace vark::host {
 
 // ---------------------------------------------------------------------------
@@ -330,91 +332,6 @@ struct ColumnUpdate {
     bool recycling = true;
 };
 
-/// Keeps the runs that change a feature class apart: while one lives, no
-/// other run (in this process or another) gets one for the same data.
-class UpdateLock {
-public:
-    virtual ~UpdateLock() = default;
-};
-
-/// A new double field added to a feature class and filled by one pass over
-/// its features, in two steps: Prepare writes everything where nobody sees
-/// it yet, Commit makes the field and its values part of the class at once.
-/// Dropped before Commit, the pass leaves the class as it was, where the
-/// format allows it (a shapefile's table is written to a new file renamed
-/// over the old one; a database adds the column in the pass's transaction);
-/// elsewhere the field stays and the values stored so far are kept or
-/// rolled back as the format does.
-class NewFieldPass {
-public:
-    virtual ~NewFieldPass() = default;
-    /// The value of one feature from the text of its source field (nullopt
-    /// for a null), as EncodeText gives texts; nullopt leaves the new field
-    /// unset for that feature (null, as a field just added holds it, also
-    /// when the pass overwrites an existing field).
-    using ValueOf = std::function<std::optional<double>(std::optional<std::string_view> text)>;
-    /// `utf8` in the encoding in which Prepare hands the source texts to
-    /// its function (the layer's own); nullopt when the layer cannot hold
-    /// it, so that no feature has it. For a class of undeclared encoding
-    /// `utf8` is a text as its rows hand it, the layer's own bytes.
-    virtual std::optional<std::string> EncodeText(std::string_view utf8) const {
-        return std::string(utf8);
-    }
-    /// Adds the field and stores every feature's value (`valueOf`, called
-    /// once per feature in the layer's order), flushed but not yet part of
-    /// the class. Returns the features written. Throws Failure, and what
-    /// `valueOf` throws. Call once.
-    virtual std::int64_t Prepare(const ValueOf& valueOf) = 0;
-
-    /// The new field as graded text values give it: a feature whose source
-    /// text equals an entry's text exactly (bytes as EncodeText gives them;
-    /// the first such entry in list order) gets the entry's degree; any
-    /// other, a null included, gets `otherwise`.
-    struct GradedColumn {
-        struct Entry {
-            std::string text;
-            double degree = 0;
-        };
-        std::vector<Entry> entries;
-        double otherwise = 0;
-    };
-    /// Features per outcome of a graded pass.
-    struct GradedCounts {
-        std::int64_t features = 0;
-        /// Per entry of the column, in its order (0 for one shadowed by an
-        /// earlier entry of the same text).
-        std::vector<std::int64_t> entries;
-        /// Features given `otherwise`: a text no entry has, an empty
-        /// text, a null.
-        std::int64_t unlisted = 0;
-        std::int64_t empty = 0;
-        std::int64_t null = 0;
-    };
-    /// Prepare for a graded column, where the host computes the values
-    /// itself without handing each feature to the caller (a database server
-    /// running one statement). With no entries the new field is left as the
-    /// host initialises it. nullopt when the host cannot: then nothing was
-    /// done and the caller calls Prepare. Call once, instead of Prepare.
-    /// Throws Failure.
-    virtual std::optional<GradedCounts> PrepareGraded(const GradedColumn& column) {
-        (void)column;
-        return std::nullopt;
-    }
-    /// Makes the field part of the class. Throws Failure; after Prepare only.
-    virtual void Commit() = 0;
-};
-
-/// What a NewFieldPass does with the field it is given.
-enum class NewFieldMode : std::int32_t {
-    /// The field is new: the pass adds it (its name must be free).
-    Add,
-    /// The class has a double field of that name already: the field keeps
-    /// its place and its definition, and every feature's value in it is
-    /// replaced (recomputing a criterion). A pass that adds columns skips
-    /// that step.
-    Overwrite,
-};
-
 class FeatureClass {
 public:
     virtual ~FeatureClass() = default;
@@ -448,11 +365,17 @@ public:
     /// A pass adding the double field `field` filled from the text field
     /// `sourceIndex` (see NewFieldPass), or with `mode` Overwrite filling
     /// the existing double field of that name instead (the caller has
-    /// checked that it is one). By default the field is added at Prepare
-    /// and the values go through a column update flushed at Commit.
+    /// checked that it is one), along `route` (one of GetWriteRoutes; any
+    /// other: Failure 5, nothing done). The cursor route adds the field at
+    /// Prepare and writes the values through a column update flushed at
+    /// Commit.
+    /// The write routes this class's adapter can serve, in no order: what the
+    /// class's storage allows, not a choice (the criterion module chooses,
+    /// ChooseWriteRoute). By default the cursor route alone.
+    virtual std::vector<WriteRoute> GetWriteRoutes() { return {WriteRoute::kCursor}; }
     virtual std::unique_ptr<NewFieldPass> OpenNewFieldPass(const Field& field,
                                                            std::int32_t sourceIndex,
-                                                           NewFieldMode mode);
+                                                           NewFieldMode mode, WriteRoute route);
     /// Takes the class's update lock, waiting up to `waitMilliseconds` for
     /// another run to let it go; throws Failure naming the class when it
     /// does not. The class then shows the data as they are now, changes of

@@ -73,7 +73,13 @@ private:
 
 std::unique_ptr<NewFieldPass> FeatureClass::OpenNewFieldPass(const Field& field,
                                                              std::int32_t sourceIndex,
-                                                             NewFieldMode mode) {
+                                                             NewFieldMode mode, WriteRoute route) {
+    if (route != WriteRoute::kCursor) {
+        throw Failure(err::kInvalidProcedureCall,
+                      "The write route " + std::to_string(static_cast<int>(route)) +
+                          " is not one this feature class serves",
+                      "OpenNewFieldPass");
+    }
     return std::make_unique<CursorNewFieldPass>(
         *this, field, GetFields().GetField(sourceIndex).GetFieldName(), mode);
 }

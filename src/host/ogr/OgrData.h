@@ -224,13 +224,19 @@ public:
     /// Undeclared for a shapefile without a .cpg or code page byte, and for
     /// a layer whose driver does not hand UTF-8; UTF-8 otherwise.
     host::TextEncoding GetTextEncoding() const override;
-    /// A shapefile's table rewritten to a new file with the field and its
-    /// values (DbfRewrite; to overwrite, the field's column rewritten in
-    /// place); a GeoPackage's field added (unless overwritten) and filled in
-    /// one transaction; the column update of other formats.
+    /// A PostgreSQL table: the server route alone; a shapefile with its
+    /// table: the table route or the cursor; a GeoPackage: one transaction
+    /// or the cursor; other formats: the cursor.
+    std::vector<host::WriteRoute> GetWriteRoutes() override;
+    /// The server's statements (routes/pg); a shapefile's table rewritten to
+    /// a new file with the field and its values (routes/shape; to overwrite,
+    /// the field's column rewritten in place); a GeoPackage's field added
+    /// (unless overwritten) and filled in one transaction (routes/gpkg); the
+    /// column update.
     std::unique_ptr<host::NewFieldPass> OpenNewFieldPass(const host::Field& field,
                                                          std::int32_t sourceIndex,
-                                                         host::NewFieldMode mode) override;
+                                                         host::NewFieldMode mode,
+                                                         host::WriteRoute route) override;
     /// An exclusive lock (flock) on the data set's main file (a shapefile's
     /// .shp, which no run replaces); none for a data set without a file.
     /// Once held, a temporary table left by a killed run is removed and the
@@ -258,6 +264,9 @@ public:
     const PgRelation& relation();
     /// The new field of a PostgreSQL layer, computed in the server
     /// (PgNewFieldPass.cpp).
+    std::unique_ptr<host::NewFieldPass> openShapefilePass(const host::Field& field,
+                                                          std::int32_t sourceIndex,
+                                                          host::NewFieldMode mode);
     std::unique_ptr<host::NewFieldPass> openPostgresPass(const host::Field& field,
                                                          std::int32_t sourceIndex,
                                                          host::NewFieldMode mode);

@@ -81,36 +81,60 @@ std::string OgrFeatureClass::dbfPath() {
     return found;
 }
 
-std::unique_ptr<host::NewFieldPass> OgrFeatureClass::OpenNewFieldPass(const host::Field& field,
-                                                                      std::int32_t sourceIndex,
-                                                                      host::NewFieldMode mode) {
+std::vector<host::WriteRoute> OgrFeatureClass::GetWriteRoutes() {
     if (m_source->isPostgres()) {
-        return openPostgresPass(field, sourceIndex, mode);
+        return {host::WriteRoute::kServerTable};
     }
-    const std::string sourceName = GetFields().GetField(sourceIndex).GetFieldName();
-    if (m_source->isShapefile() && field.GetFieldType() == host::kFieldDouble) {
-        const Column source = column(sourceIndex);
-        const std::string dbf = dbfPath();
-        if (source.kind == Column::kAttribute && !dbf.empty()) {
-            if (mode == host::NewFieldMode::Add) {
-                // The same checks and messages as an added field.
-                newFieldDefinition(field);
-            }
-            std::optional<std::string> encoding;
-            if (const char* e = layer()->GetMetadataItem("SOURCE_ENCODING", "SHAPEFILE")) {
-                encoding = e;
-            }
-            std::shared_ptr<OgrSource> opened = m_source;
-            // GDAL still reads the replaced table: the data set is opened again.
-            return routes::OpenShapefilePass(dbf, std::move(encoding), field.GetFieldName(),
-                                             source.index, mode, [opened] { opened->reopen(); });
-        }
+    if (m_source->isShapefile() && !dbfPath().empty()) {
+        return {host::WriteRoute::kShapefileTable, host::WriteRoute::kCursor};
     }
     if (m_source->driverName() == "GPKG" && m_source->dataset().TestCapability(ODsCTransactions)) {
-        return routes::OpenTransactionPass(
-            std::make_shared<SourceTransactionHost>(shared_from_this()), field, sourceName, mode);
+        return {host::WriteRoute::kFileTransaction, host::WriteRoute::kCursor};
     }
-    return FeatureClassBase::OpenNewFieldPass(field, sourceIndex, mode);
+    return {host::WriteRoute::kCursor};
+}
+
+std::unique_ptr<host::NewFieldPass> OgrFeatureClass::OpenNewFieldPass(const host::Field& field,
+                                                                      std::int32_t sourceIndex,
+                                                                      host::NewFieldMode mode,
+                                                                      host::WriteRoute route) {
+    switch (route) {
+        case host::WriteRoute::kServerTable:
+            return openPostgresPass(field, sourceIndex, mode);
+        case host::WriteRoute::kShapefileTable:
+            return openShapefilePass(field, sourceIndex, mode);
+        case host::WriteRoute::kFileTransaction:
+            return routes::OpenTransactionPass(
+                std::make_shared<SourceTransactionHost>(shared_from_this()), field,
+                GetFields().GetField(sourceIndex).GetFieldName(), mode);
+        default:
+            return FeatureClassBase::OpenNewFieldPass(field, sourceIndex, mode, route);
+    }
+}
+
+std::unique_ptr<host::NewFieldPass> OgrFeatureClass::openShapefilePass(const host::Field& field,
+                                                                       std::int32_t sourceIndex,
+                                                                       host::NewFieldMode mode) {
+    const Column source = column(sourceIndex);
+    const std::string dbf = dbfPath();
+    if (source.kind != Column::kAttribute || dbf.empty() ||
+        field.GetFieldType() != host::kFieldDouble) {
+        // The table route rewrites one double column from an attribute.
+        return FeatureClassBase::OpenNewFieldPass(field, sourceIndex, mode,
+                                                  host::WriteRoute::kCursor);
+    }
+    if (mode == host::NewFieldMode::Add) {
+        // The same checks and messages as an added field.
+        newFieldDefinition(field);
+    }
+    std::optional<std::string> encoding;
+    if (const char* e = layer()->GetMetadataItem("SOURCE_ENCODING", "SHAPEFILE")) {
+        encoding = e;
+    }
+    std::shared_ptr<OgrSource> opened = m_source;
+    // GDAL still reads the replaced table: the data set is opened again.
+    return routes::OpenShapefilePass(dbf, std::move(encoding), field.GetFieldName(), source.index,
+                                     mode, [opened] { opened->reopen(); });
 }
 
 std::unique_ptr<host::UpdateLock> OgrFeatureClass::LockForUpdate(std::int32_t waitMilliseconds) {

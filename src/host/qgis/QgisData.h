@@ -143,25 +143,26 @@ public:
     std::shared_ptr<host::Cursor> Search(std::shared_ptr<host::QueryFilter> filter,
                                          bool recycling) override;
     std::int64_t GetFeatureCount() override;
-    /// The write route of the layer, as every host takes it:
-    /// - the postgres provider: the field computed in the server, in the
-    ///   transaction of the run's lock (OpenPgNewFieldPass);
+    /// The routes the layer's provider can serve:
+    /// - the postgres provider: the server route alone (the field computed
+    ///   in the server, in the transaction of the run's lock);
     /// - a shapefile of the ogr provider: its table rewritten whole beside
-    ///   the old one and renamed over it at Commit (OpenShapefilePass);
+    ///   the old one and renamed over it at Commit;
     /// - a GeoPackage or SQLite layer of the ogr provider: the column added
     ///   and filled in one transaction of a connection of the adapter's
-    ///   own, committed at Commit (OpenTransactionPass);
-    /// - a double field of any other layer: the layer's edit buffer,
-    ///   committed at Commit; refused for a provider that cannot add a
-    ///   field (openEditBufferPass);
-    /// - any other field: the pass of every host, through the provider.
-    /// Refused while a project layer on the same table is in an edit
-    /// session. Once committed, the project's layers on the table (whatever
-    /// their filters) read it anew and show the new field. The routes of
-    /// the server and of files write the whole table, a filter aside.
+    ///   own, committed at Commit;
+    /// - any other layer: its edit buffer, committed at Commit (refused for
+    ///   a provider that cannot add a field, openEditBufferPass).
+    std::vector<host::WriteRoute> GetWriteRoutes() override;
+    /// The pass of `route`, refused while a project layer on the same table
+    /// is in an edit session. Once committed, the project's layers on the
+    /// table (whatever their filters) read it anew and show the new field.
+    /// The routes of the server and of files write the whole table, a
+    /// filter aside.
     std::unique_ptr<host::NewFieldPass> OpenNewFieldPass(const host::Field& field,
                                                          std::int32_t sourceIndex,
-                                                         host::NewFieldMode mode) override;
+                                                         host::NewFieldMode mode,
+                                                         host::WriteRoute route) override;
     /// A layer of the postgres provider: the table locked in the run's
     /// transaction (LockRelation), on the connection the criterion records
     /// of its workspace use. A file the routes write: an exclusive flock of
@@ -211,6 +212,9 @@ private:
     /// committed at Commit, rolled back when dropped before
     /// (QgisEditBufferRoute.cpp). Refused, before anything changes, for a
     /// provider that cannot add a field or change values.
+    std::unique_ptr<host::NewFieldPass> openServerPass(const host::Field& field,
+                                                       std::int32_t sourceIndex,
+                                                       host::NewFieldMode mode);
     std::unique_ptr<host::NewFieldPass> openEditBufferPass(const host::Field& field,
                                                            std::int32_t sourceIndex,
                                                            host::NewFieldMode mode);

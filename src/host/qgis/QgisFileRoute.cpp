@@ -179,6 +179,17 @@ QgisFeatureClass::FileRoute* QgisFeatureClass::fileRoute() {
     return m_file.get();
 }
 
+std::vector<host::WriteRoute> QgisFeatureClass::GetWriteRoutes() {
+    if (postgres()) {
+        return {host::WriteRoute::kServerTable};
+    }
+    if (FileRoute* file = fileRoute()) {
+        return {file->kind == FileRoute::Shapefile ? host::WriteRoute::kShapefileTable
+                                                   : host::WriteRoute::kFileTransaction};
+    }
+    return {host::WriteRoute::kEditBuffer};
+}
+
 std::unique_ptr<host::UpdateLock> QgisFeatureClass::lockFile(FileRoute& route,
                                                              std::int32_t waitMilliseconds) {
     auto lock = routes::LockFile(route.lockFile, waitMilliseconds, LayerLabel(layer()));

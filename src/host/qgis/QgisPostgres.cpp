@@ -123,16 +123,32 @@ std::unique_ptr<host::UpdateLock> QgisFeatureClass::LockForUpdate(std::int32_t w
 
 std::unique_ptr<host::NewFieldPass> QgisFeatureClass::OpenNewFieldPass(const host::Field& field,
                                                                        std::int32_t sourceIndex,
-                                                                       host::NewFieldMode mode) {
+                                                                       host::NewFieldMode mode,
+                                                                       host::WriteRoute route) {
+    switch (route) {
+        case host::WriteRoute::kServerTable:
+            return openServerPass(field, sourceIndex, mode);
+        case host::WriteRoute::kShapefileTable:
+        case host::WriteRoute::kFileTransaction:
+            if (FileRoute* file = fileRoute()) {
+                return openFilePass(*file, field, sourceIndex, mode);
+            }
+            break;
+        case host::WriteRoute::kEditBuffer:
+            return openEditBufferPass(field, sourceIndex, mode);
+        case host::WriteRoute::kCursor:
+            break;
+    }
+    return FeatureClassBase::OpenNewFieldPass(field, sourceIndex, mode, route);
+}
+
+std::unique_ptr<host::NewFieldPass> QgisFeatureClass::openServerPass(const host::Field& field,
+                                                                     std::int32_t sourceIndex,
+                                                                     host::NewFieldMode mode) {
     Postgres* pg = postgres();
     if (!pg) {
-        if (FileRoute* file = fileRoute()) {
-            return openFilePass(*file, field, sourceIndex, mode);
-        }
-        if (field.GetFieldType() == host::kFieldDouble) {
-            return openEditBufferPass(field, sourceIndex, mode);
-        }
-        return FeatureClassBase::OpenNewFieldPass(field, sourceIndex, mode);
+        return FeatureClassBase::OpenNewFieldPass(field, sourceIndex, mode,
+                                                  host::WriteRoute::kServerTable);
     }
     QgsVectorLayer& l = layer();
     const NewFieldCheck check = checkNewField(field, sourceIndex, mode);

@@ -16,11 +16,12 @@ namespace vark::qgis {
 /// Processing opened for the run): the criterion file is the one the dialog
 /// uses for a layer of that name, in its workspace (the folder of a
 /// shapefile, the database file of a GeoPackage layer; for a layer of a
-/// PostgreSQL server, the record of its table in the server); the file is opened,
-/// cleared of records of vanished fields, the editing guard applies (any
-/// layer of the project in an edit session: outcome Editing, nothing added),
-/// then ComputeCriterion with `request` (its feature class is filled in
-/// here), through RunCriterionComputation. The criterion file is closed on
+/// PostgreSQL server, the record of its table in the server); the layer is
+/// resolved to its target (ResolveTarget, which chooses its write route),
+/// then computed (ComputeOn): the file is opened, cleared of records of
+/// vanished fields, the editing guard applies (any layer of the project in
+/// an edit session: outcome Editing, nothing added), then ComputeCriterion
+/// with `request`. The criterion file is closed on
 /// every way out. Throws Failure; `marker` holds the progress marker reached.
 /// Must run on the thread that runs QGIS.
 CriterionRun RunLayerCriterion(QgsVectorLayer& layer, CriterionRequest request,
