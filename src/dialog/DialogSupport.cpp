@@ -1,0 +1,49 @@
+#include "dialog/DialogSupport.h"
+
+#include "dialog/frm_CritereTexte.h"
+#include "host/HostState.h"
+#include "text_store/clsResourceMDB.h"
+
+namespace vark::dialog {
+
+QString ToQ(const std::string& s) {
+    return QString::fromStdString(s);
+}
+std::string ToStd(const QString& s) {
+    return s.toStdString();
+}
+
+std::string ResourceString(std::int32_t id) {
+    return gTextStore().ResourceString(id);
+}
+
+std::shared_ptr<host::Application> App() {
+    return Require(g_pApplication(), "application");
+}
+
+std::string ErrorHead(const Failure& f) {
+    return std::to_string(f.number()) + "  " + f.description();
+}
+
+std::optional<std::string> LayerTextOf(const QListWidgetItem* item) {
+    const QVariant data = item->data(frm_CritereTexte::kLayerTextRole);
+    if (!data.isValid()) {
+        return std::nullopt;
+    }
+    const QByteArray bytes = data.toByteArray();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+void SetLayerText(QListWidgetItem* item, const std::optional<std::string>& text) {
+    if (text) {
+        item->setData(frm_CritereTexte::kLayerTextRole,
+                      QByteArray(text->data(), static_cast<int>(text->size())));
+    }
+}
+
+QListWidgetItem* SelectedItem(const QListWidget* list) {
+    const auto selected = list->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
+}  // namespace vark::dialog

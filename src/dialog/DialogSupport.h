@@ -1,0 +1,45 @@
+#pragma once
+
+// Small pieces the text-criterion dialog's handler files share: text
+// conversions, the texts of the interface language, the objects a handler
+// requires, and the layer texts the value lists keep beside what they show.
+
+#include <QListWidget>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "criterion/RequireObject.h"
+#include "host/host.h"
+#include "support/Failure.h"
+#include "text_store/TextNumbers.h"
+
+namespace vark::dialog {
+
+QString ToQ(const std::string& s);
+std::string ToStd(const QString& s);
+
+/// The text `id` of the interface language.
+std::string ResourceString(std::int32_t id);
+
+template <typename T>
+std::shared_ptr<T> Require(std::shared_ptr<T> object, const char* what) {
+    return RequireObject(std::move(object), what, text::kFormName);
+}
+
+/// The application the dialog works in; Failure 91 when there is none.
+std::shared_ptr<host::Application> App();
+
+/// "number  description", the head of the dialog's own error messages.
+std::string ErrorHead(const Failure& f);
+
+/// The value of a value-list entry as the layer's texts hold it; nullopt
+/// for an entry that was not listed from a layer (one of a grades file).
+std::optional<std::string> LayerTextOf(const QListWidgetItem* item);
+void SetLayerText(QListWidgetItem* item, const std::optional<std::string>& text);
+
+/// The first selected entry of `list`, nullptr when none is.
+QListWidgetItem* SelectedItem(const QListWidget* list);
+
+}  // namespace vark::dialog
