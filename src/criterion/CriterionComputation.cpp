@@ -7,6 +7,7 @@
 
 #include "criterion/CriterionTarget.h"
 #include "support/Failure.h"
+#include "support/TextHash.h"
 
 namespace vark {
 
@@ -48,13 +49,6 @@ std::string FirstCharacters(std::string_view text, std::size_t count) {
     }
     return std::string(text);
 }
-
-struct TextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept {
-        return std::hash<std::string_view>{}(s);
-    }
-};
 
 std::string JoinValues(const std::vector<std::string>& values) {
     std::string out;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "support/TextHash.h"
 
 namespace vark::host::common {
 
@@ -96,13 +97,6 @@ protected:
     const ProgressFn& progress() const { return m_progress; }
 
 private:
-    struct TextHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view s) const noexcept {
-            return std::hash<std::string_view>{}(s);
-        }
-    };
-
     void start();
     void gatherValues();
     void run(bool toTheEnd);

@@ -299,17 +299,34 @@ OgrRow& RowOfPass(host::Row& row, const OgrFeatureClass& owner) {
     return *ogrRow;
 }
 
-class OgrUpdateCursor : public host::UpdateCursor, public NativeCursor {
+// What the adapter's update cursors share: the reader of the pass, its rows
+// and its transaction (one where the data set has them).
+class PassCursor : public host::UpdateCursor, public NativeCursor {
 public:
-    OgrUpdateCursor(std::shared_ptr<OgrFeatureClass> owner, std::string where, bool recycling)
+    PassCursor(std::shared_ptr<OgrFeatureClass> owner, std::string where, FeatureReader::Mode mode,
+               RowSource rows)
         : m_owner(owner),
-          m_reader(owner, std::move(where), FeatureReader::Mode::kUpdate),
-          m_rows(owner, recycling),
+          m_reader(owner, std::move(where), mode),
+          m_rows(std::move(rows)),
           m_transaction(*owner) {}
 
     std::shared_ptr<host::Row> NextRow() override {
         return NextRowOfPass(m_reader, m_transaction, m_rows);
     }
+    FeatureReader& reader() override { return m_reader; }
+
+protected:
+    std::shared_ptr<OgrFeatureClass> m_owner;
+    FeatureReader m_reader;
+    RowSource m_rows;
+    PassTransaction m_transaction;
+};
+
+class OgrUpdateCursor : public PassCursor {
+public:
+    OgrUpdateCursor(std::shared_ptr<OgrFeatureClass> owner, std::string where, bool recycling)
+        : PassCursor(owner, std::move(where), FeatureReader::Mode::kUpdate,
+                     RowSource(owner, recycling)) {}
 
     void StoreRow(host::Row& row) override {
         OgrRow& ogrRow = RowOfPass(row, *m_owner);
@@ -336,31 +353,21 @@ public:
             throw gdalFailure("Cannot write the changes to " + m_owner->describe(), scope);
         }
     }
-
-    FeatureReader& reader() override { return m_reader; }
-
-private:
-    std::shared_ptr<OgrFeatureClass> m_owner;
-    FeatureReader m_reader;
-    RowSource m_rows;
-    PassTransaction m_transaction;
 };
 
 // A column update: reads only the fields named (no geometry) and stores
 // only the changed double attributes, through a ColumnStore. A pass is one
 // transaction where the data set has them, as for OgrUpdateCursor.
-class OgrColumnCursor : public host::UpdateCursor, public NativeCursor {
+class OgrColumnCursor : public PassCursor {
 public:
     OgrColumnCursor(std::shared_ptr<OgrFeatureClass> owner, std::vector<int> readAttrs,
                     std::vector<int> writtenAttrs, std::shared_ptr<const ColumnMask> mask,
                     std::unique_ptr<ColumnStore> store)
-        : m_owner(owner),
-          m_reader(owner, std::string(), FeatureReader::Mode::kRead),
-          m_rows(owner, true, std::move(mask)),
+        : PassCursor(owner, std::string(), FeatureReader::Mode::kRead,
+                     RowSource(owner, true, std::move(mask))),
           m_written(std::move(writtenAttrs)),
           m_values(m_written.size()),
-          m_store(std::move(store)),
-          m_transaction(*owner) {
+          m_store(std::move(store)) {
         m_reader.restrictTo(std::move(readAttrs));
     }
 
@@ -368,10 +375,6 @@ public:
         if (m_store) {
             m_store->abandon();
         }
-    }
-
-    std::shared_ptr<host::Row> NextRow() override {
-        return NextRowOfPass(m_reader, m_transaction, m_rows);
     }
 
     void StoreRow(host::Row& row) override {
@@ -397,16 +400,10 @@ public:
         m_transaction.commit();
     }
 
-    FeatureReader& reader() override { return m_reader; }
-
 private:
-    std::shared_ptr<OgrFeatureClass> m_owner;
-    FeatureReader m_reader;
-    RowSource m_rows;
     std::vector<int> m_written;
     std::vector<std::optional<double>> m_values;
     std::unique_ptr<ColumnStore> m_store;
-    PassTransaction m_transaction;
 };
 
 }  // namespace

@@ -108,6 +108,8 @@ public:
     std::uint64_t generation() const { return m_generation; }
 
 private:
+    /// Rolls back an open transaction and closes the data set, if open.
+    void closeDataset() noexcept;
     struct LayerState {
         std::uint64_t claims = 0;
         std::uint64_t schema = 0;

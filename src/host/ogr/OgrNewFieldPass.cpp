@@ -133,8 +133,9 @@ std::unique_ptr<host::NewFieldPass> OgrFeatureClass::openShapefilePass(const hos
     }
     std::shared_ptr<OgrSource> opened = m_source;
     // GDAL still reads the replaced table: the data set is opened again.
-    return routes::OpenShapefilePass(dbf, std::move(encoding), field.GetFieldName(), source.index,
-                                     mode, [opened] { opened->reopen(); });
+    return routes::OpenShapefilePass(
+        {dbf, std::move(encoding), field.GetFieldName(), source.index, mode},
+        [opened] { opened->reopen(); });
 }
 
 std::unique_ptr<host::UpdateLock> OgrFeatureClass::LockForUpdate(std::int32_t waitMilliseconds) {

@@ -68,6 +68,10 @@ OgrSource::OgrSource(GDALDataset* dataset, std::string path, bool readOnly,
 }
 
 OgrSource::~OgrSource() {
+    closeDataset();
+}
+
+void OgrSource::closeDataset() noexcept {
     if (!m_dataset) {
         return;
     }
@@ -76,6 +80,7 @@ OgrSource::~OgrSource() {
         m_dataset->RollbackTransaction();
     }
     GDALClose(m_dataset);
+    m_dataset = nullptr;
 }
 
 GDALDataset& OgrSource::dataset() {
@@ -249,14 +254,7 @@ std::shared_ptr<OgrSource> SourceCache::open(const std::string& rawPath) {
 void OgrSource::reopen() {
     // The old data set goes first: two at once would hold two copies of a
     // large shapefile's index.
-    if (m_dataset) {
-        GdalErrorScope scope;
-        if (m_inTransaction) {
-            m_dataset->RollbackTransaction();
-        }
-        GDALClose(m_dataset);
-        m_dataset = nullptr;
-    }
+    closeDataset();
     bool readOnly = false;
     std::string reason;
     std::string readFailure;

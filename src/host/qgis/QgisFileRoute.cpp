@@ -217,8 +217,9 @@ std::unique_ptr<host::NewFieldPass> QgisFeatureClass::openFilePass(FileRoute& ro
         }
     };
     if (route.kind == FileRoute::Shapefile) {
-        return routes::OpenShapefilePass(route.dbfPath, std::nullopt, field.GetFieldName(),
-                                         check.sourceAttribute, mode, std::move(afterCommit));
+        return routes::OpenShapefilePass(
+            {route.dbfPath, std::nullopt, field.GetFieldName(), check.sourceAttribute, mode},
+            std::move(afterCommit));
     }
     return routes::OpenTransactionPass(
         std::make_shared<OwnDatabase>(route.lockFile, route.layerName, LayerLabel(l),

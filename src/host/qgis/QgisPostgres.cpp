@@ -126,14 +126,14 @@ std::unique_ptr<host::NewFieldPass> QgisFeatureClass::OpenNewFieldPass(const hos
                                                                        host::NewFieldMode mode,
                                                                        host::WriteRoute route) {
     switch (route) {
-        case host::WriteRoute::kServerTable:
-            return openServerPass(field, sourceIndex, mode);
         case host::WriteRoute::kShapefileTable:
         case host::WriteRoute::kFileTransaction:
             if (FileRoute* file = fileRoute()) {
                 return openFilePass(*file, field, sourceIndex, mode);
             }
             break;
+        case host::WriteRoute::kServerTable:
+            return openServerPass(field, sourceIndex, mode);
         case host::WriteRoute::kEditBuffer:
             return openEditBufferPass(field, sourceIndex, mode);
         case host::WriteRoute::kCursor:

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "routes/file/GdalErrors.h"
+#include "support/SqlText.h"
 
 namespace vark::routes {
 
@@ -142,14 +143,7 @@ std::unique_ptr<host::NewFieldPass> OpenTransactionPass(std::shared_ptr<Transact
 }
 
 std::string QuotedSqlName(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"') {
-            out += '"';
-        }
-    }
-    return out + "\"";
+    return QuotedIdentifier(name);
 }
 
 }  // namespace vark::routes

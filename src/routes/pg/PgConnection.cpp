@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "routes/pg/PgSql.h"
+#include "support/SqlText.h"
 
 namespace vark::pg {
 
@@ -205,14 +206,7 @@ std::string LibpqConnectionString(std::string_view gdalConnection) {
 }
 
 std::string PgIdentifier(std::string_view name) {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"') {
-            out += c;
-        }
-    }
-    return out + "\"";
+    return QuotedIdentifier(name);
 }
 
 std::string PgLiteral(std::string_view text, bool standardStrings) {

@@ -9,13 +9,12 @@ namespace {
 // The old table is untouched until Commit renames the new one over it.
 class ShapefilePass : public host::NewFieldPass {
 public:
-    ShapefilePass(const std::string& dbfPath, std::optional<std::string> encoding, std::string name,
-                  int sourceAttribute, host::NewFieldMode mode, std::function<void()> afterCommit)
-        : m_name(std::move(name)),
-          m_sourceAttribute(sourceAttribute),
-          m_mode(mode),
+    ShapefilePass(ShapefileColumn column, std::function<void()> afterCommit)
+        : m_name(std::move(column.fieldName)),
+          m_sourceAttribute(column.sourceAttribute),
+          m_mode(column.mode),
           m_afterCommit(std::move(afterCommit)),
-          m_rewrite(dbfPath, std::move(encoding)) {}
+          m_rewrite(column.dbfPath, std::move(column.encoding)) {}
 
     std::optional<std::string> EncodeText(std::string_view utf8) const override {
         return m_rewrite.encode(utf8);
@@ -48,13 +47,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<host::NewFieldPass> OpenShapefilePass(const std::string& dbfPath,
-                                                      std::optional<std::string> encoding,
-                                                      std::string fieldName, int sourceAttribute,
-                                                      host::NewFieldMode mode,
+std::unique_ptr<host::NewFieldPass> OpenShapefilePass(ShapefileColumn column,
                                                       std::function<void()> afterCommit) {
-    return std::make_unique<ShapefilePass>(dbfPath, std::move(encoding), std::move(fieldName),
-                                           sourceAttribute, mode, std::move(afterCommit));
+    return std::make_unique<ShapefilePass>(std::move(column), std::move(afterCommit));
 }
 
 }  // namespace vark::routes

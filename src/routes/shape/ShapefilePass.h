@@ -14,16 +14,23 @@
 
 namespace vark::routes {
 
-/// The pass over the table `dbfPath`. `encoding`: the one GDAL reads the
-/// table in, when the caller knows it (DbfRewrite); `sourceAttribute` the
-/// index in the table of the field whose text decides each value.
-/// `afterCommit` runs once the new table is in place (the caller's open
-/// readers of the old one opened again). Throws what DbfRewrite's
-/// constructor throws.
-std::unique_ptr<host::NewFieldPass> OpenShapefilePass(const std::string& dbfPath,
-                                                      std::optional<std::string> encoding,
-                                                      std::string fieldName, int sourceAttribute,
-                                                      host::NewFieldMode mode,
+/// The column a shapefile pass writes and where it reads from.
+struct ShapefileColumn {
+    /// The dBASE table.
+    std::string dbfPath;
+    /// The encoding GDAL reads the table in, when the caller knows it
+    /// (DbfRewrite).
+    std::optional<std::string> encoding;
+    std::string fieldName;
+    /// Index in the table of the field whose text decides each value.
+    int sourceAttribute = 0;
+    host::NewFieldMode mode = host::NewFieldMode::Add;
+};
+
+/// The pass over `column`'s table. `afterCommit` runs once the new table
+/// is in place (the caller's open readers of the old one opened again).
+/// Throws what DbfRewrite's constructor throws.
+std::unique_ptr<host::NewFieldPass> OpenShapefilePass(ShapefileColumn column,
                                                       std::function<void()> afterCommit);
 
 }  // namespace vark::routes
