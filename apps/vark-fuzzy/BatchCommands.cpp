@@ -153,57 +153,28 @@ int RunValues(const Target& target, const ParsedArgs& args, BatchIo& io, bool pr
     return kExitOk;
 }
 
-int RunDescribe(const Target& target, const ParsedArgs& args, BatchIo& io, const StreamUi& ui) {
-    const std::string& field = args.positionals[1];
-    auto description = std::make_shared<DescriptionBuffer>();
-    DescriptionInstalled installed(description);
-    const int messagesBefore = ui.shown();
-    std::int32_t marker = 0;
-    try {
-        marker = 1;
-        std::string layerPath = target.workspacePath;
-        std::string layerName = CriterionFileLayerName(target.layerName);
-        // Describing reads: a layer without a criterion file has no
-        // description, and gets no empty file for asking.
-        if (!fzy_io_exists(layerPath, layerName)) {
+int RunDescribe(const Target& target, const ParsedArgs& args, BatchIo& io) {
+    const FieldDescription description = DescribeOn(target, args.positionals[1]);
+    using Status = FieldDescription::Status;
+    switch (description.status) {
+        case Status::kFound:
+            io.out << Lines(description.text) << '\n';
+            return kExitOk;
+        case Status::kNoFile:
+        case Status::kNoRecord:
             io.out << Lines(Text(text::kNoDescription)) << '\n';
             return kExitNoRecord;
-        }
-        fzy_io_open(layerPath, layerName);
-        struct Close {
-            ~Close() {
-                try {
-                    fzy_io_close();
-                } catch (...) {
-                }
-            }
-        } close;
-        marker = 2;
-        const std::string damage = FzyReadDamage();
-        if (!damage.empty()) {
-            return TellFailure(io.err,
-                               PlainSentence(Failure(fzy::kDamagedFileError, damage), "describe"),
-                               Failure(fzy::kDamagedFileError, damage, "fzy_io"),
-                               {text::kFormName, "sum_table_Click", "Debug=2"}, io.verbose);
-        }
-        marker = 3;
-        const bool foundTextCriterion = fzy_io_numberinfo(field);
-        marker = 4;
-        const bool foundOtherCriterion = fzy_io_recordinfo(field, std::string());
-        marker = 5;
-        if (!foundTextCriterion && !foundOtherCriterion) {
-            description->SetInfoText(Text(text::kNoDescription));
-            io.out << Lines(description->text()) << '\n';
-            return ui.shown() == messagesBefore ? kExitNoRecord : kExitFailure;
-        }
-    } catch (...) {
-        return Report(io, "describe", CurrentFailure(), text::kFormName, "sum_table_Click",
-                      "Debug=" + std::to_string(marker));
+        case Status::kDamaged:
+            return TellFailure(
+                io.err,
+                PlainSentence(Failure(fzy::kDamagedFileError, description.failure->description()),
+                              "describe"),
+                *description.failure, {text::kFormName, "sum_table_Click", "Debug=2"}, io.verbose);
+        case Status::kFailed:
+            break;
     }
-    io.out << Lines(description->text()) << '\n';
-    // A reader that met a damaged file said so and found nothing: that is
-    // not a description.
-    return ui.shown() == messagesBefore ? kExitOk : kExitFailure;
+    return Report(io, "describe", *description.failure, text::kFormName, "sum_table_Click",
+                  "Debug=" + std::to_string(description.marker));
 }
 
 int Run(std::string_view subcommand, const std::vector<std::string>& argv, BatchIo& io,
@@ -255,7 +226,7 @@ int Run(std::string_view subcommand, const std::vector<std::string>& argv, Batch
     if (subcommand == "fields") return RunFields(target, args, io);
     if (subcommand == "values") return RunValues(target, args, io, progress);
     if (subcommand == "compute") return RunCompute(target, std::move(*plan), io, progress, *ui);
-    return RunDescribe(target, args, io, *ui);
+    return RunDescribe(target, args, io);
 }
 
 }  // namespace

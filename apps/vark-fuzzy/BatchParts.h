@@ -108,18 +108,6 @@ private:
     std::shared_ptr<UiServices> m_previous;
 };
 
-class DescriptionInstalled {
-public:
-    explicit DescriptionInstalled(std::shared_ptr<DescriptionTarget> target)
-        : m_previous(SetDescriptionTarget(std::move(target))) {}
-    ~DescriptionInstalled() { SetDescriptionTarget(m_previous); }
-    DescriptionInstalled(const DescriptionInstalled&) = delete;
-    DescriptionInstalled& operator=(const DescriptionInstalled&) = delete;
-
-private:
-    std::shared_ptr<DescriptionTarget> m_previous;
-};
-
 /// Reports `failure` of the subcommand `command` in one sentence (see
 /// BatchErrors.h); the dialog's report goes to the error log.
 int Report(BatchIo& io, std::string_view command, const Failure& failure, const char* module,

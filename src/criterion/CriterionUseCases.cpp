@@ -34,6 +34,10 @@ CriterionRun ComputeOn(host::Application& application, const CriterionTarget& ta
                                    marker);
 }
 
+FieldDescription DescribeOn(const CriterionTarget& target, const std::string& fieldName) {
+    return DescribeCriterionField(target.workspacePath, target.layerName, fieldName);
+}
+
 void MaintainRecordOf(const CriterionTarget& target) {
     const auto featureClass =
         RequireObject(target.featureClass, "feature class", "MaintainRecordOf");

@@ -14,6 +14,7 @@
 #include "criterion/CriterionRun.h"
 #include "criterion/CriterionTarget.h"
 #include "criterion/FieldListing.h"
+#include "criterion_file/FzyDescription.h"
 
 namespace vark {
 
@@ -42,6 +43,11 @@ GradingCheck CheckGrading(const std::vector<GradedEntry>& entries, MembershipSca
 /// request's feature class and route taken from the target.
 CriterionRun ComputeOn(host::Application& application, const CriterionTarget& target,
                        CriterionRequest request, std::int32_t& marker);
+
+/// The description of the criterion field `fieldName` of the target, as
+/// the description window would show it, read without creating anything
+/// and without any message box (DescribeCriterionField).
+FieldDescription DescribeOn(const CriterionTarget& target, const std::string& fieldName);
 
 /// The upkeep of the target's criterion record under the layer's lock: the
 /// records of fields the layer no longer has are removed and the file is

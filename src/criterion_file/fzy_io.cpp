@@ -15,7 +15,6 @@
 #include "host/common/WorkspaceRegistry.h"
 #include "support/Cp1252.h"
 #include "support/UiServices.h"
-#include "text_store/clsResourceMDB.h"
 
 namespace vark {
 
@@ -131,25 +130,6 @@ std::string WhyNotWritable(const std::string& path) {
         return "its folder \"" + folder + "\" is read-only (" + std::strerror(errno) + ")";
     }
     return {};
-}
-
-std::string TextOf(int number) {
-    return gTextStore().ResourceString(number);
-}
-
-/// Dates in a description: unambiguous for the reader of the interface
-/// language (see FormatOleDateFor).
-std::string DescriptionDate(double oleDate) {
-    std::string language;
-    try {
-        language = gTextStore().LanguageCode();
-    } catch (...) {
-    }
-    return FormatOleDateFor(oleDate, language);
-}
-
-std::string Separator() {
-    return std::string(1, static_cast<char>(fs::path::preferred_separator));
 }
 
 }  // namespace
@@ -573,110 +553,6 @@ std::string fzy_io_readchars(std::int16_t count, std::int16_t position) {
                      " run past the end of the file");
     }
     return DecodeCp1252(std::string_view(f.bytes).substr(offset, static_cast<std::size_t>(count)));
-}
-
-std::string DescribeKind2(const Kind2Record& r, const std::function<std::string(int)>& text) {
-    static constexpr const char* kCrLf = "\r\n";
-    std::string s;
-    s += text(147) + " " + r.fieldName + "(" + text(148) + " :" + r.alias + ") ";
-    s += text(154) + " " + std::to_string(r.code) + " " + text(154) + " :" + kCrLf;
-    s += " Val_a = " + FormatNumber(r.Val_a) + kCrLf;
-    s += " Val_b = " + FormatNumber(r.Val_b) + kCrLf;
-    s += " Val_c = " + FormatNumber(r.Val_c) + kCrLf;
-    s += " Val_d = " + FormatNumber(r.Val_d) + kCrLf;
-    s += text(152) + " " + r.workspacePath + Separator() + r.layerName + " " + text(156) + " " +
-         DescriptionDate(r.created);
-    return s;
-}
-
-std::string DescribeKind1(const Kind1Record& r, const std::function<std::string(int)>& text) {
-    static constexpr const char* kCrLf = "\r\n";
-    const std::string sep = Separator();
-    std::string s;
-    s += text(147) + " " + r.fieldName + " (" + text(148) + " :" + r.T[0] + ") " + text(149) +
-         " : " + kCrLf;
-    s += r.T[3] + " (" + text(150) + " " + r.T[4] + sep + r.T[5] + ")" + kCrLf;
-    s += text(151) + " " + kCrLf;
-    s += r.T[6] + " (" + text(150) + " " + r.T[7] + sep + r.T[8] + ")." + kCrLf;
-    s += " " + text(152) + " " + std::to_string(r.N) + " " + text(156) + " " +
-         DescriptionDate(r.date);
-    return s;
-}
-
-bool fzy_io_numberinfo(const std::string& fieldName) {
-    int marker = 1;
-    try {
-        const LoadedFile f = LoadOpenFile();
-        if (!f.layout.readable()) {
-            ThrowDamaged(f.layout.damage);
-        }
-        for (const RecordFrame& frame : f.layout.records) {
-            marker = 2;
-            if (frame.kind != 2) {
-                continue;
-            }
-            const std::string name = DecodeCp1252(RecordFieldName(f.bytes, frame));
-            marker = 3;
-            if (name == fieldName) {
-                marker = 4;
-                const Kind2Record record = DecodeKind2(f.bytes, frame);
-                marker = 5;
-                const std::string text = DescribeKind2(record, TextOf);
-                marker = 6;
-                const auto target = Module().target;
-                target->SetInfoText(text);
-                return true;
-            }
-            marker = 7;
-            marker = 8;
-        }
-        marker = 9;
-        return false;
-    } catch (...) {
-        ReportFzyFailure(CurrentFailure(), "fzy_io_numberinfo", marker);
-        return false;
-    }
-}
-
-bool fzy_io_recordinfo(const std::string& fieldName, const std::string& /*unused*/) {
-    if (fieldName.empty()) {
-        return false;
-    }
-    int marker = 1;
-    try {
-        const LoadedFile f = LoadOpenFile();
-        if (!f.layout.readable()) {
-            ThrowDamaged(f.layout.damage);
-        }
-        for (const RecordFrame& frame : f.layout.records) {
-            marker = 2;
-            if (frame.kind != 1) {
-                continue;
-            }
-            const std::string name = DecodeCp1252(RecordFieldName(f.bytes, frame));
-            marker = 3;
-            if (name == fieldName) {
-                marker = 4;
-                const Kind1Record record = DecodeKind1(f.bytes, frame);
-                marker = 5;
-                const std::string text = DescribeKind1(record, TextOf);
-                marker = 6;
-                const auto target = Module().target;
-                target->SetInfoText(text);
-                return true;
-            }
-        }
-        marker = 7;
-        return false;
-    } catch (...) {
-        ReportFzyFailure(CurrentFailure(), "fzy_io_recordinfo", marker);
-        return false;
-    }
-}
-
-void fzy_io_showinfo() {
-    const auto target = Module().target;
-    target->Show();
 }
 
 std::string RepairHint(const std::string& fzyPath) {

@@ -4,8 +4,8 @@
 // (a PostGIS table in host_pg_test).
 
 #include <gdal_priv.h>
-#include <ogrsf_frmts.h>
 #include <gtest/gtest.h>
+#include <ogrsf_frmts.h>
 
 #include <filesystem>
 
@@ -110,6 +110,38 @@ TEST_F(InMemory, ResolvedOnceThenListedComputedAndKept) {
         (std::vector<Value>{Value(1.0), Value(static_cast<double>(0.5F)), Value(1.0), Value(0.0)}));
     // ".shp" leaves the name when the record is opened.
     EXPECT_TRUE(fzy_io_exists(target.workspacePath, "parcelles"));
+}
+
+// The description as a result says what the window shows, and tells a
+// missing file, a missing record and a damaged file apart.
+TEST_F(InMemory, DescribedAsTheWindowShowsItWithoutAMessage) {
+    const CriterionTarget target = ResolveTarget(m_layer);
+    EXPECT_EQ(DescribeOn(target, "FZY_NATURE").status, FieldDescription::Status::kNoFile);
+    std::int32_t marker = 0;
+    ComputeOn(m_app, target, Grading({"Forêt->6"}), marker);
+
+    const FieldDescription found = DescribeOn(target, "FZY_NATURE");
+    ASSERT_EQ(found.status, FieldDescription::Status::kFound);
+    auto buffer = std::make_shared<DescriptionBuffer>();
+    const auto previous = SetDescriptionTarget(buffer);
+    std::string path = target.workspacePath;
+    std::string name = "parcelles";
+    fzy_io_open(path, name);
+    EXPECT_TRUE(fzy_io_numberinfo("FZY_NATURE"));
+    fzy_io_close();
+    SetDescriptionTarget(previous);
+    EXPECT_EQ(found.text, buffer->text());
+    EXPECT_EQ(DescribeOn(target, "NATURE").status, FieldDescription::Status::kNoRecord);
+
+    // A header that counts a record the file does not hold.
+    const std::string fzy = FzyFilePath(target.workspacePath, "parcelles");
+    std::string bytes = test::ReadBytes(fzy);
+    bytes[2] = 5;
+    test::WriteBytes(fzy, bytes);
+    const FieldDescription damaged = DescribeOn(target, "FZY_NATURE");
+    EXPECT_EQ(damaged.status, FieldDescription::Status::kDamaged);
+    ASSERT_TRUE(damaged.failure);
+    EXPECT_NE(damaged.failure->description().find("damaged"), std::string::npos);
 }
 
 TEST_F(InMemory, AGradingIsCheckedBeforeAnythingIsOpened) {

@@ -1,0 +1,51 @@
+#pragma once
+
+// The description of a criterion field as a result: what the description
+// window shows for it, read from the open criterion file without any
+// message box, for callers that show it their own way.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "support/Failure.h"
+
+namespace vark {
+
+/// The description of the first live record of kind `kind` (1 or 2) named
+/// `fieldName` (exact comparison) in the open criterion file, as
+/// fzy_io_numberinfo (kind 2) and fzy_io_recordinfo (kind 1) give it to the
+/// description target; nullopt when there is none. Throws Failure (no file
+/// open, a damaged file); `marker` then holds the stage reached, as those
+/// functions report it.
+std::optional<std::string> DescribeOpenRecord(int kind, const std::string& fieldName, int& marker);
+
+/// A criterion field's description, from opening the layer's criterion
+/// file to closing it.
+struct FieldDescription {
+    enum class Status {
+        /// The layer has no criterion file (none is created for asking).
+        kNoFile,
+        /// The file holds no record of the field.
+        kNoRecord,
+        kFound,
+        /// The file cannot be read; `failure` says why.
+        kDamaged,
+        /// Reading failed otherwise; `failure` says why, `marker` where.
+        kFailed,
+    };
+    Status status = Status::kNoRecord;
+    /// The description (kFound), line ends CR LF as the window shows them.
+    std::string text;
+    std::optional<Failure> failure;
+    std::int32_t marker = 0;
+};
+
+/// Describes the criterion field `fieldName` of layer `layerName` in
+/// `workspacePath`: its kind-2 record, then its kind-1 record, the texts
+/// joined as the description window would hold them. Never throws.
+FieldDescription DescribeCriterionField(const std::string& workspacePath,
+                                        const std::string& layerName,
+                                        const std::string& fieldName) noexcept;
+
+}  // namespace vark
