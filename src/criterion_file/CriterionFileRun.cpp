@@ -115,37 +115,35 @@ void CriterionFileRun::RequireWritable(const std::string& fieldName) const {
 }
 
 void CriterionFileRun::AddTextCriterion(const std::string& fieldName) {
-    RequireOpen("fzy_io");
-    try {
-        fzy_io_addrecord(fieldName, fieldName, kTextCriterionCode, 0.0, 0.0, 0.0, 0.0,
-                         m_workspacePath, m_layerName);
-    } catch (...) {
-        Close();
-        throw;
-    }
-    m_fileNumber = 0;
-    fzy_io_close();
+    WriteRecord(fieldName, false);
 }
 
 void CriterionFileRun::ReplaceTextCriterion(const std::string& fieldName) {
+    WriteRecord(fieldName, true);
+}
+
+void CriterionFileRun::WriteRecord(const std::string& fieldName, bool replace) {
     RequireOpen("fzy_io");
+    // A text criterion's record: alias the field's name, its code, no values.
+    const auto write = [&](auto how) {
+        how(fieldName, fieldName, kTextCriterionCode, 0.0, 0.0, 0.0, 0.0, m_workspacePath,
+            m_layerName);
+    };
     try {
-        if (m_inWorkspace) {
+        if (!replace) {
+            write(fzy_io_addrecord);
+        } else if (m_inWorkspace) {
             // The workspace's transaction takes the record back with the
             // layer's change: nothing to restore here.
-            FzyReplaceKind2(fieldName, fieldName, kTextCriterionCode, 0.0, 0.0, 0.0, 0.0,
-                            m_workspacePath, m_layerName);
-            m_fileNumber = 0;
-            fzy_io_close();
-            return;
+            write(FzyReplaceKind2);
+        } else {
+            const std::string path = fzy::FollowLinks(FzyState().path);
+            std::optional<std::string> before = ReadWholeFile(path);
+            write(FzyReplaceKind2);
+            m_replacedPath = path;
+            m_bytesBefore = std::move(before);
+            m_bytesAfter = ReadWholeFile(path).value_or(std::string());
         }
-        const std::string path = fzy::FollowLinks(FzyState().path);
-        std::optional<std::string> before = ReadWholeFile(path);
-        FzyReplaceKind2(fieldName, fieldName, kTextCriterionCode, 0.0, 0.0, 0.0, 0.0,
-                        m_workspacePath, m_layerName);
-        m_replacedPath = path;
-        m_bytesBefore = std::move(before);
-        m_bytesAfter = ReadWholeFile(path).value_or(std::string());
     } catch (...) {
         Close();
         throw;

@@ -89,6 +89,10 @@ private:
     /// Throws Failure 52, from `source`, unless Holds().
     void RequireOpen(const char* source) const;
     void Close() noexcept;
+    /// Appends the record of `fieldName` (fzy_io_addrecord), or with
+    /// `replace` replaces its records by it (FzyReplaceKind2, the bytes
+    /// before kept for RestoreTextCriterion), then closes the file.
+    void WriteRecord(const std::string& fieldName, bool replace);
 
     std::string m_workspacePath;
     std::string m_layerName;

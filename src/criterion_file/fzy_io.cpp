@@ -138,11 +138,20 @@ bool IsOpen() {
     return Module().state.gFzyFile != 0;
 }
 
-LoadedFile LoadOpenFile() {
-    FzyModule& m = Module();
+namespace {
+
+/// The module, with a file open: Failure 52 otherwise.
+FzyModule& OpenModule() {
     if (!IsOpen()) {
         ThrowNotOpen();
     }
+    return Module();
+}
+
+}  // namespace
+
+LoadedFile LoadOpenFile() {
+    FzyModule& m = OpenModule();
     LoadedFile f;
     std::optional<std::string> stored;
     if (m.store) {
@@ -174,10 +183,7 @@ LoadedFile LoadOpenFile() {
 }
 
 void RequireWritable() {
-    FzyModule& m = Module();
-    if (!IsOpen()) {
-        ThrowNotOpen();
-    }
+    FzyModule& m = OpenModule();
     if (m.state.readOnly) {
         throw Failure(err::kPermissionDenied,
                       "Permission denied: the criterion file \"" + m.state.path +
@@ -296,6 +302,23 @@ std::unique_ptr<host::CriterionStore> StoreOf(const std::string& workspacePath,
     return nullptr;
 }
 
+/// The open status and the counts of the header `head` (the file's first
+/// bytes) into the module state: "New" and no counts for a file without
+/// records.
+void TakeHeader(FzyModule& m, const std::string& head) {
+    m.state.Kind1Count = 0;
+    m.state.Kind2Count = 0;
+    m.state.DeletedCount = 0;
+    if (IsEmptyHeader(head)) {
+        m.state.OpenStatus = "New";
+        return;
+    }
+    m.state.OpenStatus = "Old";
+    m.state.Kind1Count = GetInt16(head, kKind1CountOffset);
+    m.state.Kind2Count = GetInt16(head, kKind2CountOffset);
+    m.state.DeletedCount = GetInt16(head, kDeletedCountOffset);
+}
+
 void OpenStore(std::unique_ptr<host::CriterionStore> store, const std::string& workspacePath,
                const std::string& layerName) {
     FzyModule& m = Module();
@@ -308,18 +331,10 @@ void OpenStore(std::unique_ptr<host::CriterionStore> store, const std::string& w
     m.state.readOnly = !reason.empty();
     m.state.inWorkspace = true;
     m.readOnlyReason = std::move(reason);
-    m.state.Kind1Count = 0;
-    m.state.Kind2Count = 0;
-    m.state.DeletedCount = 0;
     m.store = std::move(store);
     m.storeWorkspace = workspacePath;
     m.storeLayer = layerName;
-    m.state.OpenStatus = IsEmptyHeader(head) ? "New" : "Old";
-    if (!IsEmptyHeader(head)) {
-        m.state.Kind1Count = GetInt16(head, kKind1CountOffset);
-        m.state.Kind2Count = GetInt16(head, kKind2CountOffset);
-        m.state.DeletedCount = GetInt16(head, kDeletedCountOffset);
-    }
+    TakeHeader(m, head);
 }
 
 }  // namespace
@@ -355,19 +370,7 @@ std::int16_t fzy_io_open(std::string& path, std::string& layerName) {
         m.state.path = fzyPath;
         m.state.readOnly = !reason.empty();
         m.readOnlyReason = std::move(reason);
-        m.state.Kind1Count = 0;
-        m.state.Kind2Count = 0;
-        m.state.DeletedCount = 0;
-        if (IsEmptyHeader(head)) {
-            m.state.OpenStatus = "New";
-            return 0;
-        }
-        m.state.OpenStatus = "Old";
-        if (head.size() >= 8) {
-            m.state.Kind1Count = GetInt16(head, kKind1CountOffset);
-            m.state.Kind2Count = GetInt16(head, kKind2CountOffset);
-            m.state.DeletedCount = GetInt16(head, kDeletedCountOffset);
-        }
+        TakeHeader(m, head);
         return 0;
     } catch (...) {
         // A file that could not be set up is not left open behind the caller's back.
@@ -432,17 +435,8 @@ PreparedAppend PrepareAppend(const Kind2Record& record) {
 Kind2Record MakeKind2(const std::string& fieldName, const std::string& alias, std::int16_t code,
                       double Val_a, double Val_b, double Val_c, double Val_d,
                       const std::string& workspacePath, const std::string& layerName) {
-    Kind2Record record;
-    record.fieldName = fieldName;
-    record.code = code;
-    record.alias = alias;
-    record.Val_a = Val_a;
-    record.Val_b = Val_b;
-    record.Val_c = Val_c;
-    record.Val_d = Val_d;
-    record.workspacePath = workspacePath;
-    record.layerName = layerName;
-    return record;
+    return Kind2Record{fieldName, code,  alias,         Val_a,    Val_b,
+                       Val_c,     Val_d, workspacePath, layerName};
 }
 
 /// Appends `record` (dated now) to the open file in one replacement of the

@@ -202,30 +202,25 @@ void QtUiServices::SetBusyPointer(bool busy) {
 std::optional<std::string> QtUiServices::AskOpenFile(const std::string& title,
                                                      const std::string& filter, int filterIndex) {
     if (!HaveWidgetApplication()) return m_console.AskOpenFile(title, filter, filterIndex);
-
-    std::string selected;
-    const std::string qtFilter = QtFileFilter(filter, filterIndex, &selected);
-    QString selectedFilter = ToQt(selected);
-    const TranslatorInFront translation(translatorForLanguage());
-    QApplication::setOverrideCursor(Qt::ArrowCursor);
-    const QString file = QFileDialog::getOpenFileName(dialogParent(), ToQt(title), QString(),
-                                                      ToQt(qtFilter), &selectedFilter);
-    QApplication::restoreOverrideCursor();
-    if (file.isEmpty()) return std::nullopt;
-    return file.toStdString();
+    return askFile(title, filter, filterIndex, &QFileDialog::getOpenFileName);
 }
 
 std::optional<std::string> QtUiServices::AskSaveFile(const std::string& title,
                                                      const std::string& filter, int filterIndex) {
     if (!HaveWidgetApplication()) return std::nullopt;
+    return askFile(title, filter, filterIndex, &QFileDialog::getSaveFileName);
+}
 
+std::optional<std::string> QtUiServices::askFile(const std::string& title,
+                                                 const std::string& filter, int filterIndex,
+                                                 FileDialogFn dialog) {
     std::string selected;
     const std::string qtFilter = QtFileFilter(filter, filterIndex, &selected);
     QString selectedFilter = ToQt(selected);
     const TranslatorInFront translation(translatorForLanguage());
     QApplication::setOverrideCursor(Qt::ArrowCursor);
-    const QString file = QFileDialog::getSaveFileName(dialogParent(), ToQt(title), QString(),
-                                                      ToQt(qtFilter), &selectedFilter);
+    const QString file =
+        dialog(dialogParent(), ToQt(title), QString(), ToQt(qtFilter), &selectedFilter, {});
     QApplication::restoreOverrideCursor();
     if (file.isEmpty()) return std::nullopt;
     return file.toStdString();

@@ -5,6 +5,7 @@
 // Without a QApplication every call falls back to the console services, so a
 // stray call from a headless run never aborts.
 
+#include <QFileDialog>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -58,6 +59,14 @@ private:
     /// language function, for "en" (Qt's own language) and for a language
     /// Qt has no translation of. Loaded once per language.
     QTranslator* translatorForLanguage();
+
+    /// QFileDialog::getOpenFileName or getSaveFileName.
+    using FileDialogFn = QString (*)(QWidget*, const QString&, const QString&, const QString&,
+                                     QString*, QFileDialog::Options);
+    /// The file dialog `dialog` over dialogParent(), in the component's
+    /// language, the filter converted by QtFileFilter.
+    std::optional<std::string> askFile(const std::string& title, const std::string& filter,
+                                       int filterIndex, FileDialogFn dialog);
 
     int m_busyDepth = 0;
     ConsoleUi m_console;

@@ -27,16 +27,19 @@ namespace vark::qgis {
 
 namespace {
 
+// The parameters, as scripts name them.
 const QString kInput = QStringLiteral("INPUT");
 const QString kField = QStringLiteral("FIELD");
 const QString kGrades = QStringLiteral("GRADES");
 const QString kLevels = QStringLiteral("LEVELS");
 const QString kName = QStringLiteral("NAME");
 const QString kStyle = QStringLiteral("STYLE");
-const QString kOutput = QStringLiteral("OUTPUT");
-const QString kFieldName = QStringLiteral("FIELD_NAME");
 
 constexpr const char* kFieldPrefix = "FZY_";
+
+// The outputs.
+const QString kOutput = QStringLiteral("OUTPUT");
+const QString kFieldName = QStringLiteral("FIELD_NAME");
 constexpr const char* kProcedure = "processAlgorithm";
 constexpr const char* kModule = "vark:textcriterion";
 
