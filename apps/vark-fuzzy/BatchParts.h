@@ -47,15 +47,18 @@ public:
     MsgResult MsgBox(const std::string& prompt, MsgIcon, MsgButtons buttons,
                      const std::string& title) override {
         ++m_shown;
-        std::string line = title.empty() ? Lines(prompt) : Lines(title) + ": " + Lines(prompt);
-        if (m_holding && IsFailureReport(prompt)) {
-            m_held.push_back(std::move(line));
-        } else {
-            m_err << line << '\n';
-            m_err.flush();
-        }
+        m_err << (title.empty() ? Lines(prompt) : Lines(title) + ": " + Lines(prompt)) << '\n';
+        m_err.flush();
         return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? MsgResult::Yes
                                                                                   : MsgResult::Ok;
+    }
+    void ReportFailure(const std::string& report) override {
+        if (!m_holding) {
+            MsgBox(report, MsgIcon::None, MsgButtons::Ok, {});
+            return;
+        }
+        ++m_shown;
+        m_held.push_back(Lines(report));
     }
     void Beep() override {}
     void SetBusyPointer(bool) override {}
@@ -84,12 +87,6 @@ public:
     }
 
 private:
-    static bool IsFailureReport(std::string_view prompt) {
-        const std::size_t at = prompt.rfind(" Debug=");
-        return at != std::string_view::npos && at + 7 < prompt.size() &&
-               prompt.find_first_not_of("0123456789", at + 7) == std::string_view::npos;
-    }
-
     std::ostream& m_err;
     int m_shown = 0;
     bool m_holding = false;

@@ -217,9 +217,8 @@ void ThrowDamaged(const std::string& damage) {
 
 void ReportFzyFailure(const Failure& failure, const char* procedure, int marker) noexcept {
     try {
-        Ui().MsgBox(std::to_string(failure.number()) + "  " + failure.description() + " " +
-                        procedure + " Debug=" + std::to_string(marker),
-                    MsgIcon::None, MsgButtons::Ok, {});
+        Ui().ReportFailure(std::to_string(failure.number()) + "  " + failure.description() + " " +
+                           procedure + " Debug=" + std::to_string(marker));
     } catch (...) {
     }
 }

@@ -27,6 +27,13 @@ public:
     virtual MsgResult MsgBox(const std::string& prompt, MsgIcon icon = MsgIcon::None,
                              MsgButtons buttons = MsgButtons::Ok,
                              const std::string& title = {}) = 0;
+    /// The failure report of a module that reports its own failures and
+    /// goes on ("<n>  <description> <procedure> Debug=<marker>"): a message
+    /// box with OK, no icon and no title, unless the services set such
+    /// reports apart.
+    virtual void ReportFailure(const std::string& report) {
+        MsgBox(report, MsgIcon::None, MsgButtons::Ok, {});
+    }
     virtual void Beep() = 0;
     /// Shows (true) or removes (false) the busy pointer. Calls nest: the
     /// pointer is restored when every "true" has been matched by a "false".
