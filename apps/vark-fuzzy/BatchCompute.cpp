@@ -123,13 +123,8 @@ void RequireReplacedField(const Target& target, const CriterionRequest& request)
                               {name, target.layerName}),
                          std::nullopt, kExitUsage);
     }
-    std::vector<std::string> doubles;
-    for (std::int32_t i = 0; i < fields.GetFieldCount(); ++i) {
-        if (fields.GetField(i).GetFieldType() == host::kFieldDouble) {
-            doubles.push_back(fields.GetField(i).GetFieldName());
-        }
-    }
-    const std::vector<std::string> near = NearestNames(name, doubles);
+    const std::vector<std::string> near =
+        NearestNames(name, FieldNamesOfType(fields, host::kFieldDouble));
     throw PlainError(Said(clitext::kNoFieldToReplace, "the layer %1 has no field %2 to recompute.",
                           {target.layerName, name}) +
                          (near.empty() ? "" : " " + DidYouMean(near)),

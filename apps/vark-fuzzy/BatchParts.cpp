@@ -113,19 +113,24 @@ Target OpenTarget(const std::string& openedAs, const std::optional<std::string>&
     return target;
 }
 
+std::vector<std::string> FieldNamesOfType(const host::Fields& fields, std::int32_t type) {
+    std::vector<std::string> names;
+    for (std::int32_t i = 0; i < fields.GetFieldCount(); ++i) {
+        if (fields.GetField(i).GetFieldType() == type) {
+            names.push_back(fields.GetField(i).GetFieldName());
+        }
+    }
+    return names;
+}
+
 void RequireTextField(const Target& target, const std::string& field, const std::string& dataset) {
     const host::Fields fields = target.featureClass->GetFields();
     const std::int32_t index = fields.FindFieldIndex(field);
     if (index >= 0 && fields.GetField(index).GetFieldType() == host::kFieldText) {
         return;
     }
-    std::vector<std::string> textFields;
-    for (std::int32_t i = 0; i < fields.GetFieldCount(); ++i) {
-        if (fields.GetField(i).GetFieldType() == host::kFieldText) {
-            textFields.push_back(fields.GetField(i).GetFieldName());
-        }
-    }
-    const std::vector<std::string> near = NearestNames(field, textFields);
+    const std::vector<std::string> near =
+        NearestNames(field, FieldNamesOfType(fields, host::kFieldText));
     throw PlainError(Said(clitext::kNoSuchTextField, "the layer %1 has no text field %2.",
                           {target.layerName, field}) +
                      " " +

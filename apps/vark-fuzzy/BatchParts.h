@@ -123,6 +123,10 @@ struct Target : CriterionTarget {
 Target OpenTarget(const std::string& openedAs, const std::optional<std::string>& layerName,
                   BatchIo& io);
 
+/// The names of the fields of type `type`, in the table's order (for the
+/// names a message proposes).
+std::vector<std::string> FieldNamesOfType(const host::Fields& fields, std::int32_t type);
+
 /// Throws PlainError unless the layer has a text field named `field`
 /// (exact), naming the text fields nearest to it.
 void RequireTextField(const Target& target, const std::string& field, const std::string& dataset);
