@@ -222,6 +222,8 @@ int Run(std::string_view subcommand, const std::vector<std::string>& argv, Batch
     }
     if (plan && plan->request.replace) {
         RequireReplacedField(target, plan->request);
+    } else if (plan) {
+        RequireFreeName(target, plan->request);
     }
     if (subcommand == "fields") return RunFields(target, args, io);
     if (subcommand == "values") return RunValues(target, args, io, progress);

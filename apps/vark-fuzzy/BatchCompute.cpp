@@ -109,6 +109,17 @@ int TellUnmatched(const Target& target, const std::string& field,
 
 }  // namespace
 
+void RequireFreeName(const Target& target, const CriterionRequest& request) {
+    const host::Fields fields = target.featureClass->GetFields();
+    const std::string name = FinalFieldName(request.typedName, fields);
+    if (fields.FindFieldIndex(name) >= 0) {
+        throw PlainError(Said(clitext::kNameTaken,
+                              "the layer %1 already has a field %2; nothing was changed: "
+                              "--replace recomputes it, --name makes another.",
+                              {target.layerName, name}));
+    }
+}
+
 void RequireReplacedField(const Target& target, const CriterionRequest& request) {
     const host::Fields fields = target.featureClass->GetFields();
     const std::string name = ReplacedFieldName(request.typedName, fields);

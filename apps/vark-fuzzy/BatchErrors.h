@@ -59,6 +59,7 @@ constexpr std::int32_t kLayerFirst = 263;
 constexpr std::int32_t kLayerNeedsName = 264;
 constexpr std::int32_t kLayerTwice = 265;
 constexpr std::int32_t kNeedsDisplay = 266;
+constexpr std::int32_t kNameTaken = 267;
 }  // namespace clitext
 
 /// The text `number` of the current language with %1, %2... replaced by

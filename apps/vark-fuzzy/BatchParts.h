@@ -150,6 +150,11 @@ std::optional<ComputePlan> PlanCompute(const ParsedArgs& args, BatchIo& io);
 /// is a double field of the layer.
 void RequireReplacedField(const Target& target, const CriterionRequest& request);
 
+/// Throws PlainError, before anything is written, when the field the
+/// computation would add (FinalFieldName) is one the layer has already:
+/// the message names --replace and --name.
+void RequireFreeName(const Target& target, const CriterionRequest& request);
+
 /// Runs the computation of `plan` on `target` and prints its counts.
 /// Returns the exit status.
 int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progress, StreamUi& ui);

@@ -227,6 +227,12 @@ TEST_F(BatchTest, ExitStatuses) {
          "compute",
          {shp.string(), "NATURE", "--name", "NATURE"},
          1,
+         "vark-fuzzy: erreur : la couche parcelles a déjà un champ NATURE ; rien n'a été "
+         "modifié : --replace le recalcule"},
+        {"a name the format refuses, found in the run",
+         "compute",
+         {shp.string(), "NATURE", "--name", "Nature"},
+         1,
          "vark-fuzzy: erreur : la commande compute a échoué. Le rapport complet est dans le "
          "journal "},
         {"unknown option",
@@ -465,6 +471,14 @@ TEST_F(BatchTest, ReplaceRecomputesOnlyACriterionField) {
         EXPECT_EQ(refused.status, app::kExitUsage);
         EXPECT_EQ(refused.err, "vark-fuzzy: erreur : " + err);
     }
+    // Without --replace a taken name is refused before any file changes,
+    // pointing to --replace.
+    const BatchRun taken =
+        Run("compute", {dataset.string(), "NATURE", "--name", "FZY_NATURE", "--grade", "Forêt->6"});
+    EXPECT_EQ(taken.status, app::kExitFailure);
+    EXPECT_EQ(taken.err,
+              "vark-fuzzy: erreur : la couche parcelles a déjà un champ FZY_NATURE ; rien n'a été "
+              "modifié : --replace le recalcule, --name en crée un autre.\n");
     EXPECT_EQ(FolderBytes(m_dir.path()), unchanged);
 }
 
