@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 
 #include "criterion_file/AtomicFile.h"
 #include "criterion_file/FzyModule.h"
@@ -17,8 +16,6 @@
 #include "support/UiServices.h"
 
 namespace vark::fzy {
-
-namespace fs = std::filesystem;
 
 Failure SystemFailure(const std::string& what, const std::string& path, int error) {
     return Failure(FileErrorNumber(error), what + " \"" + path + "\": " + std::strerror(error),
@@ -99,10 +96,7 @@ std::string WhyNotWritable(const std::string& path) {
     if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) {
         return std::string("the file is read-only (") + std::strerror(errno) + ")";
     }
-    std::string folder = fs::path(target).parent_path().string();
-    if (folder.empty()) {
-        folder = ".";
-    }
+    const std::string folder = FolderOf(target);
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
         return "its folder \"" + folder + "\" is read-only (" + std::strerror(errno) + ")";
     }

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 
 #include "criterion_file/AtomicFile.h"
 #include "criterion_file/CriterionFile.h"
@@ -103,10 +102,7 @@ void CriterionFile::CheckAppend(const std::string& fieldName, const std::string&
     if (::lstat(tmp.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         throw SystemFailure("Cannot create the temporary file", tmp, EISDIR);
     }
-    std::string folder = std::filesystem::path(target).parent_path().string();
-    if (folder.empty()) {
-        folder = ".";
-    }
+    const std::string folder = FolderOf(target);
     struct statvfs vfs {};
     if (::statvfs(folder.c_str(), &vfs) == 0 && vfs.f_frsize > 0) {
         const std::size_t size = p.file.bytes.size() + p.record.size();

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "criterion_file/AtomicFile.h"
 #include "criterion_file/FzyModule.h"
 #include "host/common/WorkspaceRegistry.h"
 
@@ -67,11 +68,9 @@ std::string FzyFilePath(const std::string& workspacePath, const std::string& lay
         return (workspace / (layerName + ".fzy")).string();
     }
     if (fs::is_regular_file(status)) {
-        fs::path folder = workspace.parent_path();
-        if (folder.empty()) {
-            folder = ".";
-        }
-        return (folder / (workspace.filename().string() + "." + layerName + ".fzy")).string();
+        return (fs::path(FolderOf(workspacePath)) /
+                (workspace.filename().string() + "." + layerName + ".fzy"))
+            .string();
     }
     throw Failure(err::kPathNotFound,
                   "Path not found: the workspace \"" + workspacePath + "\" of layer \"" +
