@@ -88,6 +88,19 @@ int OpenExisting(const std::string& path) {
     return fd;
 }
 
+/// False when `path` names another file than the descriptor `fd` reads:
+/// another writer replaced it since (every change replaces the file whole),
+/// and a change made on the old bytes would drop theirs. True when `path`
+/// cannot be examined: the descriptor is all there is to read then.
+bool StillNamedBy(int fd, const std::string& path) {
+    struct stat named {};
+    struct stat open {};
+    if (::stat(path.c_str(), &named) != 0 || ::fstat(fd, &open) != 0) {
+        return true;
+    }
+    return named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
 /// Why a change of the criterion file at `path` cannot be made ("" when it
 /// can): replacing it needs the folder of the file the path leads to
 /// writable, and an existing file that is read-only is respected.
@@ -215,8 +228,14 @@ LoadedFile CriterionFile::Load() const {
     std::optional<std::string> stored;
     if (m_store) {
         stored = m_store->Load();
-    } else if (m_fd < 0) {
-        m_fd = OpenExisting(m_state.path);
+    } else {
+        if (m_fd >= 0 && !StillNamedBy(m_fd, m_state.path)) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+        if (m_fd < 0) {
+            m_fd = OpenExisting(m_state.path);
+        }
     }
     if ((m_store && !stored) || (!m_store && m_fd < 0)) {
         f.bytes = NewHeaderBytes();

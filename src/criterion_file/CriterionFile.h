@@ -131,7 +131,9 @@ private:
     FzyFileState m_state;
     /// The open file's descriptor, read-only; -1 when no file is open, when
     /// the file does not exist (yet), and after a replacement until the next
-    /// read opens the new file (reading opens it: hence mutable).
+    /// read opens the new file. A read also opens the file anew when another
+    /// writer (another object) replaced it since (reading opens it: hence
+    /// mutable).
     mutable int m_fd = -1;
     /// Why writes are refused when m_state.readOnly is set.
     std::string m_readOnlyReason;
