@@ -14,14 +14,14 @@ namespace vark::fzy {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-constexpr int kMaxLinks = 40;
-
 std::string FolderOf(const std::string& path) {
     std::string folder = fs::path(path).parent_path().string();
     return folder.empty() ? std::string(".") : folder;
 }
+
+namespace {
+
+constexpr int kMaxLinks = 40;
 
 void SyncFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -17,6 +17,9 @@ namespace vark::fzy {
 /// of more than 40 links or a link that cannot be read.
 std::string FollowLinks(const std::string& path);
 
+/// The folder of the file `path`: "." for a bare file name.
+std::string FolderOf(const std::string& path);
+
 /// The temporary file used to replace `target`: beside it, its name with
 /// ".fzy" replaced by ".tmp" (".tmp" added when it has no ".fzy").
 std::string TemporaryPathFor(const std::string& target);

@@ -74,22 +74,17 @@ FieldExistsFn FieldsOf(std::shared_ptr<host::FeatureClass> featureClass) {
 CriterionFileRun::CriterionFileRun(std::string workspacePath, std::string layerName,
                                    const FieldExistsFn& fieldExists)
     : m_workspacePath(std::move(workspacePath)), m_layerName(std::move(layerName)) {
-    fzy_io_open(m_workspacePath, m_layerName);
-    m_fileNumber = FzyState().gFzyFile;
-    m_inWorkspace = FzyState().inWorkspace;
-    ValidateCriterionFile(fieldExists, m_layerName, m_workspacePath);
+    m_file.Open(m_workspacePath, m_layerName);
+    m_inWorkspace = m_file.state().inWorkspace;
+    m_file.Validate(fieldExists, m_layerName, m_workspacePath);
 }
 
 CriterionFileRun::~CriterionFileRun() {
     Close();
 }
 
-bool CriterionFileRun::Holds() const {
-    return m_fileNumber != 0 && FzyState().gFzyFile == m_fileNumber;
-}
-
 void CriterionFileRun::RequireOpen(const char* source) const {
-    if (!Holds()) {
+    if (!m_file.IsOpen()) {
         throw Failure(err::kBadFileNameOrNumber,
                       "Bad file name or number: the criterion file of layer \"" + m_layerName +
                           "\" is no longer open",
@@ -99,19 +94,20 @@ void CriterionFileRun::RequireOpen(const char* source) const {
 
 void CriterionFileRun::RequireWritable() const {
     RequireOpen(kComputation);
-    if (const std::string damage = FzyFileDamage(); !damage.empty()) {
+    if (const std::string damage = m_file.FileDamage(); !damage.empty()) {
         throw Failure(fzy::kDamagedFileError, damage, kComputation);
     }
-    if (FzyState().readOnly) {
-        throw Failure(err::kPermissionDenied,
-                      "Permission denied: the criterion file " + FzyState().path + " is read-only",
-                      kComputation);
+    if (m_file.state().readOnly) {
+        throw Failure(
+            err::kPermissionDenied,
+            "Permission denied: the criterion file " + m_file.state().path + " is read-only",
+            kComputation);
     }
 }
 
 void CriterionFileRun::RequireWritable(const std::string& fieldName) const {
     RequireWritable();
-    FzyCheckAppend(fieldName, fieldName, m_workspacePath, m_layerName);
+    m_file.CheckAppend(fieldName, fieldName, m_workspacePath, m_layerName);
 }
 
 void CriterionFileRun::AddTextCriterion(const std::string& fieldName) {
@@ -125,21 +121,19 @@ void CriterionFileRun::ReplaceTextCriterion(const std::string& fieldName) {
 void CriterionFileRun::WriteRecord(const std::string& fieldName, bool replace) {
     RequireOpen("fzy_io");
     // A text criterion's record: alias the field's name, its code, no values.
-    const auto write = [&](auto how) {
-        how(fieldName, fieldName, kTextCriterionCode, 0.0, 0.0, 0.0, 0.0, m_workspacePath,
-            m_layerName);
-    };
+    const fzy::Kind2Record record = fzy::MakeKind2(fieldName, fieldName, kTextCriterionCode, 0.0,
+                                                   0.0, 0.0, 0.0, m_workspacePath, m_layerName);
     try {
         if (!replace) {
-            write(fzy_io_addrecord);
+            m_file.AddRecord(record);
         } else if (m_inWorkspace) {
             // The workspace's transaction takes the record back with the
             // layer's change: nothing to restore here.
-            write(FzyReplaceKind2);
+            m_file.ReplaceKind2(record);
         } else {
-            const std::string path = fzy::FollowLinks(FzyState().path);
+            const std::string path = fzy::FollowLinks(m_file.state().path);
             std::optional<std::string> before = ReadWholeFile(path);
-            write(FzyReplaceKind2);
+            m_file.ReplaceKind2(record);
             m_replacedPath = path;
             m_bytesBefore = std::move(before);
             m_bytesAfter = ReadWholeFile(path).value_or(std::string());
@@ -148,8 +142,7 @@ void CriterionFileRun::WriteRecord(const std::string& fieldName, bool replace) {
         Close();
         throw;
     }
-    m_fileNumber = 0;
-    fzy_io_close();
+    m_file.Close();
 }
 
 void CriterionFileRun::RestoreTextCriterion() noexcept {
@@ -179,12 +172,11 @@ void CriterionFileRun::WithdrawTextCriterion(const std::string& fieldName) noexc
         }
         std::string workspacePath = m_workspacePath;
         std::string layerName = m_layerName;
-        fzy_io_open(workspacePath, layerName);
+        m_file.Open(workspacePath, layerName);
         const std::string stored = EncodeCp1252(fieldName);
-        ValidateCriterionFile(
-            [&stored](const std::string& name) { return EncodeCp1252(name) != stored; }, layerName,
-            workspacePath);
-        fzy_io_close();
+        m_file.Validate([&stored](const std::string& name) { return EncodeCp1252(name) != stored; },
+                        layerName, workspacePath);
+        m_file.Close();
     } catch (...) {
         // The record names a field that does not exist: the next run's
         // check removes it.
@@ -192,18 +184,8 @@ void CriterionFileRun::WithdrawTextCriterion(const std::string& fieldName) noexc
 }
 
 void CriterionFileRun::Close() noexcept {
-    if (m_fileNumber == 0) {
-        return;
-    }
-    const bool ours = Holds();
-    m_fileNumber = 0;
-    if (!ours) {
-        // Someone opened another criterion file meanwhile: it is not ours
-        // to close.
-        return;
-    }
     try {
-        fzy_io_close();
+        m_file.Close();
     } catch (...) {
         // The failure that brought us here is the one to report.
     }

@@ -3,13 +3,16 @@
 // The criterion file of one computation, from its opening to its closing:
 // opened and cleared of the records of vanished fields when the run starts,
 // given the new criterion's record when the run succeeds, closed on every
-// way out, exactly once.
+// way out, exactly once. The run keeps the file open in an object of its
+// own (fzy::CriterionFile): the module's open file and state
+// (fzy_io_open, FzyState) play no part in it.
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "criterion_file/CriterionFile.h"
 #include "criterion_file/fzy_io.h"
 #include "host/host.h"
 
@@ -29,8 +32,8 @@ public:
     /// The code of every text criterion's record.
     static constexpr std::int16_t kTextCriterionCode = 999;
 
-    /// Opens the criterion file of `layerName` in `workspacePath`
-    /// (fzy_io_open: nothing is written yet, ".shp" removed from the name),
+    /// Opens the criterion file of `layerName` in `workspacePath` (as
+    /// fzy_io_open does: nothing is written yet, ".shp" removed from the name),
     /// then validates it (ValidateCriterionFile with `fieldExists`, which
     /// reports its own failures). Throws fzy_io_open's failures; nothing is
     /// open then.
@@ -44,6 +47,8 @@ public:
     const std::string& workspacePath() const { return m_workspacePath; }
     /// The layer name as the file knows it (".shp" removed).
     const std::string& layerName() const { return m_layerName; }
+    /// The state of the run's file (path "" once closed).
+    const FzyFileState& state() const { return m_file.state(); }
 
     /// Throws Failure when the record could not be appended: the file is
     /// damaged (fzy::kDamagedFileError), read-only (70), or no longer open
@@ -55,7 +60,7 @@ public:
     void RequireWritable(const std::string& fieldName) const;
     /// Appends the kind-2 record of the text criterion `fieldName` (alias
     /// the same, code 999, values 0, this run's workspace path and layer
-    /// name; fzy_io_addrecord), then closes the file. Throws
+    /// name; as fzy_io_addrecord), then closes the file. Throws
     /// fzy_io_addrecord's and fzy_io_close's failures; the file is closed
     /// all the same.
     void AddTextCriterion(const std::string& fieldName);
@@ -84,21 +89,19 @@ public:
     void WithdrawTextCriterion(const std::string& fieldName) noexcept;
 
 private:
-    /// True while the module's open file is the one this run opened.
-    bool Holds() const;
-    /// Throws Failure 52, from `source`, unless Holds().
+    /// Throws Failure 52, from `source`, unless the run's file is open.
     void RequireOpen(const char* source) const;
     void Close() noexcept;
-    /// Appends the record of `fieldName` (fzy_io_addrecord), or with
-    /// `replace` replaces its records by it (FzyReplaceKind2, the bytes
+    /// Appends the record of `fieldName` (as fzy_io_addrecord), or with
+    /// `replace` replaces its records by it (as FzyReplaceKind2, the bytes
     /// before kept for RestoreTextCriterion), then closes the file.
     void WriteRecord(const std::string& fieldName, bool replace);
 
     std::string m_workspacePath;
     std::string m_layerName;
-    /// The module's number for the file while this run holds it; 0 once
-    /// closed.
-    int m_fileNumber = 0;
+    /// The run's file: open from the constructor to the record's write (or
+    /// the end of the run), and again while WithdrawTextCriterion works.
+    fzy::CriterionFile m_file;
     /// What ReplaceTextCriterion replaced, for RestoreTextCriterion: the
     /// file (links followed), its bytes before (nullopt: there was none) and
     /// after.

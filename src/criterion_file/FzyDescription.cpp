@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "criterion_file/CriterionFile.h"
 #include "criterion_file/FzyFormat.h"
 #include "criterion_file/FzyModule.h"
 #include "support/Cp1252.h"
@@ -40,7 +41,8 @@ std::string Separator() {
 bool DescribeIntoTarget(int kind, const std::string& fieldName, const char* procedure) {
     int marker = 1;
     try {
-        const std::optional<std::string> text = DescribeOpenRecord(kind, fieldName, marker);
+        const std::optional<std::string> text =
+            Module().file.DescribeRecord(kind, fieldName, marker);
         if (!text) {
             return false;
         }
@@ -83,9 +85,12 @@ std::string DescribeKind1(const Kind1Record& r, const std::function<std::string(
     return s;
 }
 
-std::optional<std::string> DescribeOpenRecord(int kind, const std::string& fieldName, int& marker) {
+namespace fzy {
+
+std::optional<std::string> CriterionFile::DescribeRecord(int kind, const std::string& fieldName,
+                                                         int& marker) const {
     marker = 1;
-    const LoadedFile f = LoadOpenFile();
+    const LoadedFile f = Load();
     if (!f.layout.readable()) {
         ThrowDamaged(f.layout.damage);
     }
@@ -117,6 +122,8 @@ std::optional<std::string> DescribeOpenRecord(int kind, const std::string& field
     return std::nullopt;
 }
 
+}  // namespace fzy
+
 bool fzy_io_numberinfo(const std::string& fieldName) {
     return DescribeIntoTarget(2, fieldName, "fzy_io_numberinfo");
 }
@@ -137,8 +144,9 @@ FieldDescription DescribeCriterionField(const std::string& workspacePath,
                                         const std::string& layerName,
                                         const std::string& fieldName) noexcept {
     FieldDescription description;
-    bool opened = false;
     try {
+        // A file of its own: describing leaves the module's open file alone.
+        CriterionFile file;
         description.marker = 1;
         std::string path = workspacePath;
         std::string name = CriterionFileLayerName(layerName);
@@ -148,20 +156,19 @@ FieldDescription DescribeCriterionField(const std::string& workspacePath,
             description.status = FieldDescription::Status::kNoFile;
             return description;
         }
-        fzy_io_open(path, name);
-        opened = true;
+        file.Open(path, name);
         description.marker = 2;
-        if (const std::string damage = FzyReadDamage(); !damage.empty()) {
+        if (const std::string damage = file.ReadDamage(); !damage.empty()) {
             description.status = FieldDescription::Status::kDamaged;
             description.failure = Failure(kDamagedFileError, damage, "fzy_io");
         } else {
             int marker = 1;
             description.marker = 3;
-            std::optional<std::string> text = DescribeOpenRecord(2, fieldName, marker);
+            std::optional<std::string> text = file.DescribeRecord(2, fieldName, marker);
             // A kind-1 record of the same name is what the window ends with.
             description.marker = 4;
             if (!fieldName.empty()) {
-                if (auto other = DescribeOpenRecord(1, fieldName, marker)) {
+                if (auto other = file.DescribeRecord(1, fieldName, marker)) {
                     text = std::move(other);
                 }
             }
@@ -173,12 +180,6 @@ FieldDescription DescribeCriterionField(const std::string& workspacePath,
     } catch (...) {
         description.status = FieldDescription::Status::kFailed;
         description.failure = CurrentFailure();
-    }
-    if (opened) {
-        try {
-            fzy_io_close();
-        } catch (...) {
-        }
     }
     return description;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 // The description of a criterion field as a result: what the description
-// window shows for it, read from the open criterion file without any
-// message box, for callers that show it their own way.
+// window shows for it, read from the layer's criterion file without any
+// message box and without the module's open file, for callers that show it
+// their own way.
 
 #include <cstdint>
 #include <optional>
@@ -11,14 +12,6 @@
 #include "support/Failure.h"
 
 namespace vark {
-
-/// The description of the first live record of kind `kind` (1 or 2) named
-/// `fieldName` (exact comparison) in the open criterion file, as
-/// fzy_io_numberinfo (kind 2) and fzy_io_recordinfo (kind 1) give it to the
-/// description target; nullopt when there is none. Throws Failure (no file
-/// open, a damaged file); `marker` then holds the stage reached, as those
-/// functions report it.
-std::optional<std::string> DescribeOpenRecord(int kind, const std::string& fieldName, int& marker);
 
 /// A criterion field's description, from opening the layer's criterion
 /// file to closing it.

@@ -1,7 +1,9 @@
 #pragma once
 
-// The criterion file of a layer (".fzy"): one open file at a time, in module
-// state; header counts, kind-2 records written by this tool, kind-1 records
+// The criterion file of a layer (".fzy"): the fzy_io_* functions work on
+// one open file at a time, the module's (an fzy::CriterionFile, see
+// CriterionFile.h, which offers the same operations on a file of its own);
+// header counts, kind-2 records written by this tool, kind-1 records
 // written by other tools of the family; and its maintenance (records of
 // fields that vanished from the layer are marked deleted, then dropped by a
 // compaction).

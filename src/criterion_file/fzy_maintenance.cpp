@@ -1,3 +1,7 @@
+// The maintenance of a criterion file: records of fields that vanished
+// from the layer marked deleted, then dropped by a compaction.
+
+#include "criterion_file/CriterionFile.h"
 #include "criterion_file/FzyModule.h"
 #include "criterion_file/fzy_io.h"
 #include "host/HostState.h"
@@ -5,69 +9,12 @@
 
 namespace vark {
 
-using namespace fzy;
+using fzy::ReportFzyFailure;
 
 namespace {
 
 [[noreturn]] void ThrowNotSet(const std::string& what) {
     throw Failure(err::kObjectVariableNotSet, "Object variable not set: " + what, "fzy_io_check");
-}
-
-/// Throws Failure 5 unless the layer name and workspace path name the open
-/// file: a compaction writes the file the caller meant, or nothing.
-void RequireNamesOpenFile(const std::string& layerName, const std::string& workspacePath) {
-    if (Module().store) {
-        if (workspacePath != Module().storeWorkspace || layerName != Module().storeLayer) {
-            throw Failure(err::kInvalidProcedureCall,
-                          "Invalid procedure call: layer \"" + layerName + "\" of \"" +
-                              workspacePath + "\" is not the one of the open criterion record " +
-                              Module().state.path,
-                          "fzy_io_compressfzy");
-        }
-        return;
-    }
-    const std::string named = FzyFilePath(workspacePath, layerName);
-    if (named != Module().state.path) {
-        throw Failure(err::kInvalidProcedureCall,
-                      "Invalid procedure call: layer \"" + layerName + "\" of \"" + workspacePath +
-                          "\" has the criterion file \"" + named + "\", not the open one \"" +
-                          Module().state.path + "\"",
-                      "fzy_io_compressfzy");
-    }
-}
-
-/// The open file without its deleted records: header bytes kept, Kind1Count
-/// the kept kind-1 records, Kind2Count the other kept ones, DeletedCount 0.
-/// Then replaces the open file by it. `marker` follows the stages.
-void CompactOpenFile(const LoadedFile& f, int& marker) {
-    std::string out = f.bytes.substr(0, kHeaderSize);
-    marker = 2;
-    std::int16_t kind1 = 0;
-    std::int16_t others = 0;
-    marker = 3;
-    for (const RecordFrame& frame : f.layout.records) {
-        marker = 4;
-        if (frame.kind < kFirstDeletedKind) {
-            out.append(f.bytes, frame.offset, static_cast<std::size_t>(frame.length));
-            marker = 5;
-            if (frame.kind == 1) {
-                ++kind1;
-            } else {
-                ++others;
-            }
-        }
-        marker = 6;
-    }
-    PutInt16(out, kKind1CountOffset, kind1);
-    PutInt16(out, kKind2CountOffset, others);
-    PutInt16(out, kDeletedCountOffset, 0);
-    marker = 7;
-    ReplaceOpenFile(out);
-    marker = 10;
-    FzyModule& m = Module();
-    m.state.Kind1Count = kind1;
-    m.state.Kind2Count = others;
-    m.state.DeletedCount = 0;
 }
 
 }  // namespace
@@ -130,23 +77,72 @@ bool fzy_io_check(const std::string& fieldName, const std::string& layerName) {
     }
 }
 
-std::int16_t fzy_io_valid(const std::string& layerName, const std::string& workspacePath) {
-    return ValidateCriterionFile(
-        [&layerName](const std::string& fieldName) { return fzy_io_check(fieldName, layerName); },
-        layerName, workspacePath);
+namespace fzy {
+
+void CriterionFile::RequireNamesOpenFile(const std::string& layerName,
+                                         const std::string& workspacePath) const {
+    if (m_store) {
+        if (workspacePath != m_storeWorkspace || layerName != m_storeLayer) {
+            throw Failure(err::kInvalidProcedureCall,
+                          "Invalid procedure call: layer \"" + layerName + "\" of \"" +
+                              workspacePath + "\" is not the one of the open criterion record " +
+                              m_state.path,
+                          "fzy_io_compressfzy");
+        }
+        return;
+    }
+    const std::string named = FzyFilePath(workspacePath, layerName);
+    if (named != m_state.path) {
+        throw Failure(err::kInvalidProcedureCall,
+                      "Invalid procedure call: layer \"" + layerName + "\" of \"" + workspacePath +
+                          "\" has the criterion file \"" + named + "\", not the open one \"" +
+                          m_state.path + "\"",
+                      "fzy_io_compressfzy");
+    }
 }
 
-std::int16_t ValidateCriterionFile(const FieldExistsFn& fieldExists, const std::string& layerName,
-                                   const std::string& workspacePath) {
+/// The open file without its deleted records: header bytes kept, Kind1Count
+/// the kept kind-1 records, Kind2Count the other kept ones, DeletedCount 0.
+void CriterionFile::CompactOpenFile(const LoadedFile& f, int& marker) {
+    std::string out = f.bytes.substr(0, kHeaderSize);
+    marker = 2;
+    std::int16_t kind1 = 0;
+    std::int16_t others = 0;
+    marker = 3;
+    for (const RecordFrame& frame : f.layout.records) {
+        marker = 4;
+        if (frame.kind < kFirstDeletedKind) {
+            out.append(f.bytes, frame.offset, static_cast<std::size_t>(frame.length));
+            marker = 5;
+            if (frame.kind == 1) {
+                ++kind1;
+            } else {
+                ++others;
+            }
+        }
+        marker = 6;
+    }
+    PutInt16(out, kKind1CountOffset, kind1);
+    PutInt16(out, kKind2CountOffset, others);
+    PutInt16(out, kDeletedCountOffset, 0);
+    marker = 7;
+    Replace(out);
+    marker = 10;
+    m_state.Kind1Count = kind1;
+    m_state.Kind2Count = others;
+    m_state.DeletedCount = 0;
+}
+
+std::int16_t CriterionFile::Validate(const FieldExistsFn& fieldExists, const std::string& layerName,
+                                     const std::string& workspacePath) {
     int marker = 0;
     LoadedFile f;
     std::int16_t storedDeleted = 0;
     try {
-        FzyModule& m = Module();
-        f = LoadOpenFile();
-        m.state.Kind1Count = f.layout.Kind1Count;
-        m.state.Kind2Count = f.layout.Kind2Count;
-        m.state.DeletedCount = f.layout.DeletedCount;
+        f = Load();
+        m_state.Kind1Count = f.layout.Kind1Count;
+        m_state.Kind2Count = f.layout.Kind2Count;
+        m_state.DeletedCount = f.layout.DeletedCount;
         storedDeleted = f.layout.DeletedCount;
         marker = 1;
         if (!f.layout.sound()) {
@@ -175,7 +171,7 @@ std::int16_t ValidateCriterionFile(const FieldExistsFn& fieldExists, const std::
         }
         PutInt16(f.bytes, kDeletedCountOffset, deleted);
         f.layout.DeletedCount = deleted;
-        m.state.DeletedCount = deleted;
+        m_state.DeletedCount = deleted;
         if (deleted <= 0) {
             return 1;
         }
@@ -191,17 +187,16 @@ std::int16_t ValidateCriterionFile(const FieldExistsFn& fieldExists, const std::
         CompactOpenFile(f, compactMarker);
     } catch (...) {
         ReportFzyFailure(CurrentFailure(), "fzy_io_compressfzy", compactMarker);
-        Module().state.DeletedCount = storedDeleted;
+        m_state.DeletedCount = storedDeleted;
     }
     return 1;
 }
 
-void fzy_io_compressfzy(int fileNumber, const std::string& layerName,
-                        const std::string& workspacePath) {
+void CriterionFile::Compress(int fileNumber, const std::string& layerName,
+                             const std::string& workspacePath) {
     int marker = 1;
     try {
-        FzyModule& m = Module();
-        if (!IsOpen() || fileNumber != m.state.gFzyFile) {
+        if (!IsOpen() || fileNumber != m_state.gFzyFile) {
             throw Failure(err::kBadFileNameOrNumber,
                           "Bad file name or number: file " + std::to_string(fileNumber) +
                               " is not the open criterion file",
@@ -209,7 +204,7 @@ void fzy_io_compressfzy(int fileNumber, const std::string& layerName,
         }
         RequireNamesOpenFile(layerName, workspacePath);
         RequireWritable();
-        const LoadedFile f = LoadOpenFile();
+        const LoadedFile f = Load();
         if (!f.layout.sound()) {
             ThrowDamaged(f.layout.damage);
         }
@@ -218,5 +213,7 @@ void fzy_io_compressfzy(int fileNumber, const std::string& layerName,
         ReportFzyFailure(CurrentFailure(), "fzy_io_compressfzy", marker);
     }
 }
+
+}  // namespace fzy
 
 }  // namespace vark

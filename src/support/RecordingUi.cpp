@@ -50,25 +50,19 @@ void RecordingUi::SetBusyPointer(bool busy) {
 
 std::optional<std::string> RecordingUi::AskOpenFile(const std::string& title,
                                                     const std::string& filter, int filterIndex) {
-    calls.push_back({.kind = UiCallKind::AskOpenFile,
-                     .title = title,
-                     .filter = filter,
-                     .filterIndex = filterIndex});
-    return TakeFront(openFileAnswers).value_or(std::nullopt);
+    return RecordFileDialog(UiCallKind::AskOpenFile, openFileAnswers, title, filter, filterIndex);
 }
 
 std::optional<std::string> RecordingUi::AskSaveFile(const std::string& title,
                                                     const std::string& filter, int filterIndex) {
-    UiCall call;
-    call.kind = UiCallKind::AskSaveFile;
-    call.title = title;
-    call.filter = filter;
-    call.filterIndex = filterIndex;
-    calls.push_back(call);
-    if (saveFileAnswers.empty()) return std::nullopt;
-    auto answer = saveFileAnswers.front();
-    saveFileAnswers.pop_front();
-    return answer;
+    return RecordFileDialog(UiCallKind::AskSaveFile, saveFileAnswers, title, filter, filterIndex);
+}
+
+std::optional<std::string> RecordingUi::RecordFileDialog(
+    UiCallKind kind, std::deque<std::optional<std::string>>& answers, const std::string& title,
+    const std::string& filter, int filterIndex) {
+    calls.push_back({.kind = kind, .title = title, .filter = filter, .filterIndex = filterIndex});
+    return TakeFront(answers).value_or(std::nullopt);
 }
 
 std::vector<UiCall> RecordingUi::messages() const {

@@ -65,6 +65,14 @@ public:
     std::vector<UiCall> messages() const;
     int beepCount() const;
     void clear();
+
+private:
+    /// Both file dialogs: the call recorded, the next of `answers` given
+    /// (cancelled when none is left).
+    std::optional<std::string> RecordFileDialog(UiCallKind kind,
+                                                std::deque<std::optional<std::string>>& answers,
+                                                const std::string& title, const std::string& filter,
+                                                int filterIndex);
 };
 
 /// Installs a fresh RecordingUi for the lifetime of the guard and puts the

@@ -42,7 +42,9 @@ TEST_F(CriterionFileRunTest, ValidatesAgainstTheFieldsOfTheClassItIsGiven) {
         // the class's fields decide all the same.
         CriterionFileRun run(folder(), "parcelles.shp", FieldsOf(Class({"FZY_A", "FZY_Ω", "K1"})));
         EXPECT_EQ(run.layerName(), "parcelles");
-        EXPECT_EQ(FzyState().path, fzy("parcelles"));
+        // The run's own file: the module's stays closed.
+        EXPECT_EQ(run.state().path, fzy("parcelles"));
+        EXPECT_TRUE(FzyState().path.empty());
     }
     EXPECT_EQ(ReadBytes(fzy("parcelles")), Header(1, 2, 0) + kept);
     EXPECT_TRUE(FzyState().path.empty());
@@ -74,7 +76,7 @@ TEST_F(CriterionFileRunTest, AppendsTheRecordAndClosesExactlyOnce) {
     EXPECT_EQ(FzyState().path, fzy("autre"));
     EXPECT_EQ(FzyState().Kind2Count, 0);
 
-    // A run whose file another open replaced leaves that one open too.
+    // A file the module opens during a run stays open after it.
     {
         CriterionFileRun run(folder(), "parcelles", fields);
         fzy_io_open(path, other);
