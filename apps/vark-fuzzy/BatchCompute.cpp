@@ -110,34 +110,33 @@ int TellUnmatched(const Target& target, const std::string& field,
 }  // namespace
 
 void RequireFreeName(const Target& target, const CriterionRequest& request) {
-    const host::Fields fields = target.featureClass->GetFields();
-    const std::string name = FinalFieldName(request.typedName, fields);
-    if (fields.FindFieldIndex(name) >= 0) {
+    const TargetField field =
+        CheckTargetField(request.typedName, false, target.featureClass->GetFields());
+    if (field.problem == TargetField::Problem::kTaken) {
         throw PlainError(Said(clitext::kNameTaken,
                               "the layer %1 already has a field %2; nothing was changed: "
                               "--replace recomputes it, --name makes another.",
-                              {target.layerName, name}));
+                              {target.layerName, field.name}));
     }
 }
 
 void RequireReplacedField(const Target& target, const CriterionRequest& request) {
     const host::Fields fields = target.featureClass->GetFields();
-    const std::string name = ReplacedFieldName(request.typedName, fields);
-    const std::int32_t index = fields.FindFieldIndex(name);
-    if (index >= 0 && fields.GetField(index).GetFieldType() == host::kFieldDouble) {
+    const TargetField field = CheckTargetField(request.typedName, true, fields);
+    if (field.problem == TargetField::Problem::kNone) {
         return;
     }
-    if (index >= 0) {
+    if (field.problem == TargetField::Problem::kNotDouble) {
         throw PlainError(Said(clitext::kNotDoubleToReplace,
                               "the field %1 of the layer %2 is not a double-precision field: "
                               "--replace recomputes only a criterion field.",
-                              {name, target.layerName}),
+                              {field.name, target.layerName}),
                          std::nullopt, kExitUsage);
     }
     const std::vector<std::string> near =
-        NearestNames(name, FieldNamesOfType(fields, host::kFieldDouble));
+        NearestNames(field.name, FieldNamesOfType(fields, host::kFieldDouble));
     throw PlainError(Said(clitext::kNoFieldToReplace, "the layer %1 has no field %2 to recompute.",
-                          {target.layerName, name}) +
+                          {target.layerName, field.name}) +
                          (near.empty() ? "" : " " + DidYouMean(near)),
                      std::nullopt, kExitUsage);
 }

@@ -181,6 +181,21 @@ std::string FinalFieldName(std::string_view typedName, const host::Fields& field
     return candidate;
 }
 
+TargetField CheckTargetField(std::string_view typedName, bool replace, const host::Fields& fields) {
+    TargetField target;
+    target.name =
+        replace ? ReplacedFieldName(typedName, fields) : FinalFieldName(typedName, fields);
+    const std::int32_t index = fields.FindFieldIndex(target.name);
+    if (!replace) {
+        target.problem = index >= 0 ? TargetField::Problem::kTaken : TargetField::Problem::kNone;
+    } else if (index < 0) {
+        target.problem = TargetField::Problem::kMissing;
+    } else if (fields.GetField(index).GetFieldType() != host::kFieldDouble) {
+        target.problem = TargetField::Problem::kNotDouble;
+    }
+    return target;
+}
+
 std::string ReplacedFieldName(std::string_view typedName, const host::Fields& fields) {
     if (fields.FindFieldIndex(typedName) >= 0) {
         return std::string(typedName);
@@ -219,20 +234,20 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     const std::string sourceName = before.GetField(sourceIndexBefore).GetFieldName();
     mark = 42;
 
-    const std::string finalName = request.replace ? ReplacedFieldName(request.typedName, before)
-                                                  : FinalFieldName(request.typedName, before);
+    const TargetField target = CheckTargetField(request.typedName, request.replace, before);
+    const std::string& finalName = target.name;
     if (finalName.empty()) {
         throw Failure(err::kInvalidProcedureCall, "The name of the field to create is empty",
                       "ComputeCriterion");
     }
-    if (request.replace) {
-        const std::int32_t replaced = before.FindFieldIndex(finalName);
-        if (replaced < 0 || before.GetField(replaced).GetFieldType() != host::kFieldDouble) {
-            throw Failure(err::kInvalidProcedureCall,
-                          "Cannot recompute the field \"" + finalName + "\": the layer has " +
-                              (replaced < 0 ? "no such field" : "it, but not as a double field"),
-                          "ComputeCriterion");
-        }
+    // A new field's taken name is the host's to refuse, in its own words.
+    if (request.replace && target.problem != TargetField::Problem::kNone) {
+        throw Failure(err::kInvalidProcedureCall,
+                      "Cannot recompute the field \"" + finalName + "\": the layer has " +
+                          (target.problem == TargetField::Problem::kMissing
+                               ? "no such field"
+                               : "it, but not as a double field"),
+                      "ComputeCriterion");
     }
     // Whatever can be known to fail is checked before the layer changes:
     // the criterion file must take the record (size, damage, rights, room).

@@ -73,6 +73,25 @@ std::string FinalFieldName(std::string_view typedName, const host::Fields& field
 /// field exists is not checked here.
 std::string ReplacedFieldName(std::string_view typedName, const host::Fields& fields);
 
+/// The field a computation writes, and what stands in its way.
+struct TargetField {
+    enum class Problem {
+        kNone,
+        /// A new field's name is one the class has already.
+        kTaken,
+        /// The field to recompute is missing, or not a double field.
+        kMissing,
+        kNotDouble,
+    };
+    /// FinalFieldName of the typed name, or ReplacedFieldName to recompute.
+    std::string name;
+    Problem problem = Problem::kNone;
+};
+/// The field a computation of `typedName` (recomputing it when `replace`)
+/// writes among `fields`, checked as the front ends and the computation
+/// check it.
+TargetField CheckTargetField(std::string_view typedName, bool replace, const host::Fields& fields);
+
 /// Everything the computation reads, as values.
 struct CriterionRequest {
     /// Name of the source text field.
