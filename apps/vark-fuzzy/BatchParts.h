@@ -46,7 +46,6 @@ public:
     explicit StreamUi(std::ostream& err) : m_err(err) {}
     MsgResult MsgBox(const std::string& prompt, MsgIcon, MsgButtons buttons,
                      const std::string& title) override {
-        ++m_shown;
         m_err << (title.empty() ? Lines(prompt) : Lines(title) + ": " + Lines(prompt)) << '\n';
         m_err.flush();
         return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? MsgResult::Yes
@@ -57,7 +56,6 @@ public:
             MsgBox(report, MsgIcon::None, MsgButtons::Ok, {});
             return;
         }
-        ++m_shown;
         m_held.push_back(Lines(report));
     }
     void Beep() override {}
@@ -65,7 +63,6 @@ public:
     std::optional<std::string> AskOpenFile(const std::string&, const std::string&, int) override {
         return std::nullopt;
     }
-    int shown() const { return m_shown; }
 
     void hold() { m_holding = true; }
 
@@ -88,7 +85,6 @@ public:
 
 private:
     std::ostream& m_err;
-    int m_shown = 0;
     bool m_holding = false;
     std::vector<std::string> m_held;
 };
