@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "criterion_file/FzyModule.h"
+#include "support/OwnTemporary.h"
 
 namespace vark::fzy {
 
@@ -53,17 +54,7 @@ std::string FollowLinks(const std::string& path) {
     throw SystemFailure("Cannot follow the symbolic links of", path, ELOOP);
 }
 
-std::string TemporaryPathFor(const std::string& target) {
-    static constexpr std::string_view kFzy = ".fzy";
-    if (target.size() > kFzy.size() &&
-        target.compare(target.size() - kFzy.size(), kFzy.size(), kFzy) == 0) {
-        return target.substr(0, target.size() - kFzy.size()) + ".tmp";
-    }
-    return target + ".tmp";
-}
-
 void ReplaceFileWhole(const std::string& target, std::string_view bytes) {
-    const std::string tmp = TemporaryPathFor(target);
     struct stat old {};
     bool hasOld = true;
     if (::stat(target.c_str(), &old) != 0) {
@@ -72,11 +63,11 @@ void ReplaceFileWhole(const std::string& target, std::string_view bytes) {
         }
         hasOld = false;
     }
-    if (::unlink(tmp.c_str()) != 0 && errno != ENOENT) {
-        throw SystemFailure("Cannot remove the old temporary file", tmp, errno);
-    }
+    RemoveOwnLeftovers(target);
     const mode_t mode = hasOld ? (old.st_mode & 07777) : 0666;
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    std::string tmp;
+    TemporaryLock lock;
+    const int fd = CreateOwnTemporary(target, mode, tmp, lock);
     if (fd < 0) {
         throw SystemFailure("Cannot create the temporary file", tmp, errno);
     }

@@ -20,16 +20,12 @@ std::string FollowLinks(const std::string& path);
 /// The folder of the file `path`: "." for a bare file name.
 std::string FolderOf(const std::string& path);
 
-/// The temporary file used to replace `target`: beside it, its name with
-/// ".fzy" replaced by ".tmp" (".tmp" added when it has no ".fzy").
-std::string TemporaryPathFor(const std::string& target);
-
 /// Replaces the file `target` (a path that is no symbolic link: see
 /// FollowLinks) by `bytes`:
-/// 1. a leftover temporary file of an interrupted run is removed (never
-///    followed if it is a link), and the temporary file is created
-///    exclusively, with the owner and mode of the old file (a new file gets
-///    the mode the umask allows);
+/// 1. the temporary files a stopped run left are removed, and a new one is
+///    created exclusively beside `target` under a name of the tool's own
+///    (support/OwnTemporary.h), with the owner and mode of the old file (a
+///    new file gets the mode the umask allows);
 /// 2. the bytes are written and flushed to disk (fsync), the file closed;
 /// 3. it is renamed over `target`, and the folder is flushed.
 /// A failure at any step throws Failure (70 permission, 76 missing folder,

@@ -2,7 +2,6 @@
 // replaced by its new one, each in one replacement of the whole file; and
 // the check, writing nothing, that an append would succeed.
 
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -97,11 +96,6 @@ void CriterionFile::CheckAppend(const std::string& fieldName, const std::string&
         return;  // no file, no folder: the server checks its own room
     }
     const std::string target = FollowLinks(m_state.path);
-    const std::string tmp = TemporaryPathFor(target);
-    struct stat st {};
-    if (::lstat(tmp.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        throw SystemFailure("Cannot create the temporary file", tmp, EISDIR);
-    }
     const std::string folder = FolderOf(target);
     struct statvfs vfs {};
     if (::statvfs(folder.c_str(), &vfs) == 0 && vfs.f_frsize > 0) {

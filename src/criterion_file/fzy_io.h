@@ -29,7 +29,7 @@
 //
 // Writes. Every change of a file (an append, marking records deleted, a
 // compaction) replaces it whole, atomically (AtomicFile.h): a temporary file
-// "<name>.tmp" beside it, flushed, renamed over it. Whatever stops the
+// ".<name>.fzy.vark-tmp-XXXXXX" beside it, flushed, renamed over it. Whatever stops the
 // program, the file holds its old bytes or its new bytes. A symbolic link
 // to a criterion file is followed: its target is replaced, the link stays.
 // Opening and reading never write.

@@ -68,7 +68,7 @@ TEST_F(GradesFileTest, SavedGradesLoadBackIntoTheLists) {
     m_ui->saveFileAnswers.push_back(path);
     m_dialog->mnu_save_grades_Click();
     EXPECT_EQ(ReadText(path), "->3\nForêt->6\nPrairie->3\n");
-    EXPECT_FALSE(fs::exists(path + ".tmp"));
+    EXPECT_TRUE(test::TemporariesIn(m_dir.path()).empty());
 
     // On a fresh list: the entries come back, their values leave the value
     // list, a later line for a value wins over the list and over an earlier

@@ -45,9 +45,8 @@ public:
         return fzy_io_valid(layer, folder());
     }
 
-    std::string tmp(const std::string& layer = "parcelles") const {
-        return dir.file(layer + ".tmp");
-    }
+    /// The tool's temporary files in the folder.
+    std::vector<std::string> tmps() const { return test::TemporariesIn(dir.path()); }
 
     std::shared_ptr<FakeApplication> app;
 };
@@ -59,25 +58,27 @@ TEST_F(FzyMaintenance, VanishedFieldIsMarkedThenCompactedAway) {
     const std::string c = Kind2("FZY_C", "c");
     const std::string original = Header(0, 3, 0) + a + b + c;
     WriteBytes(fzy("parcelles"), original);
-    // A directory in the way of the temporary file stops the compaction: the
+    // A failed write of the temporary file stops the compaction: the
     // marking was only in memory, so the file is left exactly as it was.
-    fs::create_directory(tmp());
     Open("parcelles");
-    EXPECT_EQ(Valid(), 1);
+    {
+        test::FileSizeLimit full(16);
+        EXPECT_EQ(Valid(), 1);
+    }
     EXPECT_THAT(Messages(), ::testing::ElementsAre(EndsWith(" fzy_io_compressfzy Debug=7")));
     EXPECT_EQ(ReadBytes(fzy("parcelles")), original);
     EXPECT_EQ(FzyState().DeletedCount, 0);
     EXPECT_EQ(FzyState().path, fzy("parcelles"));
+    EXPECT_TRUE(tmps().empty());
 
     // The next check marks the record again and compacts it away.
-    fs::remove(tmp());
     const int number = FzyState().gFzyFile;
     EXPECT_EQ(Valid(), 1);
     EXPECT_EQ(Messages().size(), 1u);
     const std::string compacted = ReadBytes(fzy("parcelles"));
     EXPECT_EQ(compacted.size(), original.size() - b.size());
     EXPECT_EQ(compacted, Header(0, 2, 0) + a + c);
-    EXPECT_FALSE(fs::exists(tmp()));
+    EXPECT_TRUE(tmps().empty());
     EXPECT_EQ(FzyState().gFzyFile, number);
     EXPECT_EQ(FzyState().Kind2Count, 2);
     EXPECT_EQ(FzyState().DeletedCount, 0);
@@ -128,7 +129,7 @@ TEST_F(FzyMaintenance, NothingIsWrittenWhenEveryFieldExists) {
     EXPECT_EQ(ReadBytes(fzy("parcelles")), file);
     EXPECT_EQ(before.st_mtim.tv_sec, after.st_mtim.tv_sec);
     EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
-    EXPECT_FALSE(fs::exists(tmp()));
+    EXPECT_TRUE(tmps().empty());
     EXPECT_TRUE(Messages().empty());
 }
 
@@ -191,12 +192,14 @@ TEST_F(FzyMaintenance, StaleTemporaryFileIsNeverReused) {
         std::function<void()> setUp;
     };
     const std::string victim = dir.file("victim");
+    const std::string leftover = dir.file(".parcelles.fzy.vark-tmp-dead01");
+    const std::string link = dir.file(".parcelles.fzy.vark-tmp-link01");
     const Case cases[] = {
-        {"longer leftover", [&] { WriteBytes(tmp(), std::string(5000, 'z')); }},
+        {"longer leftover", [&] { WriteBytes(leftover, std::string(5000, 'z')); }},
         {"link to another file",
          [&] {
              WriteBytes(victim, "keep me");
-             fs::create_symlink(victim, tmp());
+             fs::create_symlink(victim, link);
          }},
     };
     for (const Case& c : cases) {
@@ -207,8 +210,10 @@ TEST_F(FzyMaintenance, StaleTemporaryFileIsNeverReused) {
         EXPECT_EQ(Valid(), 1);
         fzy_io_close();
         EXPECT_EQ(ReadBytes(fzy("parcelles")), Header(0, 1, 0) + Kind2("A"));
-        EXPECT_FALSE(fs::exists(fs::symlink_status(tmp())));
+        EXPECT_FALSE(fs::exists(leftover));
     }
+    // A link is no file the tool wrote: it stays, and so does its target.
+    EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(ReadBytes(victim), "keep me");
     EXPECT_TRUE(Messages().empty());
 }
@@ -294,7 +299,7 @@ TEST_F(FzyMaintenance, DamagedFilesAreReportedAndLeftUnchanged) {
         fzy_io_close();
 
         EXPECT_EQ(ReadBytes(fzy("parcelles")), c.bytes);
-        EXPECT_FALSE(fs::exists(tmp()));
+        EXPECT_TRUE(tmps().empty());
         const auto messages = Messages();
         ASSERT_EQ(messages.size(), 4u);
         for (const auto& m : messages) {

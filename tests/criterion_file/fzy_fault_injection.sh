@@ -37,8 +37,8 @@ fresh() {
   cp -a "$t" "$2"
 }
 
-tmp_left() {  # the temporary files a change may leave: p.tmp, store/real.tmp
-  ls "$1"/p.tmp "$1"/store/real.tmp 2>/dev/null
+tmp_left() {  # the temporary files a change may leave beside p.fzy or store/real.fzy
+  ls -A "$1"/.p.fzy.vark-tmp-* "$1"/store/.real.fzy.vark-tmp-* 2>/dev/null
 }
 
 # kill <scenario> <syscall>: stops at the 1st, 2nd... call until a run completes.

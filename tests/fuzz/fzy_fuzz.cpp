@@ -34,11 +34,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace vark;
 using vark::test::ReadBytes;
+using vark::test::TemporariesIn;
 
 struct Harness {
     std::string folder;
     std::string file;
-    std::string tmp;
     std::shared_ptr<RecordingUi> ui = std::make_shared<RecordingUi>();
     std::shared_ptr<host::fake::FakeApplication> app;
 };
@@ -114,7 +114,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     }
     gHarness->folder = pattern;
     gHarness->file = (fs::path(pattern) / "L.fzy").string();
-    gHarness->tmp = (fs::path(pattern) / "L.tmp").string();
     std::atexit(RemoveFolder);
     setenv("LC_ALL", "C", 1);
 
@@ -183,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fzy_io_valid("L", h.folder);
 
     const std::string afterValid = ReadBytes(h.file);
-    if (fs::exists(fs::symlink_status(h.tmp))) {
+    if (!TemporariesIn(h.folder).empty()) {
         Fail("temporary file left behind");
     }
     if (damaged) {
@@ -209,7 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     fzy_io_close();
     const std::string final = ReadBytes(h.file);
-    if (fs::exists(fs::symlink_status(h.tmp))) {
+    if (!TemporariesIn(h.folder).empty()) {
         Fail("temporary file left behind by the append");
     }
     const std::string validView = ViewOf(afterValid);

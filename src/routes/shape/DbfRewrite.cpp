@@ -191,10 +191,7 @@ void DbfRewrite::RemoveLeftover(const std::string& dbfPath) {
             return;  // a dangling link: the rewrite itself will say so
         }
     }
-    const std::string leftover = table.string() + ".tmp";
-    if (::unlink(leftover.c_str()) != 0 && errno != ENOENT) {
-        throw SystemFailure(errno, "removing the temporary table", leftover);
-    }
+    RemoveOwnLeftovers(table.string());
 }
 
 DbfRewrite::DbfRewrite(const std::string& dbfPath, std::optional<std::string> encoding)
@@ -211,7 +208,6 @@ DbfRewrite::DbfRewrite(const std::string& dbfPath, std::optional<std::string> en
         }
         m_path = target.string();
     }
-    m_temporaryPath = m_path + ".tmp";
 
     // Non-blocking, so that a FIFO does not hang the open; refused below.
     m_fd = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -404,25 +400,19 @@ DbfRewrite::Result DbfRewrite::prepare(std::string_view utf8Name, int sourceFiel
 
     const std::uint64_t newSize =
         newHeader.size() + std::uint64_t{m_layout.records} * newRecord + 1;
-    std::string folder = std::filesystem::path(m_temporaryPath).parent_path().string();
+    std::string folder = std::filesystem::path(m_path).parent_path().string();
     if (folder.empty()) {
         folder = ".";
     }
     struct statvfs room {};
     if (::statvfs(folder.c_str(), &room) == 0 &&
         std::uint64_t{room.f_bavail} * room.f_frsize < newSize) {
-        throw SystemFailure(ENOSPC, "writing", m_temporaryPath);
+        throw SystemFailure(ENOSPC, "writing", m_path);
     }
 
-    const int out =
-        ::open(m_temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int out = CreateOwnTemporary(m_path, 0600, m_temporaryPath, m_temporaryLock);
     if (out < 0) {
-        const int error = errno;
-        if (error == EEXIST) {
-            throw TableFailure(m_path, "its temporary file " + Quoted(m_temporaryPath) +
-                                           " exists (another run, or one interrupted)");
-        }
-        throw SystemFailure(error, "creating", m_temporaryPath);
+        throw SystemFailure(errno, "creating", m_temporaryPath);
     }
     m_temporaryExists = true;
     Result result;
@@ -547,6 +537,7 @@ void DbfRewrite::commit() {
         throw SystemFailure(error, "replacing", m_path);
     }
     m_temporaryExists = false;
+    m_temporaryLock.release();
     std::string folder = std::filesystem::path(m_path).parent_path().string();
     if (folder.empty()) {
         folder = ".";

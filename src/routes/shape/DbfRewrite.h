@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "routes/shape/DbfLayout.h"
+#include "support/OwnTemporary.h"
 
 struct stat;
 
@@ -84,7 +85,8 @@ public:
 
     /// The table's file (a symbolic link resolved).
     const std::string& path() const { return m_path; }
-    /// Where the new table is written: the table's path followed by ".tmp".
+    /// Where the new table is written once prepare() has begun: a name of
+    /// the tool's own beside the table (support/OwnTemporary.h); "" before.
     const std::string& temporaryPath() const { return m_temporaryPath; }
     const DbfLayout& layout() const { return m_layout; }
 
@@ -129,10 +131,11 @@ public:
     /// the table or the new file changed since.
     void commit();
 
-    /// Removes the temporary table a killed run left beside `dbfPath` (its
-    /// link resolved, as the constructor does). Only for a caller that holds
-    /// the layer's lock, so that the file cannot be another run's. Throws
-    /// Failure when it exists and cannot be removed.
+    /// Removes the temporary tables killed runs left beside `dbfPath` (its
+    /// link resolved, as the constructor does): only files of the tool's
+    /// own name that no live run holds. Called under the layer's lock. Never
+    /// throws: a leftover that cannot be removed stays, and the next table
+    /// takes another name.
     static void RemoveLeftover(const std::string& dbfPath);
 
     /// Removes the new table if it was not committed. Never throws.
@@ -150,6 +153,7 @@ private:
 
     std::string m_path;
     std::string m_temporaryPath;
+    TemporaryLock m_temporaryLock;
     std::string m_encoding;
     DbfLayout m_layout;
     int m_fd = -1;

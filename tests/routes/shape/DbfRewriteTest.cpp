@@ -27,6 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using vark::test::ReadBytes;
 using vark::test::TempDir;
+using vark::test::TemporariesIn;
 using vark::test::WriteBytes;
 
 /// More records than one buffer of the rewriter holds (1 MiB of new records
@@ -197,7 +198,7 @@ TEST_P(DbfRewriteBytes, SameBytesAsTheDriver) {
         };
         EXPECT_EQ(read("original"), read("rewrite")) << other;
     }
-    EXPECT_FALSE(fs::exists(dbf.string() + ".tmp"));
+    EXPECT_TRUE(TemporariesIn(dbf.parent_path()).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, DbfRewriteBytes,
@@ -307,7 +308,7 @@ TEST(DbfRewrite, HandsOverTheTextsGdalReads) {
 }
 
 TEST(DbfRewrite, RefusesBeforeWritingAnything) {
-    enum Make { kParcels, kAnsiParcels, kWideRecords, kFifo, kFolder, kLeftover };
+    enum Make { kParcels, kAnsiParcels, kWideRecords, kFifo, kFolder };
     struct Case {
         const char* name;
         Make make;
@@ -325,7 +326,6 @@ TEST(DbfRewrite, RefusesBeforeWritingAnything) {
         {"empty name", kParcels, -1, "", "a field needs a name"},
         {"FIFO", kFifo, -1, "FZY", "it is a FIFO"},
         {"folder", kFolder, -1, "FZY", "it is a folder"},
-        {"another run's file", kLeftover, -1, "FZY", "exists (another run, or one interrupted)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -353,13 +353,8 @@ TEST(DbfRewrite, RefusesBeforeWritingAnything) {
         if (c.countedRecords >= 0) {
             PatchByte(path, 4, static_cast<char>(c.countedRecords));
         }
-        if (c.make == kLeftover) {
-            WriteBytes(path.string() + ".tmp", "not ours");
-        }
         const bool file = fs::is_regular_file(path);
         const std::string before = file ? ReadBytes(path) : "";
-        const std::string tmp = path.string() + ".tmp";
-        const std::string leftover = fs::exists(tmp) ? ReadBytes(tmp) : "";
         try {
             DbfRewrite rewrite(path.string());
             rewrite.prepare(c.field, 0, [](std::string_view) { return 0.0; });
@@ -374,7 +369,7 @@ TEST(DbfRewrite, RefusesBeforeWritingAnything) {
         if (file) {
             EXPECT_EQ(ReadBytes(path), before);
         }
-        EXPECT_EQ(fs::exists(tmp) ? ReadBytes(tmp) : "", leftover);
+        EXPECT_TRUE(TemporariesIn(dir.path()).empty());
     }
 }
 
@@ -382,14 +377,13 @@ TEST(DbfRewrite, FailedWriteLeavesTheTableAsItWas) {
     TempDir dir;
     const fs::path dbf = WriteParcels(dir.path(), "UTF-8", 20000);
     const std::string before = ReadBytes(dbf);
-    const std::string tmp = dbf.string() + ".tmp";
     const auto attempt = [&](const DbfRewrite::ValueOf& valueOf) -> std::string {
         try {
             DbfRewrite rewrite(dbf.string());
             rewrite.prepare("FZY", 0, valueOf);
             ADD_FAILURE() << "no failure";
         } catch (const Failure& failure) {
-            EXPECT_FALSE(fs::exists(tmp));
+            EXPECT_TRUE(TemporariesIn(dir.path()).empty());
             EXPECT_EQ(ReadBytes(dbf), before);
             return failure.description();
         }
@@ -399,16 +393,13 @@ TEST(DbfRewrite, FailedWriteLeavesTheTableAsItWas) {
 
     // The disk refuses the write half way (a file size limit stands for a
     // full disk: both fail write(2) alike).
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = old;
-    limited.rlim_cur = before.size() / 2;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const std::string full = attempt(zero);
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(full, "File too large writing \"" + tmp + "\"");
+    std::string full;
+    {
+        vark::test::FileSizeLimit limit(before.size() / 2);
+        full = attempt(zero);
+    }
+    const std::string prefix = (dir.path() / ".parcels.dbf.vark-tmp-").string();
+    EXPECT_EQ(full.substr(0, full.size() - 7), "File too large writing \"" + prefix) << full;
 
     EXPECT_NE(attempt([](std::string_view) { return 1e30; }).find("is too wide for its field"),
               std::string::npos);
@@ -422,18 +413,38 @@ TEST(DbfRewrite, FailedWriteLeavesTheTableAsItWas) {
               "stopped");
 }
 
+TEST(DbfRewrite, OnlyItsOwnLeftoversAreRemoved) {
+    TempDir dir;
+    const fs::path dbf = WriteParcels(dir.path(), "UTF-8", 10);
+    WriteBytes(dbf.string() + ".tmp", "the user's");
+    WriteBytes(dir.path() / ".parcels.dbf.vark-tmp-dead01", "a killed run's");
+    DbfRewrite::RemoveLeftover(dbf.string());
+    EXPECT_EQ(ReadBytes(dbf.string() + ".tmp"), "the user's");
+    EXPECT_TRUE(TemporariesIn(dir.path()).empty());
+
+    // A run that has written its table and not yet renamed it keeps it.
+    DbfRewrite running(dbf.string());
+    running.prepare("FZY", 0, [](std::string_view) { return 0.5; });
+    DbfRewrite::RemoveLeftover(dbf.string());
+    EXPECT_TRUE(fs::exists(running.temporaryPath()));
+    running.commit();
+    EXPECT_TRUE(TemporariesIn(dir.path()).empty());
+    EXPECT_EQ(ReadBytes(dbf.string() + ".tmp"), "the user's");
+}
+
 TEST(DbfRewrite, CommitReplacesOnlyTheTable) {
     TempDir dir;
     const fs::path dbf = WriteParcels(dir.path() / "data", "UTF-8", 10);
     fs::permissions(dbf, fs::perms(0640));
     const std::string before = ReadBytes(dbf);
-    const std::string tmp = dbf.string() + ".tmp";
+    std::string tmp;
     const auto half = [](std::string_view) { return 0.5; };
 
     // Dropped without commit: the new table goes, the old one stays.
     {
         DbfRewrite rewrite(dbf.string());
         rewrite.prepare("FZY", 0, half);
+        tmp = rewrite.temporaryPath();
         ASSERT_TRUE(fs::exists(tmp));
         EXPECT_EQ(fs::status(tmp).permissions(), fs::perms(0640));
         EXPECT_EQ(ReadBytes(dbf), before);
@@ -445,6 +456,7 @@ TEST(DbfRewrite, CommitReplacesOnlyTheTable) {
     {
         DbfRewrite rewrite(dbf.string());
         rewrite.prepare("FZY", 0, half);
+        tmp = rewrite.temporaryPath();
         std::ofstream(dbf, std::ios::binary | std::ios::app) << 'x';
         EXPECT_THROW(rewrite.commit(), Failure);
         EXPECT_FALSE(fs::exists(tmp));
