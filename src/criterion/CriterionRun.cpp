@@ -11,9 +11,12 @@ CriterionRun RunCriterionComputation(host::Application& application,
     const auto featureClass =
         RequireObject(request.featureClass, "feature class", "RunCriterionComputation");
     // One run at a time per layer, for the whole run: the check of the
-    // criterion file changes it too.
+    // criterion file changes it too. That check waits for the record's
+    // write: a run refused before it (the host editing, a graded value no
+    // feature holds, an interruption) leaves every file as it was.
     const auto lock = featureClass->LockForUpdate(kLayerLockWaitMilliseconds);
-    CriterionFileRun criterionFile(workspacePath, layerName, FieldsOf(featureClass));
+    CriterionFileRun criterionFile(workspacePath, layerName, FieldsOf(featureClass),
+                                   CriterionFileRun::Maintenance::kBeforeWriting);
     marker = 2;
 
     CriterionRun run;

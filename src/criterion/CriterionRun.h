@@ -32,14 +32,15 @@ inline constexpr std::int32_t kLayerLockWaitMilliseconds = 5000;
 /// class in `request`, its workspace path and its layer's display name):
 /// 0. the feature class's update lock is taken for the whole run (waiting
 ///    up to kLayerLockWaitMilliseconds for another run to end);
-/// 1. the layer's criterion file is opened (created when absent) and
-///    cleared of the records of fields the feature class no longer has
+/// 1. the layer's criterion file is opened (created when absent) and its
+///    records are checked against the fields the feature class has now
 ///    (CriterionFileRun, FieldsOf); the marker stays as the caller left it
-///    until the file is open and checked, then becomes 2;
+///    until the file is open, then becomes 2;
 /// 2. the editing guard: while `application`'s editor is in edit state 1
-///    the run stops with outcome Editing and adds nothing (the file may
-///    have been compacted by step 1);
-/// 3. ComputeCriterion with `request`, which appends the record.
+///    the run stops with outcome Editing and changes nothing;
+/// 3. ComputeCriterion with `request`, which, once nothing can refuse the
+///    run any more, clears the criterion file of the records of fields that
+///    no longer exist and appends the record.
 /// The criterion file is closed on every way out, exactly once. Throws
 /// Failure (the request's feature class missing: 91, before the file is
 /// opened); `marker` holds the progress marker reached. Touches no dialog

@@ -72,11 +72,16 @@ FieldExistsFn FieldsOf(std::shared_ptr<host::FeatureClass> featureClass) {
 }
 
 CriterionFileRun::CriterionFileRun(std::string workspacePath, std::string layerName,
-                                   const FieldExistsFn& fieldExists)
+                                   const FieldExistsFn& fieldExists, Maintenance maintenance)
     : m_workspacePath(std::move(workspacePath)), m_layerName(std::move(layerName)) {
     m_file.Open(m_workspacePath, m_layerName);
     m_inWorkspace = m_file.state().inWorkspace;
-    m_file.Validate(fieldExists, m_layerName, m_workspacePath);
+    if (maintenance == Maintenance::kAtOpen) {
+        m_file.Validate(fieldExists, m_layerName, m_workspacePath);
+    } else {
+        m_pendingCheck = fieldExists;
+        (void)m_pendingCheck(std::string());  // the fields as they are now
+    }
 }
 
 CriterionFileRun::~CriterionFileRun() {
@@ -120,6 +125,10 @@ void CriterionFileRun::ReplaceTextCriterion(const std::string& fieldName) {
 
 void CriterionFileRun::WriteRecord(const std::string& fieldName, bool replace) {
     RequireOpen("fzy_io");
+    if (m_pendingCheck) {
+        const FieldExistsFn check = std::exchange(m_pendingCheck, nullptr);
+        m_file.Validate(check, m_layerName, m_workspacePath);
+    }
     // A text criterion's record: alias the field's name, its code, no values.
     const fzy::Kind2Record record = fzy::MakeKind2(fieldName, fieldName, kTextCriterionCode, 0.0,
                                                    0.0, 0.0, 0.0, m_workspacePath, m_layerName);

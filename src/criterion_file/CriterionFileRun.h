@@ -32,13 +32,23 @@ public:
     /// The code of every text criterion's record.
     static constexpr std::int16_t kTextCriterionCode = 999;
 
+    /// When the records of fields that no longer exist are removed.
+    enum class Maintenance {
+        kAtOpen,         ///< at once, as the criterion file is opened
+        kBeforeWriting,  ///< just before the run's record is written: a run
+                         ///< refused before that changes no file at all
+    };
+
     /// Opens the criterion file of `layerName` in `workspacePath` (as
     /// fzy_io_open does: nothing is written yet, ".shp" removed from the name),
     /// then validates it (ValidateCriterionFile with `fieldExists`, which
-    /// reports its own failures). Throws fzy_io_open's failures; nothing is
-    /// open then.
+    /// reports its own failures) at the moment `maintenance` says. With
+    /// kBeforeWriting the fields are asked about at once (FieldsOf keeps its
+    /// first answer): the check sees the layer as it was before the run
+    /// changed it. Throws fzy_io_open's failures; nothing is open then.
     CriterionFileRun(std::string workspacePath, std::string layerName,
-                     const FieldExistsFn& fieldExists);
+                     const FieldExistsFn& fieldExists,
+                     Maintenance maintenance = Maintenance::kAtOpen);
     /// Closes the file unless AddTextCriterion already did. Never throws.
     ~CriterionFileRun();
     CriterionFileRun(const CriterionFileRun&) = delete;
@@ -60,7 +70,8 @@ public:
     void RequireWritable(const std::string& fieldName) const;
     /// Appends the kind-2 record of the text criterion `fieldName` (alias
     /// the same, code 999, values 0, this run's workspace path and layer
-    /// name; as fzy_io_addrecord), then closes the file. Throws
+    /// name; as fzy_io_addrecord), after the check that kBeforeWriting put
+    /// off, then closes the file. Throws
     /// fzy_io_addrecord's and fzy_io_close's failures; the file is closed
     /// all the same.
     void AddTextCriterion(const std::string& fieldName);
@@ -110,6 +121,8 @@ private:
     std::string m_bytesAfter;
     /// The record lives in the workspace (FzyFileState::inWorkspace).
     bool m_inWorkspace = false;
+    /// The check kBeforeWriting put off, until it is done.
+    FieldExistsFn m_pendingCheck;
 };
 
 }  // namespace vark

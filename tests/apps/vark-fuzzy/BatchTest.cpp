@@ -2,6 +2,9 @@
 // prints, every exit status, grades files, the description, the language
 // of one run.
 
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
 #include <fstream>
 #include <map>
 
@@ -394,15 +397,51 @@ std::map<std::string, std::string> FolderBytes(const fs::path& folder) {
     return files;
 }
 
+// The temporary files of a run have names of the tool's own: a user's
+// files of names much like them stay, and no temporary file is left.
+TEST_F(BatchTest, UsersFilesBesideTheLayerAreNeverTouched) {
+    const fs::path dataset = CopySampleShapefile(m_dir.path());
+    const std::vector<std::string> users = {"parcelles.tmp", "parcelles.dbf.tmp",
+                                            "parcelles.fzy.tmp", ".parcelles.fzy.vark-tmp-"};
+    for (const std::string& name : users) {
+        WriteBytes(m_dir.path() / name, "the user's " + name);
+    }
+    for (const char* name : {"FZY_A", "FZY_B"}) {
+        const BatchRun run =
+            Run("compute", {dataset.string(), "NATURE", "--name", name, "--grade", "Lande->6"});
+        ASSERT_EQ(run.status, 0) << run.err;
+    }
+    for (const std::string& name : users) {
+        EXPECT_EQ(ReadBytes(m_dir.path() / name), "the user's " + name);
+    }
+    EXPECT_EQ(TemporariesIn(m_dir.path()), std::vector<std::string>{".parcelles.fzy.vark-tmp-"});
+}
+
+/// Deletes the field `name` of the first layer of `dataset` behind the
+/// tool's back: its criterion record stays, naming a field that is gone.
+void DropField(const fs::path& dataset, const char* name) {
+    GDALDatasetUniquePtr ds(GDALDataset::Open(dataset.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE));
+    ASSERT_TRUE(ds);
+    OGRLayer* layer = ds->GetLayer(0);
+    ASSERT_EQ(layer->DeleteField(layer->GetLayerDefn()->GetFieldIndex(name)), OGRERR_NONE);
+}
+
 // A graded value no feature holds is refused before anything changes,
 // named with the nearest values the field holds, every such value in one
 // message; --allow-unmatched computes all the same. Also when recomputing.
+// Nothing changes means the criterion file too: a record of a field that
+// is gone stays until a run that does change the layer.
 TEST_F(BatchTest, GradedValuesNoFeatureHoldsAreRefusedAndNothingChanges) {
     for (const bool shapefile : {true, false}) {
         SCOPED_TRACE(shapefile ? "shapefile" : "GeoPackage");
         const fs::path folder = m_dir.path() / (shapefile ? "shp" : "gpkg");
         fs::create_directory(folder);
         const fs::path dataset = shapefile ? CopySampleShapefile(folder) : SampleGeoPackage(folder);
+        ASSERT_EQ(Run("compute",
+                      {dataset.string(), "NATURE", "--name", "FZY_GONE", "--grade", "Lande->6"})
+                      .status,
+                  0);
+        DropField(dataset, "FZY_GONE");
         // The GeoPackage keeps the leading blank of " Forêt"; a dBASE text loses it.
         const std::string told =
             std::string(
