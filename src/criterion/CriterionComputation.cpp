@@ -89,6 +89,48 @@ bool PrepareGraded(host::NewFieldPass& pass, const std::vector<std::string>& slo
     return true;
 }
 
+/// The forms in which the layer may hold the value of `entry`.
+std::vector<std::string> FormsOf(const GradedEntry& entry, host::TextEncoding encoding) {
+    return entry.layerText ? std::vector<std::string>{*entry.layerText}
+                           : host::LayerTextForms(entry.value, encoding);
+}
+
+/// The values of `entries` no feature of `featureClass` holds in its field
+/// `sourceIndex`, each once, in list order: one read of that field,
+/// nothing stored.
+std::vector<std::string> UnmatchedByReading(host::FeatureClass& featureClass,
+                                            std::int32_t sourceIndex,
+                                            const std::vector<GradedEntry>& entries) {
+    const host::TextEncoding encoding = featureClass.GetTextEncoding();
+    std::unordered_map<std::string, bool, TextHash, std::equal_to<>> held;
+    for (const GradedEntry& entry : entries) {
+        for (std::string& form : FormsOf(entry, encoding)) {
+            held.emplace(std::move(form), false);
+        }
+    }
+    host::ColumnUpdate columns;
+    columns.read = {sourceIndex};
+    const auto cursor = featureClass.OpenColumnUpdateCursor(columns);
+    while (const auto row = cursor->NextRow()) {
+        if (const auto text = row->GetRowText(sourceIndex)) {
+            if (const auto it = held.find(*text); it != held.end()) {
+                it->second = true;
+            }
+        }
+    }
+    std::vector<std::string> unmatched;
+    for (const GradedEntry& entry : entries) {
+        const auto forms = FormsOf(entry, encoding);
+        const bool found = std::any_of(forms.begin(), forms.end(),
+                                       [&](const std::string& form) { return held[form]; });
+        if (!found &&
+            std::find(unmatched.begin(), unmatched.end(), entry.value) == unmatched.end()) {
+            unmatched.push_back(entry.value);
+        }
+    }
+    return unmatched;
+}
+
 }  // namespace
 
 std::optional<float> MembershipDegree(std::int32_t grade, MembershipScale scale) {
@@ -252,14 +294,26 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     // Whatever can be known to fail is checked before the layer changes:
     // the criterion file must take the record (size, damage, rights, room).
     criterionFile.RequireWritable(finalName);
+    const host::WriteRoute route =
+        request.route ? *request.route : ChooseWriteRoute(featureClass.GetWriteRoutes());
+    const bool writeDegrees = !entries.empty();
+    // The cursor route adds its field at once and cannot drop it: the graded
+    // values no feature holds are found by a read before.
+    bool unmatchedTold = false;
+    if (request.unmatched && writeDegrees && route == host::WriteRoute::kCursor) {
+        if (const auto unmatched = UnmatchedByReading(featureClass, sourceIndexBefore, entries);
+            !unmatched.empty()) {
+            request.unmatched(unmatched);
+        }
+        unmatchedTold = true;
+    }
     host::Field field = host::NewField();
     field.SetFieldName(finalName);
     field.SetFieldType(host::kFieldDouble);
     field.SetFieldAlias(finalName);
     std::unique_ptr<host::NewFieldPass> pass = featureClass.OpenNewFieldPass(
         field, sourceIndexBefore,
-        request.replace ? host::NewFieldMode::Overwrite : host::NewFieldMode::Add,
-        request.route ? *request.route : ChooseWriteRoute(featureClass.GetWriteRoutes()));
+        request.replace ? host::NewFieldMode::Overwrite : host::NewFieldMode::Add, route);
     if (!pass) {
         throw Failure(err::kObjectVariableNotSet, "The host gave no pass for the new field",
                       "ComputeCriterion");
@@ -282,10 +336,7 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     for (std::size_t k = 0; k < entries.size(); ++k) {
         const double degree =
             static_cast<double>(*MembershipDegree(entries[k].grade, request.scale));
-        const std::vector<std::string> forms =
-            entries[k].layerText ? std::vector<std::string>{*entries[k].layerText}
-                                 : host::LayerTextForms(entries[k].value, encoding);
-        for (const std::string& form : forms) {
+        for (const std::string& form : FormsOf(entries[k], encoding)) {
             if (std::optional<std::string> stored = pass->EncodeText(form)) {
                 const auto [it, added] = lookup.emplace(*stored, slotEntry.size());
                 if (added) {
@@ -302,7 +353,6 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     CriterionResult result;
     result.fieldName = finalName;
     result.entryCounts.assign(entries.size(), 0);
-    const bool writeDegrees = !entries.empty();
     const std::int64_t total = request.progress ? featureClass.GetFeatureCount() : -1;
     const auto stopIfCancelled = [&request] {
         if (request.cancelled && request.cancelled()) {
@@ -345,7 +395,7 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     for (std::size_t slot = 0; slot < slotEntry.size(); ++slot) {
         result.entryCounts[slotEntry[slot]] += slotCounts[slot];
     }
-    if (request.unmatched && writeDegrees) {
+    if (request.unmatched && writeDegrees && !unmatchedTold) {
         std::vector<std::string> unmatched;
         for (std::size_t k = 0; k < entries.size(); ++k) {
             const bool held = std::any_of(entrySlots[k].begin(), entrySlots[k].end(),

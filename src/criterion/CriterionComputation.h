@@ -120,12 +120,14 @@ struct CriterionRequest {
     /// record is written: true stops the run (Failure 18) with the layer and
     /// the criterion file as they were, where the format allows it.
     std::function<bool()> cancelled;
-    /// Called, when some graded values are held by no feature, once every
-    /// feature's value is written where nobody sees it yet and before the
-    /// criterion record: with those values (each once, in list order; a
-    /// value the layer cannot even hold among them). What it throws stops
-    /// the run with the layer and the criterion file as they were, where
-    /// the format allows it, as `cancelled` does. Unset: such values are
+    /// Called, when some graded values are held by no feature, before the
+    /// layer or the criterion file changes: with those values (each once,
+    /// in list order; a value the layer cannot even hold among them). Along
+    /// a route whose pass is dropped whole, once every feature's value is
+    /// written where nobody sees it yet; along the cursor route, which adds
+    /// its field at once, after a read of the source field before the pass
+    /// opens. What it throws stops the run with the layer and the criterion
+    /// file as they were, as `cancelled` does. Unset: such values are
     /// accepted (their entries count 0).
     std::function<void(const std::vector<std::string>& unmatched)> unmatched;
 };
@@ -164,7 +166,8 @@ struct CriterionResult {
 ///    the features are stored unchanged. The cursor is flushed at the end;
 ///    a failure part way leaves it unflushed, so formats with transactions
 ///    roll the features back (the new field stays);
-///    `request.unmatched` sees the graded values no feature holds here;
+///    `request.unmatched` sees the graded values no feature holds here (on
+///    the cursor route, after a read before the field is added);
 /// 5. has `criterionFile` append the kind-2 record and close
 ///    (AddTextCriterion; with `replace`, ReplaceTextCriterion), then
 ///    commits the layer's change; when that fails, the record is taken

@@ -34,10 +34,19 @@ std::shared_ptr<host::Application> App();
 /// "number  description", the head of the dialog's own error messages.
 std::string ErrorHead(const Failure& f);
 
-/// The value of a value-list entry as the layer's texts hold it; nullopt
-/// for an entry that was not listed from a layer (one of a grades file).
-std::optional<std::string> LayerTextOf(const QListWidgetItem* item);
-void SetLayerText(QListWidgetItem* item, const std::optional<std::string>& text);
+/// What tells a layer apart from the others the dialog may list values
+/// from: its name and its workspace.
+std::string LayerKey(host::FeatureLayer& layer);
+
+/// The value of a value-list entry as the layer's texts hold it, when it
+/// was listed from the layer of key `layerKey`; nullopt for an entry of a
+/// grades file or of another layer (whose bytes may read otherwise here:
+/// such an entry matches by the text it shows).
+std::optional<std::string> LayerTextOf(const QListWidgetItem* item, const std::string& layerKey);
+/// Keeps on `item` the value as the layer of key `layerKey` holds it.
+void SetLayerText(QListWidgetItem* item, const std::string& text, const std::string& layerKey);
+/// Gives `to` what `from` keeps of its layer (nothing when it keeps nothing).
+void CopyLayerText(const QListWidgetItem* from, QListWidgetItem* to);
 
 /// The first selected entry of `list`, nullptr when none is.
 QListWidgetItem* SelectedItem(const QListWidget* list);

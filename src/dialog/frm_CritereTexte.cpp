@@ -326,6 +326,7 @@ void frm_CritereTexte::Lst_fields_MouseUp() {
         m_ui->ListValuesEntree->clear();
         m_valueCounts.reset();
         m_listedEncoding = values.encoding;
+        m_listedLayerKey = LayerKey(*featureLayer);
         if (values.tooMany) {
             ShowCountTips();
             Ui().MsgBox(std::string(kTooManyValuesText));
@@ -334,7 +335,7 @@ void frm_CritereTexte::Lst_fields_MouseUp() {
         // Shown decoded, kept as the layer holds them: that is what matches.
         for (std::size_t i = 0; i < values.values.size(); ++i) {
             auto* item = new QListWidgetItem(ToQ(values.shown[i]), m_ui->ListValuesEntree);
-            SetLayerText(item, values.values[i]);
+            SetLayerText(item, values.values[i], m_listedLayerKey);
         }
         if (values.counts.size() == values.values.size()) {
             m_valueCounts.emplace();
@@ -400,9 +401,8 @@ void frm_CritereTexte::Cmd_Add_Click() {
             continue;
         }
         const std::string value = ToStd(input->item(i)->text());
-        SetLayerText(
-            InsertSorted(m_ui->ListValuesSortie, ToQ(FormatGradedEntry(value, CurrentGrade()))),
-            LayerTextOf(input->item(i)));
+        CopyLayerText(input->item(i), InsertSorted(m_ui->ListValuesSortie,
+                                                   ToQ(FormatGradedEntry(value, CurrentGrade()))));
         delete input->takeItem(i);
     }
     ShowCountTips();
@@ -415,8 +415,8 @@ void frm_CritereTexte::Cmd_Sub_Click() {
             continue;
         }
         const std::string entry = ToStd(output->item(i)->text());
-        SetLayerText(InsertSorted(m_ui->ListValuesEntree, ToQ(DropLastCharacters(entry, 3))),
-                     LayerTextOf(output->item(i)));
+        CopyLayerText(output->item(i),
+                      InsertSorted(m_ui->ListValuesEntree, ToQ(DropLastCharacters(entry, 3))));
         delete output->takeItem(i);
     }
     ShowCountTips();
@@ -427,14 +427,15 @@ void frm_CritereTexte::ShowCountTips() {
         const auto found = m_valueCounts->find(layerText);
         return found == m_valueCounts->end() ? 0 : found->second;
     };
-    // An entry listed from the layer counts the features of its own text; one
-    // from a grades file those of every text that reads as it.
+    // An entry listed from this layer counts the features of its own text;
+    // one from a grades file or another layer those of every text that reads
+    // as it.
     const auto tip = [&](const QListWidgetItem* item, const std::string& value) {
         if (!m_valueCounts) {
             return QString();
         }
         std::int64_t count = 0;
-        if (const std::optional<std::string> layerText = LayerTextOf(item)) {
+        if (const std::optional<std::string> layerText = LayerTextOf(item, m_listedLayerKey)) {
             count = countOf(*layerText);
         } else {
             for (const std::string& form : host::LayerTextForms(value, m_listedEncoding)) {

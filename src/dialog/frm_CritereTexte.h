@@ -64,6 +64,10 @@ public:
     /// its value as the layer's texts hold it (a QByteArray), when it was
     /// listed from the layer; the entry's text shows the value decoded.
     static constexpr int kLayerTextRole = Qt::UserRole;
+    /// The item data role under which such an entry keeps the key of the
+    /// layer it was listed from (dialog::LayerKey, a QString): its bytes
+    /// are matched as they are on that layer only.
+    static constexpr int kListedFromRole = Qt::UserRole + 1;
 
 public slots:
     /// Start-up: text store, language list, captions, candidate layers.
@@ -114,8 +118,9 @@ private:
     /// Features per value (as the layer's texts hold it) of the field last
     /// listed; nullopt when unknown.
     std::optional<std::unordered_map<std::string, std::int64_t>> m_valueCounts;
-    /// How the texts of the layer last listed read.
+    /// How the texts of the layer last listed read, and which layer it is.
     host::TextEncoding m_listedEncoding = host::TextEncoding::kUtf8;
+    std::string m_listedLayerKey;
     qint64 m_lastProgressPaint = 0;
 };
 

@@ -35,6 +35,23 @@ using namespace dialog;
 
 namespace {
 
+/// The user chose not to compute with graded values no feature holds.
+struct UnmatchedDeclined {};
+
+/// Asks whether to compute although no feature of the layer `layerName`
+/// holds `values`, naming each of them.
+bool ComputeDespiteUnmatched(const std::string& layerName, const std::vector<std::string>& values) {
+    std::string prompt = ResourceString(text::kUnmatchedInLayer);
+    if (const std::size_t at = prompt.find("%1"); at != std::string::npos) {
+        prompt.replace(at, 2, layerName);
+    }
+    for (const std::string& value : values) {
+        prompt += "\r\n    " + (value.empty() ? ResourceString(text::kEmptyText) : value);
+    }
+    prompt += "\r\n\r\n" + ResourceString(text::kComputeAnyway);
+    return Ui().MsgBox(prompt, MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes;
+}
+
 constexpr const char* kUndefinedGradesFallback =
     "Ces valeurs ont un niveau que l'échelle choisie n'offre pas ; notez-les de nouveau :";
 
@@ -137,9 +154,6 @@ void frm_CritereTexte::cmd_go_Click() {
             entries.push_back(ToStd(m_ui->ListValuesSortie->item(k)->text()));
         }
         std::vector<GradedEntry> graded = LoadGradedEntries(entries);
-        for (std::size_t k = 0; k < graded.size(); ++k) {
-            graded[k].layerText = LayerTextOf(m_ui->ListValuesSortie->item(static_cast<int>(k)));
-        }
         state.gValueCount = 0;
         for (std::size_t k = 0; k < graded.size(); ++k) {
             state.gValueTexts[k] = graded[k].value;
@@ -178,6 +192,13 @@ void frm_CritereTexte::cmd_go_Click() {
             "feature layer");
         const auto featureClass = Require(featureLayer->GetFeatureClass(), "feature class");
         const CriterionTarget target = ResolveTarget(featureClass, state.gLayerName);
+        // An entry listed from this very layer matches the bytes it was
+        // listed from; any other, every text of the layer that reads as it.
+        const std::string layerKey = LayerKey(*featureLayer);
+        for (std::size_t k = 0; k < graded.size(); ++k) {
+            graded[k].layerText =
+                LayerTextOf(m_ui->ListValuesSortie->item(static_cast<int>(k)), layerKey);
+        }
 
         CriterionRequest request;
         request.sourceField = sourceField;
@@ -186,6 +207,16 @@ void frm_CritereTexte::cmd_go_Click() {
         request.scale = scale;
         request.progress = [this](std::int64_t done, std::int64_t total) {
             OnComputationProgress(done, total);
+        };
+        // Graded values no feature holds are told before anything is
+        // written; the user computes all the same or leaves every file as
+        // it was.
+        request.unmatched = [&busy, &target](const std::vector<std::string>& values) {
+            busy.reset();
+            if (!ComputeDespiteUnmatched(target.layerName, values)) {
+                throw UnmatchedDeclined();
+            }
+            busy.emplace();
         };
         CriterionRun run;
         {
@@ -199,7 +230,11 @@ void frm_CritereTexte::cmd_go_Click() {
                     self->m_ui->progressRun->setVisible(false);
                 }
             } runEnd{this};
-            run = ComputeOn(*application, target, std::move(request), marker);
+            try {
+                run = ComputeOn(*application, target, std::move(request), marker);
+            } catch (const UnmatchedDeclined&) {
+                return;  // nothing changed: the lists keep their entries
+            }
         }
         if (run.outcome == RunOutcome::Editing) {
             busy.reset();

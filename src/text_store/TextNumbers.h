@@ -34,5 +34,11 @@ inline constexpr std::int32_t kGradesFilter = 240;
 inline constexpr std::int32_t kGradesNotLoaded = 241;
 inline constexpr std::int32_t kGradesNotSaved = 242;
 inline constexpr std::int32_t kTooManyGrades = 243;
+/// How a list of values names the empty text.
+inline constexpr std::int32_t kEmptyText = 247;
+/// The question before a computation whose graded values some feature
+/// lacks: the layer's name, the values, then whether to compute.
+inline constexpr std::int32_t kUnmatchedInLayer = 290;
+inline constexpr std::int32_t kComputeAnyway = 291;
 
 }  // namespace vark::text

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <filesystem>
 #include <fstream>
 
 #include "testing/DialogTestSupport.h"
@@ -92,6 +93,39 @@ TEST_F(LayerTextTest, AGradesFileEntryMatchesEveryFormOfItsValue) {
     ASSERT_EQ(Prompts(), std::vector<std::string>{Text(162)});
     const Value good = static_cast<double>(0.67F);
     EXPECT_EQ(m_fc->column("FZY_NATURE"), (std::vector<Value>{good, 0.0, good, good, 1.0, 0.0}));
+}
+
+// Bytes listed from one layer mean nothing on another, whose texts may be
+// stored otherwise: there the entry matches by the text it shows. A graded
+// value the chosen layer lacks is named before anything is written.
+TEST_F(LayerTextTest, EntriesOfAnotherLayerMatchByTheirTextAndMissingOnesAreTold) {
+    auto utf8 = AddParcels({"Forêt", "Lande"}, "cadastre");
+    OpenDialog();
+    Choose("cadastre", "NATURE");
+    GradeRows({0, 1}, 6);  // Forêt and Lande, as the UTF-8 layer holds them
+    Choose("parcelles", "NATURE");
+    ASSERT_EQ(Texts(ui().ListValuesSortie), (std::vector<std::string>{"Forêt->6", "Lande->6"}));
+    // Counted on this layer as its texts read.
+    EXPECT_EQ(Tips(ui().ListValuesSortie), (std::vector<std::string>{"3 entités", "0 entités"}));
+
+    const std::string told = Text(290).replace(Text(290).find("%1"), 2, "parcelles") +
+                             "\r\n    Lande\r\n\r\n" + Text(291);
+    m_ui->msgBoxAnswers.push_back(MsgResult::No);
+    ui().cmd_go->click();
+    ASSERT_EQ(Prompts(), std::vector<std::string>{told});
+    EXPECT_EQ(m_ui->messages()[0].buttons, MsgButtons::YesNo);
+    EXPECT_LT(m_fc->GetFields().FindFieldIndex("FZY_NATURE"), 0);
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("parcelles.fzy")));
+    EXPECT_EQ(ui().ListValuesSortie->count(), 2);
+    EXPECT_EQ(m_ui->busyDepth, 0);
+
+    m_ui->clear();
+    m_ui->msgBoxAnswers.push_back(MsgResult::Yes);
+    ui().cmd_go->click();
+    ASSERT_EQ(Prompts(), (std::vector<std::string>{told, Text(162)}));
+    // Every form of "Forêt" the layer holds: Windows-1252 twice, UTF-8 once.
+    EXPECT_EQ(m_fc->column("FZY_NATURE"), (std::vector<Value>{1.0, 0.0, 1.0, 1.0, 0.0, 0.0}));
+    EXPECT_LT(utf8->GetFields().FindFieldIndex("FZY_NATURE"), 0);
 }
 
 }  // namespace

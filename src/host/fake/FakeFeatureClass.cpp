@@ -161,7 +161,8 @@ private:
     FakeCursor m_reader;
     std::shared_ptr<FakeFeatureClass> m_owner;
     std::vector<std::vector<Value>> m_snapshot;
-    bool m_flushed = false;
+    /// Nothing stored since the last flush: nothing to roll back.
+    bool m_flushed = true;
 };
 
 Field MakeField(std::string name, std::int32_t type) {
