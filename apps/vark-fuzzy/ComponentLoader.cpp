@@ -23,12 +23,6 @@ Fn resolve(void* handle, const char* name, const std::string& path) {
 
 }  // namespace
 
-std::string ExecutableFolder() {
-    std::error_code error;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : exe.parent_path().string();
-}
-
 ComponentLibrary ComponentLibrary::Load(const std::string& folder) {
     ComponentLibrary library;
     library.m_path = (std::filesystem::path(folder) / kLibraryFileName).string();

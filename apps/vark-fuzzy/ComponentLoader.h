@@ -44,7 +44,4 @@ private:
     VarkResultTextFn m_resultText = nullptr;
 };
 
-/// Folder of the running executable.
-std::string ExecutableFolder();
-
 }  // namespace vark::app

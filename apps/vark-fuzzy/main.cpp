@@ -116,7 +116,8 @@ struct Session {
 
 std::unique_ptr<Session> startSession(const std::vector<ogr::DataSourceSpec>& dataSources) {
     auto session = std::make_unique<Session>();
-    session->library = ComponentLibrary::Load(ExecutableFolder());
+    // The component the program is linked with, wherever it was installed.
+    session->library = ComponentLibrary::Load(LibraryFolder());
     session->application = ogr::CreateOgrApplication();
     for (const ogr::DataSourceSpec& source : dataSources) {
         try {

@@ -102,8 +102,16 @@ ErrorLogState& errorLogState() {
 
 std::string ErrorLogFile() {
     ErrorLogState& state = errorLogState();
-    if (state.logFile.empty())
-        state.logFile = JoinPath(LibraryFolder(), LibraryBaseName() + ".log");
+    if (state.logFile.empty()) {
+        const std::string folder = LibraryFolder();
+        std::error_code error;
+        if (!fs::exists(JoinPath(folder, "text.db"), error)) {
+            state.logFile = FallbackErrorLogFile();
+        }
+        if (state.logFile.empty()) {
+            state.logFile = JoinPath(folder, LibraryBaseName() + ".log");
+        }
+    }
     return state.logFile;
 }
 

@@ -50,8 +50,10 @@ void WriteErrorLog(const std::string& text) noexcept;
 /// Critical message box with `text`, an OK button and `title`. Never throws.
 void ShowError(const std::string& text, const std::string& title) noexcept;
 /// The library's folder + separator + base name + ".log" (beside the
-/// library: bin/VARK_fuzzy.log). Computed at first use, then kept for the
-/// life of the process.
+/// library: bin/VARK_fuzzy.log) where the library lives with its texts (a
+/// build tree, a folder of its own); for an installed library, whose texts
+/// are in the data folder, FallbackErrorLogFile(): a system folder keeps
+/// no log. Computed at first use, then kept for the life of the process.
 std::string ErrorLogFile();
 /// The per-user log used when ErrorLogFile() cannot be written:
 ///   $XDG_STATE_HOME/VARK_fuzzy/VARK_fuzzy.log, or, when XDG_STATE_HOME is

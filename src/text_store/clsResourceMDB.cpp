@@ -141,7 +141,13 @@ clsResourceMDB& gTextStore() {
 }
 
 std::string TextDatabasePath() {
-    return JoinPath(LibraryFolder(), "text.db");
+    const std::string beside = JoinPath(LibraryFolder(), "text.db");
+#ifdef VARK_DATA_FROM_LIBRARY
+    if (!FileExists(beside, false)) {
+        return JoinPath(JoinPath(LibraryFolder(), VARK_DATA_FROM_LIBRARY), "text.db");
+    }
+#endif
+    return beside;
 }
 
 void InitLanguage() {

@@ -129,7 +129,9 @@ void ResetTextStoreState();
 
 /// The shared text store. Never null: an empty store until InitLanguage.
 clsResourceMDB& gTextStore();
-/// The text database beside the library: LibraryFolder() + separator + "text.db".
+/// The text database: "text.db" beside the library (a build tree), else in
+/// the data folder of an installed tree (LibraryFolder() followed by the
+/// relative path VARK_DATA_FROM_LIBRARY that the build gives).
 std::string TextDatabasePath();
 /// Replaces the shared store by a fresh one and prepares it: reads the
 /// language setting (when none is saved: StartLanguage of the host
