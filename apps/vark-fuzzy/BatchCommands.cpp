@@ -31,6 +31,7 @@ const std::string_view kBatchUsage =
     "                  [--name NEW] [--grade ENTRY]... [--grades FILE]...\n"
     "                  [--replace] [--allow-unmatched]\n"
     "       vark-fuzzy describe DATASET FIELD [--layer NAME]\n"
+    "                  [--recipe | --json | --grades]\n"
     "       vark-fuzzy repair-fzy FILE\n"
     "  (each also takes --lang CODE, --quiet, --verbose and --help)\n";
 
@@ -47,6 +48,9 @@ constexpr OptionSpec kFieldOptions[] = {{"--layer", true},
                                         {"--quiet", false},
                                         {"--help", false},
                                         {"--verbose", false}};
+constexpr OptionSpec kDescribeOptions[] = {
+    {"--layer", true},    {"--lang", true},    {"--quiet", false}, {"--help", false},
+    {"--verbose", false}, {"--recipe", false}, {"--json", false},  {"--grades", false}};
 constexpr OptionSpec kComputeOptions[] = {{"--layer", true},           {"--lang", true},
                                           {"--quiet", false},          {"--help", false},
                                           {"--levels", true},          {"--name", true},
@@ -67,7 +71,7 @@ constexpr CommandForm kForms[] = {
     {"fields", kFieldsOptions, 1, "Lst_shapes_MouseUp"},
     {"values", kFieldOptions, 2, "Lst_fields_MouseUp"},
     {"compute", kComputeOptions, 2, "cmd_go_Click"},
-    {"describe", kFieldOptions, 2, "sum_table_Click"},
+    {"describe", kDescribeOptions, 2, "sum_table_Click"},
     {"repair-fzy", kRepairOptions, 1, "repair-fzy"},
 };
 
@@ -153,7 +157,57 @@ int RunValues(const Target& target, const ParsedArgs& args, BatchIo& io, bool pr
     return kExitOk;
 }
 
+/// The recipe of a criterion field: a readable table (--recipe), its JSON
+/// (--json), or a grades file that compute --grades reads back (--grades,
+/// the scale told on the error stream as the option that gives it).
+int RunRecipe(const Target& target, const ParsedArgs& args, BatchIo& io) {
+    const std::string& field = args.positionals[1];
+    std::optional<Recipe> recipe;
+    try {
+        recipe = RecipeOn(target, field);
+    } catch (...) {
+        return Report(io, "describe", CurrentFailure(), text::kFormName, "sum_table_Click");
+    }
+    if (!recipe) {
+        io.err << kProgramName << ": "
+               << Said(clitext::kNoRecipe, "no recipe is recorded for the field %1.", {field})
+               << '\n';
+        return kExitNoRecord;
+    }
+    if (args.has("--json")) {
+        io.out << RecipeToJson(*recipe);
+        return kExitOk;
+    }
+    if (args.has("--grades")) {
+        for (const std::string& line : RecipeGradesLines(*recipe)) {
+            io.out << line << '\n';
+        }
+        io.err << "--levels " << recipe->levels << '\n';
+        return kExitOk;
+    }
+    io.out << Said(clitext::kRecipeHead,
+                   "Criterion %1: field %2 of the layer %3, scale of %4 levels",
+                   {recipe->field, recipe->sourceField, recipe->layer,
+                    std::to_string(recipe->levels)})
+           << '\n'
+           << Said(clitext::kRecipeMade, "made on %1 (%2, version %3)",
+                   {recipe->dateUtc, recipe->runBy, recipe->toolVersion})
+           << '\n'
+           << Said(clitext::kRecipeColumns, "features, grade, degree, value:") << '\n';
+    for (const RecipeEntry& entry : recipe->entries) {
+        io.out << entry.features << '\t' << entry.grade << '\t' << entry.degree << '\t'
+               << entry.value << '\n';
+    }
+    io.out << recipe->unlisted << "\t\t\t(" << Text(text::kUnlisted) << ")\n"
+           << recipe->empty << "\t\t\t(" << Text(text::kEmpty) << ")\n"
+           << recipe->nulls << "\t\t\t(" << Text(text::kNull) << ")\n";
+    return kExitOk;
+}
+
 int RunDescribe(const Target& target, const ParsedArgs& args, BatchIo& io) {
+    if (args.has("--recipe") || args.has("--json") || args.has("--grades")) {
+        return RunRecipe(target, args, io);
+    }
     const FieldDescription description = DescribeOn(target, args.positionals[1]);
     using Status = FieldDescription::Status;
     switch (description.status) {

@@ -60,6 +60,10 @@ constexpr std::int32_t kLayerNeedsName = 264;
 constexpr std::int32_t kLayerTwice = 265;
 constexpr std::int32_t kNeedsDisplay = 266;
 constexpr std::int32_t kNameTaken = 267;
+constexpr std::int32_t kRecipeHead = 292;
+constexpr std::int32_t kRecipeMade = 293;
+constexpr std::int32_t kNoRecipe = 294;
+constexpr std::int32_t kRecipeColumns = 295;
 }  // namespace clitext
 
 /// The text `number` of the current language with %1, %2... replaced by

@@ -55,12 +55,18 @@ constexpr std::pair<std::string_view, std::string_view> kHelp[] = {
      "                     layer has no such double field)\n"
      "  --allow-unmatched  compute even with graded values no feature holds\n"},
     {"describe",
-     "Usage: vark-fuzzy describe DATASET FIELD [--layer NAME]\n"
+     "Usage: vark-fuzzy describe DATASET FIELD [--layer NAME] [--recipe | --json | --grades]\n"
      "\n"
      "Prints the criterion file's description of the criterion field FIELD.\n"
      "Exit status 5 when the file holds no record of it.\n"
      "\n"
-     "  --layer NAME  the layer of DATASET (needed when it holds several)\n"},
+     "  --layer NAME  the layer of DATASET (needed when it holds several)\n"
+     "  --recipe      how the field was made instead: every graded value with\n"
+     "                its grade, degree and features, and those left at 0\n"
+     "  --json        the same as JSON\n"
+     "  --grades      the graded values as a grades file that compute --grades\n"
+     "                reads back (its --levels on the error stream)\n"
+     "                (exit 5 when no recipe is recorded)\n"},
     {"repair-fzy",
      "Usage: vark-fuzzy repair-fzy FILE\n"
      "\n"

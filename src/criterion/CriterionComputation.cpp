@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "criterion/CriterionTarget.h"
+#include "criterion/Recipe.h"
 #include "support/Failure.h"
 #include "support/TextHash.h"
 
@@ -294,6 +297,12 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     // Whatever can be known to fail is checked before the layer changes:
     // the criterion file must take the record (size, damage, rights, room).
     criterionFile.RequireWritable(finalName);
+    // The recipe goes beside a criterion file of a folder; a file that is
+    // no recipe file refuses the run here, before anything changes.
+    std::optional<RecipeFileRun> recipes;
+    if (!criterionFile.state().inWorkspace && !criterionFile.state().path.empty()) {
+        recipes.emplace(RecipeFilePath(criterionFile.state().path));
+    }
     const host::WriteRoute route =
         request.route ? *request.route : ChooseWriteRoute(featureClass.GetWriteRoutes());
     const bool writeDegrees = !entries.empty();
@@ -415,14 +424,34 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     // the file names a field that does not exist (removed by the next run's
     // check), or, recomputing, the new record describes the old values
     // (the two records differ by their date only).
-    if (request.replace) {
-        criterionFile.ReplaceTextCriterion(finalName);
-    } else {
-        criterionFile.AddTextCriterion(finalName);
+    // The recipe before the record: a run stopped between them leaves a
+    // recipe of a field that does not exist, which the next run drops.
+    if (recipes) {
+        std::unordered_set<std::string> names{finalName};
+        for (std::int32_t i = 0; i < before.GetFieldCount(); ++i) {
+            names.insert(before.GetField(i).GetFieldName());
+        }
+        recipes->Put(MakeRecipe(request, result, criterionFile.layerName(), request.runBy),
+                     [&names](const std::string& name) { return names.contains(name); });
+    }
+    try {
+        if (request.replace) {
+            criterionFile.ReplaceTextCriterion(finalName);
+        } else {
+            criterionFile.AddTextCriterion(finalName);
+        }
+    } catch (...) {
+        if (recipes) {
+            recipes->Restore();
+        }
+        throw;
     }
     try {
         pass->Commit();
     } catch (...) {
+        if (recipes) {
+            recipes->Restore();
+        }
         if (request.replace) {
             criterionFile.RestoreTextCriterion();
         } else {

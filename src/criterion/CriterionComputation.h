@@ -120,6 +120,9 @@ struct CriterionRequest {
     /// record is written: true stops the run (Failure 18) with the layer and
     /// the criterion file as they were, where the format allows it.
     std::function<bool()> cancelled;
+    /// The front end that runs the computation, as its recipe records it:
+    /// "dialog", "batch" or "processing".
+    std::string runBy = "batch";
     /// Called, when some graded values are held by no feature, before the
     /// layer or the criterion file changes: with those values (each once,
     /// in list order; a value the layer cannot even hold among them). Along

@@ -4,6 +4,7 @@
 
 #include "criterion/RequireObject.h"
 #include "criterion_file/CriterionFileRun.h"
+#include "criterion_file/fzy_io.h"
 
 namespace vark {
 
@@ -38,11 +39,45 @@ FieldDescription DescribeOn(const CriterionTarget& target, const std::string& fi
     return DescribeCriterionField(target.workspacePath, target.layerName, fieldName);
 }
 
+namespace {
+
+/// The recipe file of the target's criterion file; "" when the workspace
+/// keeps the record.
+std::string RecipePathOf(const CriterionTarget& target) {
+    if (target.recordPlace != RecordPlace::kFileBesideLayer) {
+        return {};
+    }
+    return RecipeFilePath(
+        FzyFilePath(target.workspacePath, CriterionFileLayerName(target.layerName)));
+}
+
+}  // namespace
+
+std::optional<Recipe> RecipeOn(const CriterionTarget& target, const std::string& fieldName) {
+    const std::string path = RecipePathOf(target);
+    if (path.empty()) {
+        return std::nullopt;
+    }
+    RecipeBook book = ReadRecipeFile(path);
+    const auto found = book.find(fieldName);
+    if (found == book.end()) {
+        return std::nullopt;
+    }
+    return std::move(found->second);
+}
+
 void MaintainRecordOf(const CriterionTarget& target) {
     const auto featureClass =
         RequireObject(target.featureClass, "feature class", "MaintainRecordOf");
     const auto lock = featureClass->LockForUpdate(kLayerLockWaitMilliseconds);
-    CriterionFileRun criterionFile(target.workspacePath, target.layerName, FieldsOf(featureClass));
+    const FieldExistsFn fieldExists = FieldsOf(featureClass);
+    CriterionFileRun criterionFile(target.workspacePath, target.layerName, fieldExists);
+    if (const std::string path = RecipePathOf(target); !path.empty()) {
+        RecipeBook book = ReadRecipeFile(path);
+        if (std::erase_if(book, [&](const auto& item) { return !fieldExists(item.first); }) > 0) {
+            WriteRecipeFile(path, book);
+        }
+    }
 }
 
 }  // namespace vark

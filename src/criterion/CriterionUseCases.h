@@ -7,6 +7,7 @@
 // none of them shows anything itself.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "criterion/CriterionRun.h"
 #include "criterion/CriterionTarget.h"
 #include "criterion/FieldListing.h"
+#include "criterion/Recipe.h"
 #include "criterion_file/FzyDescription.h"
 
 namespace vark {
@@ -49,9 +51,16 @@ CriterionRun ComputeOn(host::Application& application, const CriterionTarget& ta
 /// and without any message box (DescribeCriterionField).
 FieldDescription DescribeOn(const CriterionTarget& target, const std::string& fieldName);
 
+/// The recipe of the criterion field `fieldName` of the target (exact
+/// name); nullopt when none is recorded (a record the workspace keeps has
+/// none yet). Throws Failure when the recipe file cannot be read or is no
+/// recipe file.
+std::optional<Recipe> RecipeOn(const CriterionTarget& target, const std::string& fieldName);
+
 /// The upkeep of the target's criterion record under the layer's lock: the
 /// records of fields the layer no longer has are removed and the file is
-/// compacted, as every computation does first. Throws Failure.
+/// compacted, as every computation does first; so are their recipes. Throws
+/// Failure.
 void MaintainRecordOf(const CriterionTarget& target);
 
 }  // namespace vark

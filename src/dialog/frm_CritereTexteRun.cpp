@@ -205,6 +205,7 @@ void frm_CritereTexte::cmd_go_Click() {
         request.gradedEntries = std::move(graded);
         request.typedName = ToStd(m_ui->Txt_new_name->text());
         request.scale = scale;
+        request.runBy = "dialog";
         request.progress = [this](std::int64_t done, std::int64_t total) {
             OnComputationProgress(done, total);
         };

@@ -42,6 +42,8 @@ constexpr std::int32_t kObjectVariableNotSet = 91;
 constexpr std::int32_t kTypeMismatch = 13;
 constexpr std::int32_t kInvalidProcedureCall = 5;
 constexpr std::int32_t kInvalidUseOfNull = 94;
+/// A file that is not of the format it should be (a recipe file).
+constexpr std::int32_t kInvalidFileFormat = 321;
 /// Base of object-defined failures; host adapters add their own offsets.
 constexpr std::int32_t kObjectError = -2147221504;
 /// Failures raised by a host adapter (GDAL, QGIS, ...): kObjectError + 2000.

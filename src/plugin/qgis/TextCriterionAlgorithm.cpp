@@ -209,6 +209,7 @@ QVariantMap TextCriterionAlgorithm::processAlgorithm(const QVariantMap& paramete
 
     CriterionRequest request;
     request.sourceField = ToStd(field);
+    request.runBy = "processing";
     const std::vector<std::string> entries =
         GradedEntriesOfMatrix(parameterAsMatrix(parameters, kGrades, context));
     request.scale = ScaleOfLevel(parameterAsEnum(parameters, kLevels, context));

@@ -3,6 +3,7 @@
 // of one run.
 
 #include <gdal_priv.h>
+#include <gmock/gmock.h>
 #include <ogrsf_frmts.h>
 
 #include <fstream>
@@ -19,6 +20,7 @@ namespace vark::test {
 namespace {
 
 using namespace std::string_literals;
+using ::testing::HasSubstr;
 
 double Degree(int grade, MembershipScale scale = MembershipScale::Seven) {
     return static_cast<double>(*MembershipDegree(grade, scale));
@@ -415,6 +417,87 @@ TEST_F(BatchTest, UsersFilesBesideTheLayerAreNeverTouched) {
         EXPECT_EQ(ReadBytes(m_dir.path() / name), "the user's " + name);
     }
     EXPECT_EQ(TemporariesIn(m_dir.path()), std::vector<std::string>{".parcelles.fzy.vark-tmp-"});
+}
+
+void DropField(const fs::path& dataset, const char* name);
+
+// Every computation records how it was made beside its criterion record:
+// describe shows it, gives it back as a grades file that recomputes the
+// same degrees, and a recipe goes with its field.
+TEST_F(BatchTest, RecipesAreShownReappliedAndKeptInStep) {
+    for (const char* file : {"parcelles.shp", "parcelles.gpkg"}) {
+        SCOPED_TRACE(file);
+        const bool shapefile = fs::path(file).extension() == ".shp";
+        const fs::path folder = m_dir.path() / file;
+        const fs::path again = m_dir.path() / (std::string("again-") + file);
+        fs::create_directories(folder);
+        fs::create_directories(again);
+        const fs::path dataset = shapefile ? CopySampleShapefile(folder) : SampleGeoPackage(folder);
+        const fs::path copy = shapefile ? CopySampleShapefile(again) : SampleGeoPackage(again);
+        const std::vector<std::string> grading = {"--levels", "5",        "--grade", "Forêt->6",
+                                                  "--grade",  "Lande->2", "--grade", "Bâti->0"};
+        std::vector<std::string> args = {dataset.string(), "NATURE", "--quiet"};
+        args.insert(args.end(), grading.begin(), grading.end());
+        ASSERT_EQ(Run("compute", args).status, 0);
+
+        BatchRun recipe =
+            Run("describe", {dataset.string(), "FZY_NATURE", "--recipe", "--lang", "en"});
+        ASSERT_EQ(recipe.status, 0) << recipe.err;
+        EXPECT_THAT(recipe.out,
+                    HasSubstr("Criterion FZY_NATURE: field NATURE of the layer parcelles, "
+                              "scale of 5 levels\nmade on "));
+        EXPECT_THAT(recipe.out, HasSubstr("(batch, version "));
+        // A dBASE text loses the leading blank of " Forêt"; the GeoPackage keeps it.
+        EXPECT_THAT(recipe.out, HasSubstr(std::string(shapefile ? "\n5" : "\n4") +
+                                          "\t6\t1\tForêt\n1\t2\t0.25\tLande\n"));
+        EXPECT_THAT(Run("describe", {dataset.string(), "FZY_NATURE", "--json"}).out,
+                    HasSubstr("\"run_by\": \"batch\""));
+
+        // Given back as a grades file, it recomputes the very same degrees.
+        const BatchRun grades = Run("describe", {dataset.string(), "FZY_NATURE", "--grades"});
+        EXPECT_EQ(grades.out, "Forêt->6\nLande->2\nBâti->0\n");
+        EXPECT_EQ(grades.err, "--levels 5\n");
+        const fs::path gradesFile = m_dir.path() / "grades.txt";
+        WriteFile(gradesFile, grades.out);
+        ASSERT_EQ(Run("compute", {copy.string(), "NATURE", "--levels", "5", "--grades",
+                                  gradesFile.string(), "--quiet"})
+                      .status,
+                  0);
+        EXPECT_EQ(ReadDoubles(copy, "FZY_NATURE"), ReadDoubles(dataset, "FZY_NATURE"));
+
+        // No recipe for a field that has none; a field deleted behind the
+        // tool's back loses its recipe with its record at the next run.
+        EXPECT_EQ(Run("describe", {dataset.string(), "NATURE", "--recipe"}).status,
+                  app::kExitNoRecord);
+        DropField(dataset, "FZY_NATURE");
+        ASSERT_EQ(Run("compute", {dataset.string(), "NATURE", "--name", "FZY_B", "--grade",
+                                  "Lande->6", "--quiet"})
+                      .status,
+                  0);
+        EXPECT_EQ(Run("describe", {dataset.string(), "FZY_NATURE", "--recipe"}).status,
+                  app::kExitNoRecord);
+        EXPECT_EQ(Run("describe", {dataset.string(), "FZY_B", "--recipe"}).status, 0);
+    }
+}
+
+// A recipe file that is no recipe file refuses a computation before
+// anything changes, and describe says what is wrong with it.
+TEST_F(BatchTest, ADamagedRecipeFileRefusesTheRunAndIsTold) {
+    // The layer in a folder of its own: the error log goes beside the program.
+    const fs::path folder = m_dir.path() / "data";
+    fs::create_directory(folder);
+    const fs::path dataset = CopySampleShapefile(folder);
+    const fs::path recipes = folder / "parcelles.fzy.json";
+    WriteFile(recipes, "{\"format\": \"vark-fuzzy recipes\", \"criteria\": [");
+    const auto before = FolderBytes(folder);
+    const BatchRun run =
+        Run("compute", {dataset.string(), "NATURE", "--grade", "Lande->6", "--lang", "en"});
+    EXPECT_EQ(run.status, app::kExitFailure);
+    EXPECT_THAT(run.err, HasSubstr(recipes.string() + "\" is not a recipe file: bad JSON"));
+    EXPECT_EQ(FolderBytes(folder), before);
+    const BatchRun describe = Run("describe", {dataset.string(), "FZY_NATURE", "--recipe"});
+    EXPECT_EQ(describe.status, app::kExitFailure);
+    EXPECT_THAT(describe.err, HasSubstr("is not a recipe file"));
 }
 
 /// Deletes the field `name` of the first layer of `dataset` behind the

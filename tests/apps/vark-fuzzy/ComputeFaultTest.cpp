@@ -357,7 +357,7 @@ protected:
         return now.hasAdded;
     }
 
-    /// The files of the layer's folder but the criterion file.
+    /// The files of the layer's folder but the criterion file and its recipes.
     static std::set<std::string> FilesOf(const fs::path& folder) {
         std::set<std::string> names;
         for (const auto& entry : fs::directory_iterator(folder)) {
@@ -365,7 +365,7 @@ protected:
             // SQLite's own files beside a database QGIS opened (its WAL).
             const bool sqlite =
                 name.size() > 4 && (name.ends_with("-wal") || name.ends_with("-shm"));
-            if (entry.path().extension() != ".fzy" && !sqlite) {
+            if (entry.path().extension() != ".fzy" && !name.ends_with(".fzy.json") && !sqlite) {
                 names.insert(entry.path().filename().string());
             }
         }
@@ -391,6 +391,16 @@ protected:
                                  " FZY_NATURE --quiet --lang en");
         // A record of a field that never came is gone after the next run.
         EXPECT_EQ(after.out.find("999") != std::string::npos, added) << when << "\n" << after.out;
+        // So is a recipe; the field that came has its own.
+        EXPECT_EQ(HasRecipe(dataset), added) << when << ", after the next run";
+    }
+
+    /// Whether `describe --recipe` finds the recipe of FZY_NATURE.
+    static bool HasRecipe(const fs::path& dataset) {
+        const Exit recipe = Shell(Quote(kProgram) + " describe " + Quote(dataset.string()) +
+                                  " FZY_NATURE --recipe --quiet --lang en");
+        EXPECT_TRUE(recipe.status == 0 || recipe.status == kNoRecord) << recipe.out;
+        return recipe.status == 0;
     }
 
     /// Right after an aborted run: no stray file, and the field and its
@@ -406,6 +416,9 @@ protected:
         EXPECT_EQ(describe.out.find("999") != std::string::npos, added)
             << when << ": the field and its record do not go together\n"
             << describe.out;
+        if (added) {
+            EXPECT_TRUE(HasRecipe(dataset)) << when << ": a field without its recipe";
+        }
     }
 
     fs::path m_root;
