@@ -262,6 +262,15 @@ public:
     /// "layer <name> of <path>", for messages.
     std::string describe() const;
     std::string fieldName(std::int32_t index) const;
+    /// The name of an attribute field as the host shows it: a shapefile
+    /// that declares no encoding stores its names as bytes, read as its
+    /// texts are (UTF-8 when valid, Windows-1252 otherwise).
+    std::string shownName(const char* stored) const;
+    /// The bytes the layer stores the new name `utf8` as: as shownName
+    /// reads them back. In a shapefile that declares no encoding, UTF-8
+    /// when one of its names already is, else Windows-1252 where the code
+    /// page has every character (as dBASE tables of that kind are written).
+    std::string storedName(const std::string& utf8) const;
     /// The server's table of a PostgreSQL layer (looked up once).
     const PgRelation& relation();
     /// The new field of a PostgreSQL layer, computed in the server

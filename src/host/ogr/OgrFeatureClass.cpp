@@ -4,6 +4,7 @@
 #include "host/common/TextCompare.h"
 #include "host/common/WorkspaceRegistry.h"
 #include "host/ogr/OgrData.h"
+#include "support/Cp1252.h"
 
 namespace vark::ogr {
 
@@ -132,7 +133,7 @@ host::Fields OgrFeatureClass::GetFields() {
     for (int a = 0; a < defn->GetFieldCount(); ++a) {
         const OGRFieldDefn* fieldDefn = defn->GetFieldDefn(a);
         host::Field field;
-        field.SetFieldName(fieldDefn->GetNameRef());
+        field.SetFieldName(shownName(fieldDefn->GetNameRef()));
         if (const char* alias = fieldDefn->GetAlternativeNameRef(); alias && *alias) {
             field.SetFieldAlias(alias);
         }
@@ -189,8 +190,35 @@ std::string OgrFeatureClass::fieldName(std::int32_t index) const {
         case Column::kGeometry:
             return geometryFieldName(*defn->GetGeomFieldDefn(c.index));
         default:
-            return defn->GetFieldDefn(c.index)->GetNameRef();
+            return shownName(defn->GetFieldDefn(c.index)->GetNameRef());
     }
+}
+
+std::string OgrFeatureClass::shownName(const char* stored) const {
+    const std::string_view name(stored != nullptr ? stored : "");
+    if (!m_source->isShapefile() || IsValidUtf8(name)) {
+        return std::string(name);
+    }
+    return host::DecodeLayerText(name, GetTextEncoding());
+}
+
+std::string OgrFeatureClass::storedName(const std::string& utf8) const {
+    const bool ascii = std::all_of(utf8.begin(), utf8.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii || !m_source->isShapefile() || GetTextEncoding() != host::TextEncoding::kUndeclared) {
+        return utf8;
+    }
+    OGRFeatureDefn* defn = layer()->GetLayerDefn();
+    for (int a = 0; a < defn->GetFieldCount(); ++a) {
+        const std::string_view name = defn->GetFieldDefn(a)->GetNameRef();
+        const bool nonAscii = std::any_of(
+            name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        if (nonAscii && IsValidUtf8(name)) {
+            return utf8;
+        }
+    }
+    std::optional<std::string> bytes = EncodeCp1252Exactly(utf8);
+    return bytes && !IsValidUtf8(*bytes) ? *bytes : utf8;
 }
 
 std::string OgrFeatureClass::describe() const {
@@ -228,8 +256,8 @@ void OgrFeatureClass::AddFieldToClass(const host::Field& field) {
     OGRFeatureDefn* layerDefn = layer()->GetLayerDefn();
     const int created = layerDefn->GetFieldCount() - 1;
     const char* createdName = created >= 0 ? layerDefn->GetFieldDefn(created)->GetNameRef() : "";
-    if (name != createdName) {
-        const std::string changed = createdName;
+    if (defn->GetNameRef() != std::string_view(createdName)) {
+        const std::string changed = shownName(createdName);
         layer()->DeleteField(created);
         m_source->schemaChanged(layer());
         throw gdalFailure(what + ": the format would have named it " + changed);
@@ -284,11 +312,16 @@ std::unique_ptr<OGRFieldDefn> OgrFeatureClass::newFieldDefinition(const host::Fi
     }
     // The shapefile driver would silently truncate a longer name (and make
     // it unique with a suffix): the caller would then not find its field.
-    if (m_source->isShapefile() && utf8Length(name) > 10) {
+    // A table of undeclared encoding holds the name's bytes as storedName
+    // gives them: those count.
+    const std::size_t length = GetTextEncoding() == host::TextEncoding::kUndeclared
+                                   ? storedName(name).size()
+                                   : utf8Length(name);
+    if (m_source->isShapefile() && length > 10) {
         throw gdalFailure(what + ": a shapefile field name has at most 10 characters");
     }
 
-    auto defn = std::make_unique<OGRFieldDefn>(name.c_str(), type);
+    auto defn = std::make_unique<OGRFieldDefn>(storedName(name).c_str(), type);
     defn->SetSubType(subType);
     if (field.GetFieldLength() > 0) {
         defn->SetWidth(field.GetFieldLength());

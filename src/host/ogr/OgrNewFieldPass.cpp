@@ -134,7 +134,7 @@ std::unique_ptr<host::NewFieldPass> OgrFeatureClass::openShapefilePass(const hos
     std::shared_ptr<OgrSource> opened = m_source;
     // GDAL still reads the replaced table: the data set is opened again.
     return routes::OpenShapefilePass(
-        {dbf, std::move(encoding), field.GetFieldName(), source.index, mode},
+        {dbf, std::move(encoding), storedName(field.GetFieldName()), source.index, mode},
         [opened] { opened->reopen(); });
 }
 

@@ -14,6 +14,7 @@
 #include "criterion_file/fzy_io.h"
 #include "host/ogr/OgrApplication.h"
 #include "testing/BatchTestSupport.h"
+#include "testing/OgrTestData.h"
 #include "text_store/clsResourceMDB.h"
 
 namespace vark::test {
@@ -21,6 +22,7 @@ namespace {
 
 using namespace std::string_literals;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 double Degree(int grade, MembershipScale scale = MembershipScale::Seven) {
     return static_cast<double>(*MembershipDegree(grade, scale));
@@ -498,6 +500,42 @@ TEST_F(BatchTest, ADamagedRecipeFileRefusesTheRunAndIsTold) {
     const BatchRun describe = Run("describe", {dataset.string(), "FZY_NATURE", "--recipe"});
     EXPECT_EQ(describe.status, app::kExitFailure);
     EXPECT_THAT(describe.err, HasSubstr("is not a recipe file"));
+}
+
+// A field name with an accent in a table that declares no encoding reads
+// as the texts do (Windows-1252 here): listed, addressed and computed by
+// its text, and a new name goes to the table in the same code page, both
+// through the table route and when the criterion is recomputed.
+TEST_F(BatchTest, AccentedFieldNamesOfATableThatDeclaresNoEncoding) {
+    const fs::path shp = m_dir.path() / "parcelles.shp";
+    std::vector<vark::testing::FeatureSpec> features(3);
+    features[0].values = {std::string("For\xEAt")};
+    features[1].values = {std::string("Prairie")};
+    features[2].values = {std::string("For\xEAt")};
+    vark::testing::WriteLayer("ESRI Shapefile", shp, "parcelles", {{"NATUR\xC9", OFTString, 0, 40}},
+                              features, wkbPolygon, {"ENCODING="});
+    fs::remove(m_dir.path() / "parcelles.cpg");
+
+    const BatchRun fields = Run("fields", {shp.string()});
+    ASSERT_EQ(fields.status, 0) << fields.err;
+    EXPECT_THAT(fields.out, HasSubstr("NATURÉ"));
+    const BatchRun values = Run("values", {shp.string(), "NATURÉ"});
+    ASSERT_EQ(values.status, 0) << values.err;
+    EXPECT_EQ(values.out, "Forêt\nPrairie\n");
+    for (const bool replace : {false, true}) {
+        std::vector<std::string> args = {shp.string(), "NATURÉ", "--grade", "Forêt->6"};
+        if (replace) {
+            args.push_back("--replace");
+        }
+        const BatchRun compute = Run("compute", args);
+        ASSERT_EQ(compute.status, 0) << compute.err;
+        EXPECT_THAT(compute.out, StartsWith("FZY_NATURÉ\n"));
+        EXPECT_EQ(ReadFieldNames(shp), (std::vector<std::string>{"NATUR\xC9", "FZY_NATUR\xC9"}));
+        EXPECT_EQ(ReadDoubles(shp, "FZY_NATUR\xC9"),
+                  (std::vector<std::optional<double>>{1.0, 0.0, 1.0}));
+    }
+    const BatchRun describe = Run("describe", {shp.string(), "FZY_NATURÉ"});
+    EXPECT_EQ(describe.status, 0) << describe.err;
 }
 
 /// Deletes the field `name` of the first layer of `dataset` behind the
