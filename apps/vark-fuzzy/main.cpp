@@ -8,6 +8,7 @@
 // 100 values refused, 4 compute: a graded value that no feature holds, 5
 // describe found no record of the field.
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -266,6 +267,12 @@ int dispatch(int& argc, char** argv) {
 }  // namespace vark::app
 
 int main(int argc, char** argv) {
+    // A fixed threshold: every block of 128 KiB or more is mapped on its own
+    // and goes back to the system when freed. The default raises the
+    // threshold after the first large block is freed, so that a shapefile's
+    // index (16 bytes a feature, read whenever GDAL opens the layer) would
+    // then stay in the heap beside the next one.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     try {
         return vark::app::dispatch(argc, argv);
     } catch (const vark::app::UsageError& error) {
