@@ -30,6 +30,7 @@ const std::string_view kBatchUsage =
     "       vark-fuzzy compute DATASET FIELD [--layer NAME] [--levels 3|5|7]\n"
     "                  [--name NEW] [--grade ENTRY]... [--grades FILE]...\n"
     "                  [--replace] [--allow-unmatched]\n"
+    "                  [--like DATASET:FIELD [--like-layer NAME]]\n"
     "       vark-fuzzy describe DATASET FIELD [--layer NAME]\n"
     "                  [--recipe | --json | --grades]\n"
     "       vark-fuzzy repair-fzy FILE\n"
@@ -51,12 +52,19 @@ constexpr OptionSpec kFieldOptions[] = {{"--layer", true},
 constexpr OptionSpec kDescribeOptions[] = {
     {"--layer", true},    {"--lang", true},    {"--quiet", false}, {"--help", false},
     {"--verbose", false}, {"--recipe", false}, {"--json", false},  {"--grades", false}};
-constexpr OptionSpec kComputeOptions[] = {{"--layer", true},           {"--lang", true},
-                                          {"--quiet", false},          {"--help", false},
-                                          {"--levels", true},          {"--name", true},
-                                          {"--grade", true, true},     {"--grades", true, true},
-                                          {"--verbose", false},        {"--replace", false},
-                                          {"--allow-unmatched", false}};
+constexpr OptionSpec kComputeOptions[] = {{"--layer", true},
+                                          {"--lang", true},
+                                          {"--quiet", false},
+                                          {"--help", false},
+                                          {"--levels", true},
+                                          {"--name", true},
+                                          {"--grade", true, true},
+                                          {"--grades", true, true},
+                                          {"--verbose", false},
+                                          {"--replace", false},
+                                          {"--allow-unmatched", false},
+                                          {"--like", true},
+                                          {"--like-layer", true}};
 constexpr OptionSpec kRepairOptions[] = {
     {"--lang", true}, {"--quiet", false}, {"--help", false}, {"--verbose", false}};
 
@@ -258,6 +266,9 @@ int Run(std::string_view subcommand, const std::vector<std::string>& argv, Batch
         plan = PlanCompute(args, io);
         if (!plan) {
             return kExitUsage;
+        }
+        if (const int status = TakeRecipe(*plan, args, io); status != kExitOk) {
+            return status;
         }
     }
 

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <set>
 #include <stdexcept>
 #include <utility>
 
@@ -11,6 +12,7 @@
 #include "criterion/CriterionUseCases.h"
 #include "criterion/FieldListing.h"
 #include "criterion/GradesFile.h"
+#include "criterion/Recipe.h"
 #include "text_store/TextNumbers.h"
 
 namespace vark::app {
@@ -107,7 +109,105 @@ int TellUnmatched(const Target& target, const std::string& field,
     return kExitUnmatched;
 }
 
+/// The values of the layer a reapplied grading does not grade, with the
+/// features holding each, most held first: the first 20, then how many more.
+/// Nothing when the layer's values cannot be listed (too many of them).
+void ListNotGraded(const Target& target, const ComputePlan& plan, BatchIo& io) {
+    constexpr std::size_t kShown = 20;
+    FieldValues values;
+    try {
+        values = ListValues(*target.application, target, plan.request.sourceField);
+    } catch (...) {
+        return;  // the criterion is written; the listing is a courtesy
+    }
+    if (values.tooMany || values.counts.size() != values.shown.size()) {
+        return;
+    }
+    std::set<std::string> graded;
+    for (const GradedEntry& entry : plan.request.gradedEntries) {
+        graded.insert(entry.value);
+    }
+    std::vector<std::pair<std::int64_t, std::string>> rest;
+    for (std::size_t k = 0; k < values.shown.size(); ++k) {
+        if (!values.shown[k].empty() && !graded.contains(values.shown[k])) {
+            rest.emplace_back(values.counts[k], values.shown[k]);
+        }
+    }
+    if (rest.empty()) {
+        return;
+    }
+    std::stable_sort(rest.begin(), rest.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    io.out << Said(clitext::kNotGradedByRecipe,
+                   "values of the layer the reapplied grading does not grade:")
+           << '\n';
+    for (std::size_t k = 0; k < rest.size() && k < kShown; ++k) {
+        io.out << rest[k].first << '\t' << rest[k].second << '\n';
+    }
+    if (rest.size() > kShown) {
+        io.out << Said(clitext::kAndMoreValues, "… and %1 more values",
+                       {std::to_string(rest.size() - kShown)})
+               << '\n';
+    }
+}
+
 }  // namespace
+
+int TakeRecipe(ComputePlan& plan, const ParsedArgs& args, BatchIo& io) {
+    const std::optional<std::string> like = args.value("--like");
+    if (!like) {
+        if (args.has("--like-layer")) {
+            throw UsageError(Said(clitext::kBadLike, "--like takes DATASET:FIELD, not %1", {""}));
+        }
+        return kExitOk;
+    }
+    if (args.has("--grade") || args.has("--grades")) {
+        throw UsageError(Said(clitext::kLikeAlone,
+                              "--like takes the grades of a recorded criterion: neither "
+                              "--grade nor --grades with it"));
+    }
+    // The last colon: a PG: connection holds colons of its own.
+    const std::size_t colon = like->rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == like->size()) {
+        throw UsageError(Said(clitext::kBadLike, "--like takes DATASET:FIELD, not %1", {*like}));
+    }
+    const std::string dataset = like->substr(0, colon);
+    const std::string field = like->substr(colon + 1);
+    std::optional<Recipe> recipe;
+    try {
+        const Target source = OpenTarget(dataset, args.value("--like-layer"), io);
+        recipe = RecipeOn(source, field);
+    } catch (const UsageError&) {
+        throw;
+    } catch (const PlainError&) {
+        throw;
+    } catch (...) {
+        return Report(io, "compute", CurrentFailure(), kProgramName, "main");
+    }
+    if (!recipe) {
+        io.err << kProgramName << ": "
+               << Said(clitext::kNoRecipe, "no recipe is recorded for the field %1.", {field})
+               << '\n';
+        return kExitNoRecord;
+    }
+    plan.entries = RecipeGradesLines(*recipe);
+    plan.request.gradedEntries = LoadGradedEntries(plan.entries);
+    if (!args.has("--levels")) {
+        plan.request.scale = recipe->levels == 3   ? MembershipScale::Three
+                             : recipe->levels == 5 ? MembershipScale::Five
+                                                   : MembershipScale::Seven;
+    }
+    plan.reapplied = true;
+    const GradingCheck check = CheckGrading(plan.request.gradedEntries, plan.request.scale);
+    if (!check.undefined.empty()) {
+        io.err << Lines(Text(text::kUndefinedGrades)) << '\n';
+        for (const auto& value : check.undefined) {
+            io.err << value << '\n';
+        }
+        return kExitUsage;
+    }
+    return kExitOk;
+}
 
 void RequireFreeName(const Target& target, const CriterionRequest& request) {
     const TargetField field =
@@ -221,6 +321,9 @@ int RunCompute(const Target& target, ComputePlan plan, BatchIo& io, bool progres
     io.out << result.unlistedCount << "\t(" << Text(text::kUnlisted) << ")\n"
            << result.emptyCount << "\t(" << Text(text::kEmpty) << ")\n"
            << result.nullCount << "\t(" << Text(text::kNull) << ")\n";
+    if (plan.reapplied && result.unlistedCount > 0) {
+        ListNotGraded(target, plan, io);
+    }
     if (const int signal = InterruptionGuard::Signal(); signal != 0) {
         // The signal came once the change was made: it is whole.
         io.err << "vark-fuzzy: signal " << signal << " came once " << result.fieldName

@@ -64,6 +64,10 @@ constexpr std::int32_t kRecipeHead = 292;
 constexpr std::int32_t kRecipeMade = 293;
 constexpr std::int32_t kNoRecipe = 294;
 constexpr std::int32_t kRecipeColumns = 295;
+constexpr std::int32_t kNotGradedByRecipe = 296;
+constexpr std::int32_t kAndMoreValues = 297;
+constexpr std::int32_t kBadLike = 298;
+constexpr std::int32_t kLikeAlone = 299;
 }  // namespace clitext
 
 /// The text `number` of the current language with %1, %2... replaced by

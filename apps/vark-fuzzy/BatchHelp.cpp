@@ -34,6 +34,7 @@ constexpr std::pair<std::string_view, std::string_view> kHelp[] = {
      "Usage: vark-fuzzy compute DATASET FIELD [--layer NAME] [--levels 3|5|7]\n"
      "                          [--name NEW] [--grade ENTRY]... [--grades FILE]...\n"
      "                          [--replace] [--allow-unmatched]\n"
+     "                          [--like DATASET:FIELD [--like-layer NAME]]\n"
      "\n"
      "Adds the criterion field FZY_FIELD (or NEW) to the layer, with every\n"
      "feature's degree from the grade of its FIELD value (0 for values not\n"
@@ -53,7 +54,12 @@ constexpr std::pair<std::string_view, std::string_view> kHelp[] = {
      "                     FZY_FIELD), a double field: its values and its\n"
      "                     record are replaced in one change (exit 2 when the\n"
      "                     layer has no such double field)\n"
-     "  --allow-unmatched  compute even with graded values no feature holds\n"},
+     "  --allow-unmatched  compute even with graded values no feature holds\n"
+     "  --like DATASET:FIELD  the grades and the scale of the criterion FIELD of\n"
+     "                     DATASET, as its recipe recorded them (--levels still\n"
+     "                     sets the scale); the values of the layer it does not\n"
+     "                     grade are listed after the counts\n"
+     "  --like-layer NAME  the layer of that DATASET (when it holds several)\n"},
     {"describe",
      "Usage: vark-fuzzy describe DATASET FIELD [--layer NAME] [--recipe | --json | --grades]\n"
      "\n"

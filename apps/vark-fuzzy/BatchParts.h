@@ -135,12 +135,22 @@ struct ComputePlan {
     std::vector<std::string> entries;
     /// Graded values that no feature holds are accepted.
     bool allowUnmatched = false;
+    /// The grading is a recorded criterion's (--like): the values of the
+    /// layer it does not grade are listed after the counts.
+    bool reapplied = false;
 };
 
 /// The computation's request from the command line, its entries parsed.
 /// Returns nullopt, after the dialog's message on `io.err`, when the scale
 /// has no degree for some entries' grades. Throws UsageError.
 std::optional<ComputePlan> PlanCompute(const ParsedArgs& args, BatchIo& io);
+
+/// With --like DATASET:FIELD [--like-layer NAME]: the grading and the scale
+/// of the criterion FIELD of that data set, from its recorded recipe (the
+/// scale unless --levels is given). Returns kExitOk, or the exit status
+/// after telling why not (no recipe, a data set that cannot be opened, a
+/// damaged recipe). Throws UsageError.
+int TakeRecipe(ComputePlan& plan, const ParsedArgs& args, BatchIo& io);
 
 /// Throws UsageError (in a sentence) unless the field --replace recomputes
 /// is a double field of the layer.

@@ -484,6 +484,46 @@ TEST_F(BatchTest, RecipesAreShownReappliedAndKeptInStep) {
 
 // A recipe file that is no recipe file refuses a computation before
 // anything changes, and describe says what is wrong with it.
+// --like takes the grading and the scale of a recorded criterion of another
+// data set: the same degrees as its grades given by hand, and the values the
+// new layer holds that it does not grade listed with their features.
+TEST_F(BatchTest, AGradingIsReappliedFromARecordedCriterion) {
+    const fs::path first = m_dir.path() / "first";
+    const fs::path second = m_dir.path() / "second";
+    fs::create_directories(first);
+    fs::create_directories(second);
+    const fs::path model = CopySampleShapefile(first);
+    const fs::path target = SampleGeoPackage(second);
+    ASSERT_EQ(Run("compute", {model.string(), "NATURE", "--levels", "5", "--grade", "Forêt->6",
+                              "--grade", "Prairie->4", "--quiet"})
+                  .status,
+              0);
+    const std::string like = model.string() + ":FZY_NATURE";
+    const BatchRun run =
+        Run("compute", {target.string(), "NATURE", "--like", like, "--quiet", "--lang", "en"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    // Every unlisted feature is in the listing, most held first.
+    EXPECT_THAT(run.out, HasSubstr("\n17\t(unlisted values)\n1\t(empty texts)\n2\t(null values)\n"
+                                   "values of the layer the reapplied grading does not grade:\n"
+                                   "5\tTerre arable\n3\tBâti\n3\tVerger\n2\tZone humide\n"));
+    EXPECT_THAT(run.out, HasSubstr("\n1\tLande\n"));
+    ASSERT_EQ(Run("compute", {target.string(), "NATURE", "--name", "FZY_HAND", "--levels", "5",
+                              "--grade", "Forêt->6", "--grade", "Prairie->4", "--quiet"})
+                  .status,
+              0);
+    EXPECT_EQ(ReadDoubles(target, "FZY_NATURE"), ReadDoubles(target, "FZY_HAND"));
+
+    EXPECT_EQ(Run("compute", {target.string(), "NATURE", "--name", "FZY_X", "--like",
+                              model.string() + ":NATURE"})
+                  .status,
+              app::kExitNoRecord);
+    EXPECT_EQ(Run("compute", {target.string(), "NATURE", "--like", model.string()}).status,
+              app::kExitUsage);
+    EXPECT_EQ(
+        Run("compute", {target.string(), "NATURE", "--like", like, "--grade", "Lande->1"}).status,
+        app::kExitUsage);
+}
+
 TEST_F(BatchTest, ADamagedRecipeFileRefusesTheRunAndIsTold) {
     // The layer in a folder of its own: the error log goes beside the program.
     const fs::path folder = m_dir.path() / "data";
@@ -648,7 +688,8 @@ TEST_F(BatchTest, UsageErrorsSpeakTheInterfaceLanguage) {
     const std::string usage =
         "Usage: vark-fuzzy compute DATASET FIELD [--layer NAME] [--levels 3|5|7]\n"
         "                          [--name NEW] [--grade ENTRY]... [--grades FILE]...\n"
-        "                          [--replace] [--allow-unmatched]\n";
+        "                          [--replace] [--allow-unmatched]\n"
+        "                          [--like DATASET:FIELD [--like-layer NAME]]\n";
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{}, "vark-fuzzy: erreur : compute attend DATASET FIELD, et non 0 argument(s)\n"},
         {{"--lang", "en"}, "vark-fuzzy: error: compute takes DATASET FIELD, not 0 argument(s)\n"},
