@@ -334,7 +334,7 @@ int RunBatch(std::string_view subcommand, const std::vector<std::string>& args,
         } catch (const UsageError& error) {
             io.err << kProgramName << ": " << Said(clitext::kErrorPrefix, "error:") << ' '
                    << error.what() << '\n';
-            const std::string_view usage = SubcommandUsage(subcommand);
+            const std::string usage = SubcommandUsage(subcommand);
             if (usage.empty()) {
                 io.err << "Usage:\n" << kBatchUsage;
             } else {

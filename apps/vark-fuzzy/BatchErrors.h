@@ -68,6 +68,13 @@ constexpr std::int32_t kNotGradedByRecipe = 296;
 constexpr std::int32_t kAndMoreValues = 297;
 constexpr std::int32_t kBadLike = 298;
 constexpr std::int32_t kLikeAlone = 299;
+/// What each subcommand does and its own options (its usage lines stay as
+/// they are): fields, values, compute, describe, repair-fzy, in that order.
+constexpr std::int32_t kHelpFirst = 300;
+constexpr std::int32_t kHelpCommon = 305;
+constexpr std::int32_t kHelpExample = 306;
+/// The program's own help, after its usage lines.
+constexpr std::int32_t kHelpProgram = 307;
 }  // namespace clitext
 
 /// The text `number` of the current language with %1, %2... replaced by

@@ -1,8 +1,11 @@
 #include "BatchHelp.h"
 
 #include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
+
+#include "BatchErrors.h"
 
 namespace vark::app {
 
@@ -91,29 +94,43 @@ constexpr std::string_view kExamples[] = {
     "\nExample:\n  vark-fuzzy repair-fzy parcelles.fzy\n",
 };
 
+/// The help of kHelp[index] in the interface language: the usage lines as
+/// they are, the rest from the text store (the English here when it lacks it).
 std::string Build(std::size_t index) {
-    std::string text(kHelp[index].second);
-    text += kCommonOptions;
-    text += kExamples[index];
+    const std::string_view english = kHelp[index].second;
+    const std::size_t body = english.find("\n\n") + 2;
+    std::string text(english.substr(0, body));
+    text += Said(clitext::kHelpFirst + static_cast<std::int32_t>(index), english.substr(body));
+    text += Said(clitext::kHelpCommon, kCommonOptions);
+    constexpr std::string_view kExampleWord = "\nExample:";
+    text += "\n" + Said(clitext::kHelpExample, "Example:");
+    text += kExamples[index].substr(kExampleWord.size());
     return text;
+}
+
+std::optional<std::size_t> IndexOf(std::string_view subcommand) {
+    for (std::size_t i = 0; i < std::size(kHelp); ++i) {
+        if (kHelp[i].first == subcommand) {
+            return i;
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace
 
-std::string_view SubcommandUsage(std::string_view subcommand) {
-    const std::string_view help = SubcommandHelp(subcommand);
-    const std::size_t end = help.find("\n\n");
-    return end == std::string_view::npos ? help : help.substr(0, end + 1);
+std::string SubcommandUsage(std::string_view subcommand) {
+    const std::optional<std::size_t> index = IndexOf(subcommand);
+    if (!index) {
+        return {};
+    }
+    const std::string_view help = kHelp[*index].second;
+    return std::string(help.substr(0, help.find("\n\n") + 1));
 }
 
-std::string_view SubcommandHelp(std::string_view subcommand) {
-    static const std::string texts[] = {Build(0), Build(1), Build(2), Build(3), Build(4)};
-    for (std::size_t i = 0; i < std::size(kHelp); ++i) {
-        if (kHelp[i].first == subcommand) {
-            return texts[i];
-        }
-    }
-    return {};
+std::string SubcommandHelp(std::string_view subcommand) {
+    const std::optional<std::size_t> index = IndexOf(subcommand);
+    return index ? Build(*index) : std::string();
 }
 
 }  // namespace vark::app

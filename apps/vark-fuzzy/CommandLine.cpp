@@ -39,7 +39,9 @@ Invocation SplitSubcommand(std::span<char* const> argv, std::span<const std::str
     if (at < argv.size()) {
         const std::string_view word = argv[at];
         for (std::string_view name : known) {
-            if (word == name && (at == 1 || name[0] != '-')) {
+            // An option word only as the first, but --help after --lang too.
+            const bool help = name == "--help" || name == "-h";
+            if (word == name && (at == 1 || name[0] != '-' || help)) {
                 invocation.subcommand = std::string(word);
                 invocation.args = std::move(leading);
                 first = at + 1;

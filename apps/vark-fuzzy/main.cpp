@@ -85,7 +85,7 @@ constexpr std::string_view kUsageBody =
     "of that field.\n";
 
 void printUsage(std::ostream& out) {
-    out << kUsageHead << kBatchUsage << kUsageBody;
+    out << kUsageHead << kBatchUsage << Said(clitext::kHelpProgram, kUsageBody);
 }
 
 /// What a subcommand gets: its arguments and the process's own argv (for
@@ -156,7 +156,13 @@ bool displayAvailable() {
     return false;
 }
 
-int runHelp(Context&) {
+int runHelp(Context& context) {
+    // "vark-fuzzy --help --lang de" as "vark-fuzzy --lang de --help".
+    const std::vector<std::string>& args = context.invocation.args;
+    const auto lang = std::find(args.begin(), args.end(), "--lang");
+    if (lang != args.end() && lang + 1 != args.end()) {
+        ChooseLanguage(*(lang + 1));
+    }
     printUsage(std::cout);
     return kExitOk;
 }

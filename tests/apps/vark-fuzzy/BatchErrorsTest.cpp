@@ -88,14 +88,28 @@ TEST_F(BatchTest, VerboseAddsTheFullReportWhichTheLogAlwaysGets) {
     EXPECT_FALSE(Has(run.err, "\r"));
 }
 
+// Each subcommand's help in the interface language (French unless --lang
+// says otherwise), its usage lines as they are in every language.
 TEST_F(BatchTest, EachSubcommandHasItsOwnHelp) {
-    for (const std::string word : {"fields", "values", "compute", "describe", "repair-fzy"}) {
-        SCOPED_TRACE(word);
-        const BatchRun run = Run(word, {"--help"});
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out.rfind("Usage: vark-fuzzy " + word + " ", 0), 0u) << run.out;
-        EXPECT_TRUE(Has(run.out, "\nExample:\n  vark-fuzzy " + word + " "));
-        EXPECT_TRUE(Has(run.out, "--verbose"));
+    const struct {
+        std::vector<std::string> lang;
+        std::string example;
+        std::string progress;
+    } languages[] = {{{}, "\nExemple :\n", "pas de barre de progression"},
+                     {{"--lang", "en"}, "\nExample:\n", "no progress bar"},
+                     {{"--lang", "es"}, "\nEjemplo:\n", "sin barra de progreso"},
+                     {{"--lang", "de"}, "\nBeispiel:\n", "keine Fortschrittsanzeige"}};
+    for (const auto& language : languages) {
+        for (const std::string word : {"fields", "values", "compute", "describe", "repair-fzy"}) {
+            SCOPED_TRACE(word + " " + language.example);
+            std::vector<std::string> args = {"--help"};
+            args.insert(args.end(), language.lang.begin(), language.lang.end());
+            const BatchRun run = Run(word, args);
+            EXPECT_EQ(run.status, 0);
+            EXPECT_EQ(run.out.rfind("Usage: vark-fuzzy " + word + " ", 0), 0u) << run.out;
+            EXPECT_TRUE(Has(run.out, language.example + "  vark-fuzzy " + word + " ")) << run.out;
+            EXPECT_TRUE(Has(run.out, language.progress)) << run.out;
+        }
     }
 }
 
