@@ -24,7 +24,10 @@
 
 namespace vark::app {
 
-const std::string_view kBatchUsage =
+namespace {
+
+/// Under the program's own usage lines ("Usage: vark-fuzzy ...").
+constexpr std::string_view kBatchSynopsis =
     "       vark-fuzzy fields DATASET [--layer NAME] [--unit-interval]\n"
     "       vark-fuzzy values DATASET FIELD [--layer NAME]\n"
     "       vark-fuzzy compute DATASET FIELD [--layer NAME] [--levels 3|5|7]\n"
@@ -33,8 +36,18 @@ const std::string_view kBatchUsage =
     "                  [--like DATASET:FIELD [--like-layer NAME]]\n"
     "       vark-fuzzy describe DATASET FIELD [--layer NAME]\n"
     "                  [--recipe | --json | --grades]\n"
-    "       vark-fuzzy repair-fzy FILE\n"
-    "  (each also takes --lang CODE, --quiet, --verbose and --help)\n";
+    "       vark-fuzzy repair-fzy FILE\n";
+
+}  // namespace
+
+std::string BatchUsage(std::string_view head) {
+    std::string lines(head);
+    lines += kBatchSynopsis;
+    return UsageInLanguage(lines) + "  " +
+           Said(clitext::kHelpEachTakes,
+                "(each also takes --lang CODE, --quiet, --verbose and --help)") +
+           "\n";
+}
 
 namespace {
 
@@ -336,7 +349,7 @@ int RunBatch(std::string_view subcommand, const std::vector<std::string>& args,
                    << error.what() << '\n';
             const std::string usage = SubcommandUsage(subcommand);
             if (usage.empty()) {
-                io.err << "Usage:\n" << kBatchUsage;
+                io.err << BatchUsage("Usage:\n");
             } else {
                 io.err << usage;
             }

@@ -45,8 +45,10 @@ inline constexpr int kExitNoRecord = 5;
 inline constexpr std::string_view kBatchSubcommands[] = {"fields", "values", "compute", "describe",
                                                          "repair-fzy"};
 
-/// The usage lines of the batch subcommands, for the program's help text.
-extern const std::string_view kBatchUsage;
+/// The usage lines `head` ("Usage: vark-fuzzy ...", see UsageInLanguage),
+/// those of the batch subcommands under them and the options they all
+/// take, in the interface language: for the program's help text.
+std::string BatchUsage(std::string_view head);
 
 /// Where a batch run writes, and what it may draw.
 struct BatchIo {

@@ -68,13 +68,18 @@ constexpr std::int32_t kNotGradedByRecipe = 296;
 constexpr std::int32_t kAndMoreValues = 297;
 constexpr std::int32_t kBadLike = 298;
 constexpr std::int32_t kLikeAlone = 299;
-/// What each subcommand does and its own options (its usage lines stay as
-/// they are): fields, values, compute, describe, repair-fzy, in that order.
+/// What each subcommand does and its own options (its usage lines keep their
+/// words but the first): fields, values, compute, describe, repair-fzy, in
+/// that order.
 constexpr std::int32_t kHelpFirst = 300;
 constexpr std::int32_t kHelpCommon = 305;
 constexpr std::int32_t kHelpExample = 306;
 /// The program's own help, after its usage lines.
 constexpr std::int32_t kHelpProgram = 307;
+/// The word that opens the usage lines ("Usage:").
+constexpr std::int32_t kHelpUsage = 308;
+/// The options every batch subcommand takes, under their usage lines.
+constexpr std::int32_t kHelpEachTakes = 309;
 }  // namespace clitext
 
 /// The text `number` of the current language with %1, %2... replaced by

@@ -1,5 +1,7 @@
 #include "BatchHelp.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -94,18 +96,24 @@ constexpr std::string_view kExamples[] = {
     "\nExample:\n  vark-fuzzy repair-fzy parcelles.fzy\n",
 };
 
-/// The help of kHelp[index] in the interface language: the usage lines as
-/// they are, the rest from the text store (the English here when it lacks it).
+/// The help of kHelp[index] in the interface language, from the text store
+/// (the English here when it lacks it).
 std::string Build(std::size_t index) {
     const std::string_view english = kHelp[index].second;
     const std::size_t body = english.find("\n\n") + 2;
-    std::string text(english.substr(0, body));
+    std::string text = UsageInLanguage(english.substr(0, body - 1)) + "\n";
     text += Said(clitext::kHelpFirst + static_cast<std::int32_t>(index), english.substr(body));
     text += Said(clitext::kHelpCommon, kCommonOptions);
     constexpr std::string_view kExampleWord = "\nExample:";
     text += "\n" + Said(clitext::kHelpExample, "Example:");
     text += kExamples[index].substr(kExampleWord.size());
     return text;
+}
+
+/// The columns `text` takes on a terminal: one a character (UTF-8).
+std::size_t Columns(std::string_view text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
 std::optional<std::size_t> IndexOf(std::string_view subcommand) {
@@ -125,7 +133,42 @@ std::string SubcommandUsage(std::string_view subcommand) {
         return {};
     }
     const std::string_view help = kHelp[*index].second;
-    return std::string(help.substr(0, help.find("\n\n") + 1));
+    return UsageInLanguage(help.substr(0, help.find("\n\n") + 1));
+}
+
+std::string UsageInLanguage(std::string_view english) {
+    constexpr std::string_view kWord = "Usage:";
+    if (!english.starts_with(kWord)) {
+        return std::string(english);
+    }
+    const std::string word = Said(clitext::kHelpUsage, kWord);
+    const auto shift =
+        static_cast<std::ptrdiff_t>(Columns(word)) - static_cast<std::ptrdiff_t>(kWord.size());
+    std::string_view rest = english.substr(kWord.size());
+    // The next line of `rest`, with its line break.
+    const auto takeLine = [&rest] {
+        const std::size_t end = rest.find('\n');
+        const std::string_view line =
+            rest.substr(0, end == std::string_view::npos ? rest.size() : end + 1);
+        rest.remove_prefix(line.size());
+        return line;
+    };
+    std::string text = word;
+    text += takeLine();
+    while (!rest.empty()) {
+        const std::string_view line = takeLine();
+        const std::size_t indent = std::min(line.find_first_not_of(' '), line.size());
+        if (indent == 0) {
+            text += line;
+            continue;
+        }
+        // A line that goes on under the first keeps at least one space.
+        const std::ptrdiff_t moved =
+            std::max<std::ptrdiff_t>(1, static_cast<std::ptrdiff_t>(indent) + shift);
+        text.append(static_cast<std::size_t>(moved), ' ');
+        text += line.substr(indent);
+    }
+    return text;
 }
 
 std::string SubcommandHelp(std::string_view subcommand) {

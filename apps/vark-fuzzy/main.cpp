@@ -85,7 +85,7 @@ constexpr std::string_view kUsageBody =
     "of that field.\n";
 
 void printUsage(std::ostream& out) {
-    out << kUsageHead << kBatchUsage << Said(clitext::kHelpProgram, kUsageBody);
+    out << BatchUsage(kUsageHead) << Said(clitext::kHelpProgram, kUsageBody);
 }
 
 /// What a subcommand gets: its arguments and the process's own argv (for
@@ -283,7 +283,7 @@ int main(int argc, char** argv) {
         return vark::app::dispatch(argc, argv);
     } catch (const vark::app::UsageError& error) {
         std::cerr << "vark-fuzzy: " << vark::app::ErrorWord() << ' ' << error.what() << "\n"
-                  << vark::app::kUsageHead << vark::app::kBatchUsage << "  vark-fuzzy --help\n";
+                  << vark::app::BatchUsage(vark::app::kUsageHead) << "  vark-fuzzy --help\n";
         return vark::app::kExitUsage;
     } catch (const vark::app::PlainError& error) {
         vark::app::TellFailure(std::cerr, error.what(), error.cause(), {"vark-fuzzy", "main", {}},

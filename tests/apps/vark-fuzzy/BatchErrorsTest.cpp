@@ -9,6 +9,7 @@
 
 #include "host/ogr/OgrApplication.h"
 #include "testing/BatchTestSupport.h"
+#include "text_store/clsResourceMDB.h"
 
 namespace vark::test {
 namespace {
@@ -89,16 +90,18 @@ TEST_F(BatchTest, VerboseAddsTheFullReportWhichTheLogAlwaysGets) {
 }
 
 // Each subcommand's help in the interface language (French unless --lang
-// says otherwise), its usage lines as they are in every language.
+// says otherwise), its usage lines opened by that language's word and the
+// lines that go on kept under the same words.
 TEST_F(BatchTest, EachSubcommandHasItsOwnHelp) {
     const struct {
         std::vector<std::string> lang;
+        std::string usage;
         std::string example;
         std::string progress;
-    } languages[] = {{{}, "\nExemple :\n", "pas de barre de progression"},
-                     {{"--lang", "en"}, "\nExample:\n", "no progress bar"},
-                     {{"--lang", "es"}, "\nEjemplo:\n", "sin barra de progreso"},
-                     {{"--lang", "de"}, "\nBeispiel:\n", "keine Fortschrittsanzeige"}};
+    } languages[] = {{{}, "Syntaxe : ", "\nExemple :\n", "pas de barre de progression"},
+                     {{"--lang", "en"}, "Usage: ", "\nExample:\n", "no progress bar"},
+                     {{"--lang", "es"}, "Uso: ", "\nEjemplo:\n", "sin barra de progreso"},
+                     {{"--lang", "de"}, "Aufruf: ", "\nBeispiel:\n", "keine Fortschrittsanzeige"}};
     for (const auto& language : languages) {
         for (const std::string word : {"fields", "values", "compute", "describe", "repair-fzy"}) {
             SCOPED_TRACE(word + " " + language.example);
@@ -106,11 +109,31 @@ TEST_F(BatchTest, EachSubcommandHasItsOwnHelp) {
             args.insert(args.end(), language.lang.begin(), language.lang.end());
             const BatchRun run = Run(word, args);
             EXPECT_EQ(run.status, 0);
-            EXPECT_EQ(run.out.rfind("Usage: vark-fuzzy " + word + " ", 0), 0u) << run.out;
+            const std::string head = language.usage + "vark-fuzzy " + word + " ";
+            EXPECT_EQ(run.out.rfind(head, 0), 0u) << run.out;
+            if (word == "compute") {
+                EXPECT_TRUE(Has(
+                    run.out, "[--levels 3|5|7]\n" + std::string(head.size(), ' ') + "[--name NEW]"))
+                    << run.out;
+            }
             EXPECT_TRUE(Has(run.out, language.example + "  vark-fuzzy " + word + " ")) << run.out;
             EXPECT_TRUE(Has(run.out, language.progress)) << run.out;
         }
     }
+
+    // The saved language; the English help when the texts cannot be read.
+    gTextStore().setLanguageCode("de");
+    gTextStore().SaveLangSetting();
+    EXPECT_EQ(Run("values", {"--help"}).out.rfind("Aufruf: vark-fuzzy values DATASET FIELD", 0),
+              0u);
+    textStoreState().databasePathOverride = (m_dir.path() / "missing.db").string();
+    const BatchRun english = Run("values", {"--help"});
+    EXPECT_EQ(english.out.rfind("Usage: vark-fuzzy values DATASET FIELD [--layer NAME]\n\n"
+                                "Prints the distinct values",
+                                0),
+              0u)
+        << english.out;
+    EXPECT_TRUE(Has(english.out, "  --help        this text\n\nExample:\n"));
 }
 
 TEST_F(BatchTest, CriterionFilesReadAsTheirFormatSaysAndRepaired) {
