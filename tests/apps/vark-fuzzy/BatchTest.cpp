@@ -679,6 +679,13 @@ TEST_F(BatchTest, ReplaceRecomputesOnlyACriterionField) {
     EXPECT_EQ(taken.err,
               "vark-fuzzy: erreur : la couche parcelles a déjà un champ FZY_NATURE ; rien n'a été "
               "modifié : --replace le recalcule, --name en crée un autre.\n");
+    for (const std::string lang : {"en", "es", "de"}) {
+        const BatchRun told = Run("compute", {dataset.string(), "NATURE", "--name", "FZY_NATURE",
+                                              "--grade", "Forêt->6", "--lang", lang});
+        EXPECT_EQ(told.status, app::kExitFailure);
+        EXPECT_THAT(told.err, HasSubstr(" FZY_NATURE"));
+        EXPECT_THAT(told.err, HasSubstr("--replace ")) << lang;
+    }
     EXPECT_EQ(FolderBytes(m_dir.path()), unchanged);
 }
 
