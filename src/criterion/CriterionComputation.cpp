@@ -426,12 +426,17 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     // (the two records differ by their date only).
     // The recipe before the record: a run stopped between them leaves a
     // recipe of a field that does not exist, which the next run drops.
+    // A data store that keeps recipes itself takes it in the layer's change.
+    Recipe recipe = MakeRecipe(request, result, criterionFile.layerName(), request.runBy);
+    if (pass->StoreRecipe(RecipeBookToJson({{finalName, recipe}}))) {
+        recipes.reset();
+    }
     if (recipes) {
         std::unordered_set<std::string> names{finalName};
         for (std::int32_t i = 0; i < before.GetFieldCount(); ++i) {
             names.insert(before.GetField(i).GetFieldName());
         }
-        recipes->Put(MakeRecipe(request, result, criterionFile.layerName(), request.runBy),
+        recipes->Put(std::move(recipe),
                      [&names](const std::string& name) { return names.contains(name); });
     }
     try {

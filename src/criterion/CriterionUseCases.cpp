@@ -54,6 +54,15 @@ std::string RecipePathOf(const CriterionTarget& target) {
 }  // namespace
 
 std::optional<Recipe> RecipeOn(const CriterionTarget& target, const std::string& fieldName) {
+    // The layer's own store first (a GeoPackage's metadata), then the file.
+    const auto featureClass = RequireObject(target.featureClass, "feature class", "RecipeOn");
+    if (std::optional<std::string> json = featureClass->ReadRecipe(fieldName)) {
+        RecipeBook book = RecipeBookFromJson(
+            *json, "the recipe of " + fieldName + " in " + target.layerName + "'s metadata");
+        if (auto found = book.find(fieldName); found != book.end()) {
+            return std::move(found->second);
+        }
+    }
     const std::string path = RecipePathOf(target);
     if (path.empty()) {
         return std::nullopt;

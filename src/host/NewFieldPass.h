@@ -103,6 +103,16 @@ public:
         (void)column;
         return std::nullopt;
     }
+    /// Keeps `json`, the recipe of the field this pass makes, in the class's
+    /// own data store as part of the pass's change (whole with the field or
+    /// not at all), replacing an earlier recipe of that field and dropping
+    /// those of columns the table no longer has. False when the store has no
+    /// place for recipes: the caller keeps it elsewhere. After Prepare,
+    /// before Commit. Throws Failure.
+    virtual bool StoreRecipe(const std::string& json) {
+        (void)json;
+        return false;
+    }
     /// Makes the field part of the class. Throws Failure; after Prepare only.
     virtual void Commit() = 0;
 };

@@ -362,6 +362,13 @@ public:
     /// How the texts of this class's rows and statistics read (UTF-8 unless
     /// the host hands a layer's undeclared bytes).
     virtual TextEncoding GetTextEncoding() const { return TextEncoding::kUtf8; }
+    /// The recipe its data store keeps of the field `fieldName` (see
+    /// NewFieldPass::StoreRecipe): nullopt when it keeps none (or keeps no
+    /// recipes at all). Throws Failure when the store cannot be read.
+    virtual std::optional<std::string> ReadRecipe(const std::string& fieldName) {
+        (void)fieldName;
+        return std::nullopt;
+    }
     /// A pass adding the double field `field` filled from the text field
     /// `sourceIndex` (see NewFieldPass), or with `mode` Overwrite filling
     /// the existing double field of that name instead (the caller has

@@ -226,6 +226,8 @@ public:
     /// Undeclared for a shapefile without a .cpg or code page byte, and for
     /// a layer whose driver does not hand UTF-8; UTF-8 otherwise.
     host::TextEncoding GetTextEncoding() const override;
+    /// A GeoPackage keeps recipes in its metadata tables.
+    std::optional<std::string> ReadRecipe(const std::string& fieldName) override;
     /// A PostgreSQL table: the server route alone; a shapefile with its
     /// table: the table route or the cursor; a GeoPackage: one transaction
     /// or the cursor; other formats: the cursor.

@@ -4,6 +4,7 @@
 #include "host/common/TextCompare.h"
 #include "host/common/WorkspaceRegistry.h"
 #include "host/ogr/OgrData.h"
+#include "routes/gpkg/GpkgRecipes.h"
 #include "support/Cp1252.h"
 
 namespace vark::ogr {
@@ -342,6 +343,19 @@ std::int64_t OgrFeatureClass::GetFeatureCount() {
     }
     const GIntBig count = layer()->GetFeatureCount(FALSE);
     return count < 0 ? -1 : static_cast<std::int64_t>(count);
+}
+
+std::optional<std::string> OgrFeatureClass::ReadRecipe(const std::string& fieldName) {
+    if (m_source->driverName() != "GPKG") {
+        return std::nullopt;
+    }
+    layer();  // the data set as it is now
+    auto* db = static_cast<sqlite3*>(m_source->dataset().GetInternalHandle("SQLITE_HANDLE"));
+    if (db == nullptr) {
+        return std::nullopt;
+    }
+    return routes::ReadGpkgRecipe(*db, m_layerName, fieldName,
+                                  "Cannot read the recipe of " + fieldName + " in " + describe());
 }
 
 host::TextEncoding OgrFeatureClass::GetTextEncoding() const {

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "routes/file/GdalErrors.h"
+#include "routes/gpkg/GpkgRecipes.h"
 #include "support/SqlText.h"
 
 namespace vark::routes {
@@ -52,6 +53,21 @@ public:
             throw gdalFailure(what + ": the data set gives no SQLite connection");
         }
         return FillInDatabase(*db, valueOf);
+    }
+
+    bool StoreRecipe(const std::string& json) override {
+        GDALDriver* driver = m_host->dataset().GetDriver();
+        if (!m_open || driver == nullptr || std::string(driver->GetDescription()) != "GPKG") {
+            return false;
+        }
+        auto* db = static_cast<sqlite3*>(m_host->dataset().GetInternalHandle("SQLITE_HANDLE"));
+        if (db == nullptr) {
+            return false;
+        }
+        StoreGpkgRecipe(
+            *db, m_host->layer().GetName(), m_field.GetFieldName(), json,
+            "Cannot keep the recipe of " + m_field.GetFieldName() + " in " + m_host->describe());
+        return true;
     }
 
     void Commit() override {

@@ -454,6 +454,25 @@ TEST_F(BatchTest, RecipesAreShownReappliedAndKeptInStep) {
                                           "\t6\t1\tForêt\n1\t2\t0.25\tLande\n"));
         EXPECT_THAT(Run("describe", {dataset.string(), "FZY_NATURE", "--json"}).out,
                     HasSubstr("\"run_by\": \"batch\""));
+        // A shapefile's recipe lies beside its criterion file; a GeoPackage
+        // keeps it in its own metadata tables, scoped to the column.
+        bool besideIt = false;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            besideIt = besideIt || entry.path().string().ends_with(".fzy.json");
+        }
+        EXPECT_EQ(besideIt, shapefile);
+        if (!shapefile) {
+            GDALDatasetUniquePtr gpkg(GDALDataset::Open(dataset.c_str(), GDAL_OF_VECTOR));
+            ASSERT_TRUE(gpkg);
+            OGRLayer* rows = gpkg->ExecuteSQL(
+                "SELECT m.mime_type FROM gpkg_metadata m JOIN gpkg_metadata_reference r ON "
+                "r.md_file_id = m.id WHERE r.reference_scope = 'column' AND r.column_name = "
+                "'FZY_NATURE'",
+                nullptr, nullptr);
+            ASSERT_NE(rows, nullptr);
+            EXPECT_EQ(rows->GetFeatureCount(), 1);
+            gpkg->ReleaseResultSet(rows);
+        }
 
         // Given back as a grades file, it recomputes the very same degrees.
         const BatchRun grades = Run("describe", {dataset.string(), "FZY_NATURE", "--grades"});
