@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/Failure.h"
+#include "text_store/TextNumbers.h"
 
 namespace vark::app {
 
@@ -60,10 +61,10 @@ constexpr std::int32_t kLayerNeedsName = 264;
 constexpr std::int32_t kLayerTwice = 265;
 constexpr std::int32_t kNeedsDisplay = 266;
 constexpr std::int32_t kNameTaken = 267;
-constexpr std::int32_t kRecipeHead = 292;
-constexpr std::int32_t kRecipeMade = 293;
+constexpr std::int32_t kRecipeHead = text::kRecipeHead;
+constexpr std::int32_t kRecipeMade = text::kRecipeMade;
 constexpr std::int32_t kNoRecipe = 294;
-constexpr std::int32_t kRecipeColumns = 295;
+constexpr std::int32_t kRecipeColumns = text::kRecipeColumns;
 constexpr std::int32_t kNotGradedByRecipe = 296;
 constexpr std::int32_t kAndMoreValues = 297;
 constexpr std::int32_t kBadLike = 298;

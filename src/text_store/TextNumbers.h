@@ -40,5 +40,10 @@ inline constexpr std::int32_t kEmptyText = 247;
 /// lacks: the layer's name, the values, then whether to compute.
 inline constexpr std::int32_t kUnmatchedInLayer = 290;
 inline constexpr std::int32_t kComputeAnyway = 291;
+/// A criterion's recipe as a table: its head line, when and how it was
+/// made, the columns' names.
+inline constexpr std::int32_t kRecipeHead = 292;
+inline constexpr std::int32_t kRecipeMade = 293;
+inline constexpr std::int32_t kRecipeColumns = 295;
 
 }  // namespace vark::text

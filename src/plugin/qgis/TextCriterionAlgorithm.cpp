@@ -3,6 +3,7 @@
 #include <qgscolorramp.h>
 #include <qgsfillsymbol.h>
 #include <qgsgraduatedsymbolrenderer.h>
+#include <qgslayermetadata.h>
 #include <qgsprocessingcontext.h>
 #include <qgsprocessingfeedback.h>
 #include <qgsprocessingoutputs.h>
@@ -16,6 +17,8 @@
 #include <memory>
 
 #include "criterion/CriterionComputation.h"
+#include "criterion/GradesFile.h"
+#include "criterion/Recipe.h"
 #include "host/qgis/QgisApplication.h"
 #include "plugin/qgis/ProcessingRun.h"
 #include "support/ErrorHandling.h"
@@ -31,6 +34,7 @@ namespace {
 const QString kInput = QStringLiteral("INPUT");
 const QString kField = QStringLiteral("FIELD");
 const QString kGrades = QStringLiteral("GRADES");
+const QString kGradesFile = QStringLiteral("GRADES_FILE");
 const QString kLevels = QStringLiteral("LEVELS");
 const QString kName = QStringLiteral("NAME");
 const QString kStyle = QStringLiteral("STYLE");
@@ -97,6 +101,44 @@ void LogCounts(QgsProcessingFeedback& feedback, const std::vector<std::string>& 
         QStringLiteral("%1\t(%2)").arg(result.unlistedCount).arg(Text(text::kUnlisted)));
     feedback.pushInfo(QStringLiteral("%1\t(%2)").arg(result.emptyCount).arg(Text(text::kEmpty)));
     feedback.pushInfo(QStringLiteral("%1\t(%2)").arg(result.nullCount).arg(Text(text::kNull)));
+}
+
+/// `number`'s text with %1, %2... replaced by `args`.
+QString Said(int number, const QStringList& args) {
+    QString text = Text(number);
+    // Right to left, so that %1 does not eat the start of %10.
+    for (int k = static_cast<int>(args.size()); k >= 1; --k) {
+        text.replace(QStringLiteral("%") + QString::number(k), args.at(k - 1));
+    }
+    return text;
+}
+
+/// The log's last lines: how the criterion was made, as its recipe keeps it.
+void LogRecipe(QgsProcessingFeedback& feedback, const Recipe& recipe) {
+    const auto q = [](const std::string& text) { return QString::fromStdString(text); };
+    feedback.pushInfo(Said(text::kRecipeHead, {q(recipe.field), q(recipe.sourceField),
+                                               q(recipe.layer), QString::number(recipe.levels)}));
+    feedback.pushInfo(
+        Said(text::kRecipeMade, {q(recipe.dateUtc), q(recipe.runBy), q(recipe.toolVersion)}));
+    feedback.pushInfo(Text(text::kRecipeColumns));
+    for (const RecipeEntry& entry : recipe.entries) {
+        feedback.pushInfo(QStringLiteral("%1\t%2\t%3\t%4")
+                              .arg(entry.features)
+                              .arg(entry.grade)
+                              .arg(entry.degree)
+                              .arg(q(entry.value)));
+    }
+}
+
+/// A line in the layer's metadata history (kept with the project).
+void AddHistory(QgsVectorLayer& layer, const Recipe& recipe) {
+    QgsLayerMetadata metadata = layer.metadata();
+    metadata.addHistoryItem(
+        Said(processing_text::kHistory,
+             {QString::fromStdString(recipe.field), QString::fromStdString(recipe.sourceField),
+              QString::number(recipe.levels), QString::number(recipe.entries.size()),
+              QString::fromStdString(recipe.dateUtc)}));
+    layer.setMetadata(metadata);
 }
 
 }  // namespace
@@ -177,9 +219,14 @@ void TextCriterionAlgorithm::initAlgorithm(const QVariantMap&) {
                                                        {QgsProcessing::TypeVectorPolygon}));
     addParameter(new QgsProcessingParameterField(kField, Text(processing_text::kField), QVariant(),
                                                  kInput, QgsProcessingParameterField::String));
+    // The matrix, a grades file, or both (the file's entries after the matrix's).
     addParameter(new QgsProcessingParameterMatrix(
         kGrades, Text(processing_text::kGrades), 1, false,
-        {Text(processing_text::kValueHeader), Text(processing_text::kGradeHeader)}));
+        {Text(processing_text::kValueHeader), Text(processing_text::kGradeHeader)}, QVariant(),
+        true));
+    addParameter(new QgsProcessingParameterFile(kGradesFile, Text(processing_text::kGradesFile),
+                                                QgsProcessingParameterFile::File, QString(),
+                                                QVariant(), true));
     addParameter(new QgsProcessingParameterEnum(
         kLevels, Text(processing_text::kLevels),
         {QStringLiteral("3"), QStringLiteral("5"), QStringLiteral("7")}, false, 2));
@@ -210,14 +257,28 @@ QVariantMap TextCriterionAlgorithm::processAlgorithm(const QVariantMap& paramete
     CriterionRequest request;
     request.sourceField = ToStd(field);
     request.runBy = "processing";
-    const std::vector<std::string> entries =
-        GradedEntriesOfMatrix(parameterAsMatrix(parameters, kGrades, context));
+    // An optional matrix left out reads as one empty cell: no entry then.
+    const QVariant matrix = parameters.value(kGrades);
+    std::vector<std::string> entries =
+        matrix.isValid() && !matrix.isNull()
+            ? GradedEntriesOfMatrix(parameterAsMatrix(parameters, kGrades, context))
+            : std::vector<std::string>();
+    if (const QString file = parameterAsFile(parameters, kGradesFile, context); !file.isEmpty()) {
+        try {
+            std::vector<std::string> lines = ReadGradesFile(ToStd(file));
+            entries.insert(entries.end(), std::make_move_iterator(lines.begin()),
+                           std::make_move_iterator(lines.end()));
+        } catch (...) {
+            throw Refusal(CurrentFailure().description());
+        }
+    }
     request.scale = ScaleOfLevel(parameterAsEnum(parameters, kLevels, context));
     const QString typed = parameterAsString(parameters, kName, context);
     request.typedName = typed.isEmpty() ? kFieldPrefix + request.sourceField : ToStd(typed);
 
     std::int32_t marker = 1;
     CriterionRun run;
+    CriterionRequest asked;
     try {
         request.gradedEntries = LoadGradedEntries(entries);
         // The dialog's refusals of the list itself, before anything is written.
@@ -251,6 +312,7 @@ QVariantMap TextCriterionAlgorithm::processAlgorithm(const QVariantMap& paramete
                 feedback->setProgress(std::min(
                     100.0, 100.0 * static_cast<double>(done) / static_cast<double>(total)));
         };
+        asked = request;
         run = RunLayerCriterion(*layer, std::move(request), marker);
     } catch (const QgsProcessingException&) {
         throw;
@@ -272,6 +334,11 @@ QVariantMap TextCriterionAlgorithm::processAlgorithm(const QVariantMap& paramete
         feedback->pushInfo(fieldName);
         LogCounts(*feedback, entries, run.result);
     }
+    const Recipe recipe = MakeRecipe(asked, run.result, ToStd(layer->name()), asked.runBy);
+    if (feedback) {
+        LogRecipe(*feedback, recipe);
+    }
+    AddHistory(*layer, recipe);
     if (parameterAsBoolean(parameters, kStyle, context)) {
         try {
             ApplyDegreeStyle(*layer, fieldName);

@@ -28,6 +28,8 @@ inline constexpr int kOutput = 209;
 inline constexpr int kFieldName = 210;
 inline constexpr int kCancelled = 211;
 inline constexpr int kBadGrade = 212;
+inline constexpr int kGradesFile = 214;
+inline constexpr int kHistory = 215;
 }  // namespace processing_text
 
 /// The graded entries ("value->digit", the dialog's list entries) of the

@@ -75,7 +75,8 @@ TEST_F(PluginServicesTest, InstallsAndTakesBackWhatItReplaces) {
         QStringList names;
         for (const auto* parameter : Algorithm()->parameterDefinitions())
             names << parameter->name();
-        EXPECT_EQ(names, QStringList({"INPUT", "FIELD", "GRADES", "LEVELS", "NAME", "STYLE"}));
+        EXPECT_EQ(names, QStringList({"INPUT", "FIELD", "GRADES", "GRADES_FILE", "LEVELS", "NAME",
+                                      "STYLE"}));
         EXPECT_TRUE(Algorithm()->flags() & QgsProcessingAlgorithm::FlagNoThreading)
             << "the QGIS host runs on QGIS's thread only";
 

@@ -375,6 +375,43 @@ TEST_F(ProcessingAlgorithmTest, RefusalsAndCancelChangeNothing) {
     }
 }
 
+// A grades file instead of the matrix: the same degrees as the command
+// line's; the log ends with the recipe and the layer's metadata history
+// tells the run.
+TEST_F(ProcessingAlgorithmTest, AGradesFileTheRecipeInTheLogAndTheLayersHistory) {
+    QgsProject::instance()->clear();
+    const fs::path byGdal = MakeData("gdal_file", true);
+    const fs::path byAlgorithm = MakeData("qgis_file", true);
+    ComputeWithGdal(byGdal, m_grades);
+    const fs::path grades = byAlgorithm.parent_path() / "grades.txt";
+    {
+        std::ofstream out(grades);
+        for (const auto& [value, grade] : m_grades) {
+            out << value << "->" << grade << "\n";
+        }
+    }
+    QgsVectorLayer* layer = AddLayer(byAlgorithm);
+    RecordingFeedback feedback;
+    ASSERT_TRUE(Run({{"INPUT", layer->id()},
+                     {"FIELD", "NATURE"},
+                     {"GRADES_FILE", QString::fromStdString(grades.string())},
+                     {"STYLE", false}},
+                    feedback))
+        << feedback.errors.join("\n").toStdString();
+    EXPECT_EQ(vark::testing::ReadColumn(byAlgorithm, "parcelles", "FZY_NATURE"),
+              vark::testing::ReadColumn(byGdal, "parcelles", "FZY_NATURE"));
+    const QString log = feedback.infos.join(QLatin1Char('\n'));
+    EXPECT_TRUE(log.contains(QString::fromUtf8(
+        "Critère FZY_NATURE : attribut NATURE de la couche parcelles, échelle à 7 niveaux")))
+        << log.toStdString();
+    EXPECT_TRUE(feedback.infos.constLast().endsWith(QString::fromUtf8("\tZone humide")))
+        << log.toStdString();
+    const QStringList history = layer->metadata().history();
+    ASSERT_EQ(history.size(), 1);
+    EXPECT_TRUE(history.front().contains(QStringLiteral("FZY_NATURE")))
+        << history.front().toStdString();
+}
+
 TEST_F(ProcessingAlgorithmTest, FileLayersTakeTheCommandLinesRoute) {
     for (const bool geopackage : {false, true}) {
         SCOPED_TRACE(geopackage ? "GeoPackage" : "shapefile");
