@@ -19,6 +19,7 @@
 #include "criterion/CriterionUseCases.h"
 #include "criterion/FieldListing.h"
 #include "criterion/GradesFile.h"
+#include "criterion/Recipe.h"
 #include "criterion/RequireObject.h"
 #include "criterion_file/fzy_io.h"
 #include "dialog/ButtonIcons.h"
@@ -469,11 +470,16 @@ void frm_CritereTexte::ListValuesSortie_ContextMenu(const QPoint& at) {
     save->setEnabled(m_ui->ListValuesSortie->count() > 0);
     QAction* load = menu.addAction(ToQ(ResourceString(text::kLoadGrades)));
     load->setObjectName("mnu_load_grades");
+    QAction* like = menu.addAction(ToQ(ResourceString(text::kLikeGrades)));
+    like->setObjectName("mnu_like_grades");
+    like->setEnabled(m_ui->Lst_fields->count() > 0);
     QAction* chosen = menu.exec(m_ui->ListValuesSortie->viewport()->mapToGlobal(at));
     if (chosen == save) {
         mnu_save_grades_Click();
     } else if (chosen == load) {
         mnu_load_grades_Click();
+    } else if (chosen == like) {
+        mnu_like_grades_Click();
     }
 }
 
@@ -515,42 +521,111 @@ void frm_CritereTexte::mnu_load_grades_Click() {
                         MsgIcon::Critical);
             return;
         }
-        QListWidget* graded = m_ui->ListValuesSortie;
-        std::set<std::string> values;
-        for (int i = 0; i < graded->count(); ++i) {
-            values.insert(DropLastCharacters(ToStd(graded->item(i)->text()), 3));
-        }
-        for (const auto& entry : entries) {
-            values.insert(DropLastCharacters(entry, 3));
-        }
-        if (values.size() > kMaxGradedEntries) {
-            std::string text = ResourceString(text::kTooManyGrades);
-            const std::size_t at = text.find("%1");
-            if (at != std::string::npos) {
-                text.replace(at, 2, std::to_string(values.size()));
-            }
-            Ui().MsgBox(text, MsgIcon::Exclamation);
-            return;
-        }
-        // A later line for the same value wins, as a later grading would.
-        for (const auto& entry : entries) {
-            const QString value = ToQ(DropLastCharacters(entry, 3));
-            for (int i = graded->count() - 1; i >= 0; --i) {
-                if (ToQ(DropLastCharacters(ToStd(graded->item(i)->text()), 3)) == value) {
-                    delete graded->takeItem(i);
-                }
-            }
-            QListWidget* input = m_ui->ListValuesEntree;
-            for (int i = input->count() - 1; i >= 0; --i) {
-                if (input->item(i)->text() == value) {
-                    delete input->takeItem(i);
-                }
-            }
-            InsertSorted(graded, ToQ(entry));
-        }
+        PutGradedEntries(entries);
         ShowCountTips();
     } catch (...) {
         HandleError(CurrentFailure(), text::kFormName, "mnu_load_grades_Click", true, 0, "", 0,
+                    true);
+    }
+}
+
+bool frm_CritereTexte::PutGradedEntries(const std::vector<std::string>& entries) {
+    QListWidget* graded = m_ui->ListValuesSortie;
+    std::set<std::string> values;
+    for (int i = 0; i < graded->count(); ++i) {
+        values.insert(DropLastCharacters(ToStd(graded->item(i)->text()), 3));
+    }
+    for (const auto& entry : entries) {
+        values.insert(DropLastCharacters(entry, 3));
+    }
+    if (values.size() > kMaxGradedEntries) {
+        std::string text = ResourceString(text::kTooManyGrades);
+        const std::size_t at = text.find("%1");
+        if (at != std::string::npos) {
+            text.replace(at, 2, std::to_string(values.size()));
+        }
+        Ui().MsgBox(text, MsgIcon::Exclamation);
+        return false;
+    }
+    // A later line for the same value wins, as a later grading would.
+    for (const auto& entry : entries) {
+        const QString value = ToQ(DropLastCharacters(entry, 3));
+        for (int i = graded->count() - 1; i >= 0; --i) {
+            if (ToQ(DropLastCharacters(ToStd(graded->item(i)->text()), 3)) == value) {
+                delete graded->takeItem(i);
+            }
+        }
+        QListWidget* input = m_ui->ListValuesEntree;
+        for (int i = input->count() - 1; i >= 0; --i) {
+            if (input->item(i)->text() == value) {
+                delete input->takeItem(i);
+            }
+        }
+        InsertSorted(graded, ToQ(entry));
+    }
+    ShowCountTips();
+    return true;
+}
+
+void frm_CritereTexte::mnu_like_grades_Click() {
+    try {
+        auto& state = DialogState();
+        if (m_ui->Lst_fields->count() == 0) {
+            return;  // no layer chosen yet
+        }
+        const auto application = App();
+        auto document = RequireObject(application->GetDocument(), "document", "mnu_like_grades");
+        auto map = RequireObject(document->GetFocusMap(), "focus map", "mnu_like_grades");
+        auto featureLayer = RequireObject(
+            std::dynamic_pointer_cast<host::FeatureLayer>(map->GetMapLayer(state.gLayerIndex)),
+            "feature layer", "mnu_like_grades");
+        const auto featureClass =
+            RequireObject(featureLayer->GetFeatureClass(), "feature class", "mnu_like_grades");
+        const CriterionTarget target =
+            ResolveTarget(featureClass, CriterionFileLayerName(state.gLayerName));
+        std::vector<Recipe> recipes;
+        std::vector<std::string> items;
+        const host::Fields fields = featureClass->GetFields();
+        for (std::int32_t i = 0; i < fields.GetFieldCount(); ++i) {
+            const host::Field& field = fields.GetField(i);
+            if (field.GetFieldType() != host::kFieldDouble) {
+                continue;
+            }
+            if (std::optional<Recipe> recipe = RecipeOn(target, field.GetFieldName())) {
+                std::string item = ResourceString(text::kRecipeChoice);
+                const std::string args[] = {recipe->field, recipe->sourceField,
+                                            std::to_string(recipe->levels), recipe->dateUtc};
+                for (int k = 4; k >= 1; --k) {
+                    const std::string mark = "%" + std::to_string(k);
+                    if (const std::size_t at = item.find(mark); at != std::string::npos) {
+                        item.replace(at, mark.size(), args[k - 1]);
+                    }
+                }
+                items.push_back(std::move(item));
+                recipes.push_back(std::move(*recipe));
+            }
+        }
+        if (recipes.empty()) {
+            std::string prompt = ResourceString(text::kNoRecipeInLayer);
+            if (const std::size_t at = prompt.find("%1"); at != std::string::npos) {
+                prompt.replace(at, 2, state.gLayerName);
+            }
+            Ui().MsgBox(prompt, MsgIcon::Information);
+            return;
+        }
+        const std::optional<std::size_t> chosen = Ui().AskChoice(
+            ResourceString(text::kLikeGrades), ResourceString(text::kChooseRecipe), items);
+        if (!chosen || *chosen >= recipes.size()) {
+            return;
+        }
+        const Recipe& recipe = recipes[*chosen];
+        QRadioButton* scale = recipe.levels == 3   ? m_ui->Option1
+                              : recipe.levels == 5 ? m_ui->Option2
+                                                   : m_ui->Option3;
+        scale->setChecked(true);
+        PutGradedEntries(RecipeGradesLines(recipe));
+    } catch (...) {
+        HandleError(CurrentFailure(), text::kFormName, "mnu_like_grades_Click", true, 0, "", 0,
                     true);
     }
 }

@@ -98,6 +98,13 @@ public slots:
     /// that is no entry, or would take the list past 101 entries changes
     /// nothing and is explained in a message box.
     void mnu_load_grades_Click();
+    /// Fills the graded list from the recipe of a criterion field of the
+    /// chosen layer, its scale with it.
+    void mnu_like_grades_Click();
+    /// Puts graded `entries` ("value->grade") in the graded list, a value
+    /// already there or in the value list taken out of it first. False,
+    /// after a message, when the list would hold too many values.
+    bool PutGradedEntries(const std::vector<std::string>& entries);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

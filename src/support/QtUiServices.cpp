@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QString>
@@ -209,6 +210,24 @@ std::optional<std::string> QtUiServices::AskSaveFile(const std::string& title,
                                                      const std::string& filter, int filterIndex) {
     if (!HaveWidgetApplication()) return std::nullopt;
     return askFile(title, filter, filterIndex, &QFileDialog::getSaveFileName);
+}
+
+std::optional<std::size_t> QtUiServices::AskChoice(const std::string& title,
+                                                   const std::string& prompt,
+                                                   const std::vector<std::string>& items) {
+    if (!HaveWidgetApplication() || items.empty()) return std::nullopt;
+    QStringList list;
+    for (const std::string& item : items) list << ToQt(item);
+    const TranslatorInFront translation(translatorForLanguage());
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    bool ok = false;
+    const QString chosen =
+        QInputDialog::getItem(dialogParent(), ToQt(title), ToQt(prompt), list, 0, false, &ok);
+    QApplication::restoreOverrideCursor();
+    if (!ok) return std::nullopt;
+    const auto index = list.indexOf(chosen);
+    if (index < 0) return std::nullopt;
+    return static_cast<std::size_t>(index);
 }
 
 std::optional<std::string> QtUiServices::askFile(const std::string& title,

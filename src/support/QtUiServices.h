@@ -50,6 +50,9 @@ public:
     /// QFileDialog::getSaveFileName, likewise.
     std::optional<std::string> AskSaveFile(const std::string& title, const std::string& filter,
                                            int filterIndex) override;
+    /// QInputDialog::getItem, not editable.
+    std::optional<std::size_t> AskChoice(const std::string& title, const std::string& prompt,
+                                         const std::vector<std::string>& items) override;
 
     /// The window a box or dialog goes over now (see MsgBox).
     QWidget* dialogParent() const;

@@ -58,6 +58,14 @@ std::optional<std::string> RecordingUi::AskSaveFile(const std::string& title,
     return RecordFileDialog(UiCallKind::AskSaveFile, saveFileAnswers, title, filter, filterIndex);
 }
 
+std::optional<std::size_t> RecordingUi::AskChoice(const std::string& title,
+                                                  const std::string& prompt,
+                                                  const std::vector<std::string>& items) {
+    calls.push_back(
+        {.kind = UiCallKind::AskChoice, .prompt = prompt, .title = title, .items = items});
+    return TakeFront(choiceAnswers).value_or(std::nullopt);
+}
+
 std::optional<std::string> RecordingUi::RecordFileDialog(
     UiCallKind kind, std::deque<std::optional<std::string>>& answers, const std::string& title,
     const std::string& filter, int filterIndex) {

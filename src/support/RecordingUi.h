@@ -16,10 +16,11 @@
 
 namespace vark {
 
-enum class UiCallKind { MsgBox, Beep, BusyOn, BusyOff, AskOpenFile, AskSaveFile };
+enum class UiCallKind { MsgBox, Beep, BusyOn, BusyOff, AskOpenFile, AskSaveFile, AskChoice };
 
 /// One recorded call. MsgBox fills prompt, icon, buttons and title;
-/// AskOpenFile and AskSaveFile fill title, filter and filterIndex.
+/// AskOpenFile and AskSaveFile fill title, filter and filterIndex; AskChoice
+/// title, prompt and items.
 struct UiCall {
     UiCallKind kind = UiCallKind::MsgBox;
     std::string prompt{};
@@ -28,6 +29,7 @@ struct UiCall {
     std::string title{};
     std::string filter{};
     int filterIndex = 0;
+    std::vector<std::string> items{};
 };
 
 class RecordingUi : public UiServices {
@@ -40,6 +42,8 @@ public:
                                            int filterIndex) override;
     std::optional<std::string> AskSaveFile(const std::string& title, const std::string& filter,
                                            int filterIndex) override;
+    std::optional<std::size_t> AskChoice(const std::string& title, const std::string& prompt,
+                                         const std::vector<std::string>& items) override;
 
     /// Every call, in order.
     std::vector<UiCall> calls;
@@ -50,6 +54,8 @@ public:
     std::deque<std::optional<std::string>> openFileAnswers;
     /// Answers for AskSaveFile, used front first; when empty: cancelled.
     std::deque<std::optional<std::string>> saveFileAnswers;
+    /// Answers for AskChoice, used front first; when empty: cancelled.
+    std::deque<std::optional<std::size_t>> choiceAnswers;
     /// Called for every MsgBox after it is recorded, before it answers (for
     /// tests that act while a message is "on screen"). Its result, when set,
     /// overrides the scripted answer.

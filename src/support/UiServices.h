@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vark {
 
@@ -49,6 +51,13 @@ public:
     virtual std::optional<std::string> AskSaveFile(const std::string& /*title*/,
                                                    const std::string& /*filter*/,
                                                    int /*filterIndex*/) {
+        return std::nullopt;
+    }
+    /// Asks to pick one of `items` (at least one), the first offered:
+    /// its index, nullopt on cancel; services without such a list cancel.
+    virtual std::optional<std::size_t> AskChoice(const std::string& /*title*/,
+                                                 const std::string& /*prompt*/,
+                                                 const std::vector<std::string>& /*items*/) {
         return std::nullopt;
     }
 };

@@ -45,5 +45,10 @@ inline constexpr std::int32_t kComputeAnyway = 291;
 inline constexpr std::int32_t kRecipeHead = 292;
 inline constexpr std::int32_t kRecipeMade = 293;
 inline constexpr std::int32_t kRecipeColumns = 295;
+/// The graded list's menu: a recorded criterion's grading taken again.
+inline constexpr std::int32_t kLikeGrades = 310;
+inline constexpr std::int32_t kNoRecipeInLayer = 311;
+inline constexpr std::int32_t kChooseRecipe = 312;
+inline constexpr std::int32_t kRecipeChoice = 313;
 
 }  // namespace vark::text

@@ -95,6 +95,38 @@ TEST_F(LayerTextTest, AGradesFileEntryMatchesEveryFormOfItsValue) {
     EXPECT_EQ(m_fc->column("FZY_NATURE"), (std::vector<Value>{good, 0.0, good, good, 1.0, 0.0}));
 }
 
+// "Reprendre la notation d'un critère…": the grading and the scale of a
+// criterion the layer records, back in the lists; told when there is none.
+TEST_F(LayerTextTest, ARecordedGradingIsTakenAgain) {
+    m_dialog->mnu_like_grades_Click();
+    ASSERT_EQ(Prompts(),
+              std::vector<std::string>{Text(311).replace(Text(311).find("%1"), 2, "parcelles")});
+    m_ui->clear();
+    ui().Option2->setChecked(true);
+    GradeRows({1}, 6);  // Forêt as the layer holds it twice
+    GradeRows({0}, 2);  // Étang
+    ui().cmd_go->click();
+    ASSERT_EQ(Prompts(), std::vector<std::string>{Text(162)});
+
+    m_ui->clear();
+    Choose("parcelles", "NATURE");
+    ui().Option3->setChecked(true);
+    ASSERT_EQ(ui().ListValuesSortie->count(), 0);
+    m_ui->choiceAnswers.push_back(0);
+    m_dialog->mnu_like_grades_Click();
+    ASSERT_TRUE(Prompts().empty());
+    std::vector<std::string> offered;
+    for (const UiCall& call : m_ui->calls) {
+        if (call.kind == UiCallKind::AskChoice) offered = call.items;
+    }
+    ASSERT_EQ(offered.size(), 1u);
+    EXPECT_EQ(offered[0].rfind("FZY_NATURE (", 0), 0u) << offered[0];
+    EXPECT_TRUE(ui().Option2->isChecked());
+    // As a grades file's entries: every form of "Forêt" leaves the value list.
+    EXPECT_EQ(Texts(ui().ListValuesSortie), (std::vector<std::string>{"Étang->2", "Forêt->6"}));
+    EXPECT_EQ(Texts(ui().ListValuesEntree), std::vector<std::string>{"Prairie"});
+}
+
 // Bytes listed from one layer mean nothing on another, whose texts may be
 // stored otherwise: there the entry matches by the text it shows. A graded
 // value the chosen layer lacks is named before anything is written.
