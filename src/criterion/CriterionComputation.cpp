@@ -428,7 +428,7 @@ CriterionResult ComputeCriterion(const CriterionRequest& request, CriterionFileR
     // recipe of a field that does not exist, which the next run drops.
     // A data store that keeps recipes itself takes it in the layer's change.
     Recipe recipe = MakeRecipe(request, result, criterionFile.layerName(), request.runBy);
-    if (pass->StoreRecipe(RecipeBookToJson({{finalName, recipe}}))) {
+    if (pass->StoreRecipe(RecipeBookToJson({{finalName, recipe}}), RecipeSummary(recipe))) {
         recipes.reset();
     }
     if (recipes) {

@@ -364,4 +364,19 @@ std::vector<std::string> RecipeGradesLines(const Recipe& recipe) {
     return lines;
 }
 
+std::string RecipeSummary(const Recipe& recipe) {
+    constexpr std::size_t kLongest = 1000;
+    std::string entries;
+    for (const std::string& line : RecipeGradesLines(recipe)) {
+        if (entries.size() + line.size() > kLongest) {
+            entries += entries.empty() ? "…" : ", …";
+            break;
+        }
+        entries += (entries.empty() ? "" : ", ") + line;
+    }
+    return "Fuzzy criterion of " + recipe.sourceField + " (" + std::to_string(recipe.levels) +
+           " levels): " + entries + " [vark-fuzzy " + recipe.toolVersion + ", " + recipe.dateUtc +
+           "]";
+}
+
 }  // namespace vark

@@ -108,6 +108,11 @@ private:
     bool m_put = false;
 };
 
+/// `recipe` in one line, for a column's comment: the source field, the
+/// scale, the graded entries (cut past about 1,000 characters), the tool's
+/// version and the date.
+std::string RecipeSummary(const Recipe& recipe);
+
 /// The graded entries of `recipe` as a grades file's lines ("value->grade"),
 /// in its order.
 std::vector<std::string> RecipeGradesLines(const Recipe& recipe);

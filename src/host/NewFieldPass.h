@@ -107,10 +107,12 @@ public:
     /// own data store as part of the pass's change (whole with the field or
     /// not at all), replacing an earlier recipe of that field and dropping
     /// those of columns the table no longer has. False when the store has no
-    /// place for recipes: the caller keeps it elsewhere. After Prepare,
-    /// before Commit. Throws Failure.
-    virtual bool StoreRecipe(const std::string& json) {
+    /// place for recipes: the caller keeps it elsewhere. `summary`: the
+    /// recipe in one line, for a store that shows a column's comment. After
+    /// Prepare, before Commit. Throws Failure.
+    virtual bool StoreRecipe(const std::string& json, const std::string& summary) {
         (void)json;
+        (void)summary;
         return false;
     }
     /// Makes the field part of the class. Throws Failure; after Prepare only.

@@ -286,6 +286,8 @@ public:
     /// Adds `defn` to a PostgreSQL layer's table under its exact name (the
     /// driver would fold it to lower case), then opens the data set again.
     void addPostgresField(const OGRFieldDefn& defn);
+    /// The recipe of `fieldName` in the table of recipes of its schema.
+    std::optional<std::string> readPostgresRecipe(const std::string& fieldName);
     /// The run's lock of a PostgreSQL layer: a transaction holding LOCK
     /// TABLE, then the data set opened again to show the table as it is.
     std::unique_ptr<host::UpdateLock> lockPostgres(std::int32_t waitMilliseconds);

@@ -346,6 +346,9 @@ std::int64_t OgrFeatureClass::GetFeatureCount() {
 }
 
 std::optional<std::string> OgrFeatureClass::ReadRecipe(const std::string& fieldName) {
+    if (m_source->isPostgres()) {
+        return readPostgresRecipe(fieldName);
+    }
     if (m_source->driverName() != "GPKG") {
         return std::nullopt;
     }

@@ -92,6 +92,10 @@ void OgrFeatureClass::addPostgresField(const OGRFieldDefn& defn) {
     m_source->reopen();
 }
 
+std::optional<std::string> OgrFeatureClass::readPostgresRecipe(const std::string& fieldName) {
+    return ReadPgRecipe(*m_source->postgres(), relation(), fieldName);
+}
+
 std::unique_ptr<host::UpdateLock> OgrFeatureClass::lockPostgres(std::int32_t waitMilliseconds) {
     auto lock = LockRelation(m_source->postgres(), relation(), waitMilliseconds);
     // The table as it is now, fields of other runs included.

@@ -55,7 +55,7 @@ public:
         return FillInDatabase(*db, valueOf);
     }
 
-    bool StoreRecipe(const std::string& json) override {
+    bool StoreRecipe(const std::string& json, const std::string&) override {
         GDALDriver* driver = m_host->dataset().GetDriver();
         if (!m_open || driver == nullptr || std::string(driver->GetDescription()) != "GPKG") {
             return false;

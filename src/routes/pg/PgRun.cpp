@@ -240,6 +240,61 @@ public:
         }
     }
 
+    /// The recipe in the table vark_recipes of the layer's schema (one row
+    /// per table and column, jsonb), and `summary` as the column's comment:
+    /// both in the run's transaction. Rows of columns the table no longer
+    /// has go. A recipe the database has no characters for is not kept.
+    bool StoreRecipe(const std::string& json, const std::string& summary) override {
+        if (!m_open) {
+            return false;
+        }
+        const std::string what =
+            "Cannot keep the recipe of " + m_column + " of " + m_relation.display();
+        const std::string table = PgRecipeTable(m_relation);
+        try {
+            // A database not in UTF-8 may have no character for a graded
+            // text (which then matched no row): such a recipe is not kept.
+            const std::vector<bool> held = m_connection->holds({json, summary}, what);
+            if (!held[0]) {
+                return true;
+            }
+            const PgResult exists =
+                m_connection->execParams("SELECT to_regclass($1) IS NOT NULL", {table}, {}, what);
+            if (std::string(PQgetvalue(exists.get(), 0, 0)) != "t") {
+                // Two first recipes of one schema at once: the second creator
+                // waits for the first, then finds its table; one already there
+                // is not created again (no right on the schema needed then).
+                m_connection->exec("SELECT pg_advisory_xact_lock(hashtext(" +
+                                       PgLiteral(table, m_connection->standardStrings()) + "))",
+                                   what);
+                m_connection->exec("CREATE TABLE IF NOT EXISTS " + table +
+                                       " (table_name text NOT NULL, column_name text NOT NULL, "
+                                       "recipe jsonb NOT NULL, made timestamptz NOT NULL DEFAULT "
+                                       "now(), PRIMARY KEY (table_name, column_name))",
+                                   what);
+            }
+            m_connection->execParams(
+                "DELETE FROM " + table +
+                    " r WHERE r.table_name = $1 AND (r.column_name = $2 OR NOT EXISTS (SELECT 1 "
+                    "FROM pg_attribute a WHERE a.attrelid = $3::regclass AND a.attname = "
+                    "r.column_name AND a.attnum > 0 AND NOT a.attisdropped))",
+                {m_relation.table, m_column, m_relation.quoted()}, {}, what);
+            m_connection->execParams("INSERT INTO " + table +
+                                         " (table_name, column_name, recipe) VALUES ($1, $2, "
+                                         "$3::jsonb)",
+                                     {m_relation.table, m_column, json}, {}, what);
+            if (held[1]) {
+                m_connection->exec("COMMENT ON COLUMN " + m_relation.quoted() + "." +
+                                       PgIdentifier(m_column) + " IS " +
+                                       PgLiteral(summary, m_connection->standardStrings()),
+                                   what);
+            }
+        } catch (const PgFailure& failure) {
+            throw RunFailure(failure, m_relation, what);
+        }
+        return true;
+    }
+
     void Commit() override {
         if (!m_open) {
             throw Failure(err::kInvalidProcedureCall, "Commit before Prepare", "PostgreSQL");
@@ -422,6 +477,33 @@ std::vector<std::pair<std::optional<std::string>, std::int64_t>> DistinctTexts(
         out.emplace_back(std::move(value), std::stoll(PQgetvalue(result.get(), row, 1)));
     }
     return out;
+}
+
+std::string PgRecipeTable(const PgRelation& relation) {
+    return PgIdentifier(relation.schema) + "." + PgIdentifier("vark_recipes");
+}
+
+std::optional<std::string> ReadPgRecipe(PgConnection& connection, const PgRelation& relation,
+                                        const std::string& column) {
+    const std::string what = "Cannot read the recipe of " + column + " of " + relation.display();
+    const std::string table = PgRecipeTable(relation);
+    try {
+        const PgResult exists =
+            connection.execParams("SELECT to_regclass($1) IS NOT NULL", {table}, {}, what);
+        if (std::string(PQgetvalue(exists.get(), 0, 0)) != "t") {
+            return std::nullopt;
+        }
+        const PgResult row = connection.execParams(
+            "SELECT recipe::text FROM " + table + " WHERE table_name = $1 AND column_name = $2",
+            {relation.table, column}, {}, what);
+        if (PQntuples(row.get()) == 0) {
+            return std::nullopt;
+        }
+        return std::string(PQgetvalue(row.get(), 0, 0),
+                           static_cast<std::size_t>(PQgetlength(row.get(), 0, 0)));
+    } catch (const PgFailure& failure) {
+        throw RunFailure(failure, relation, what);
+    }
 }
 
 }  // namespace vark::pg

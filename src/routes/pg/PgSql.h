@@ -165,6 +165,14 @@ std::unique_ptr<host::NewFieldPass> OpenPgNewFieldPass(std::shared_ptr<PgConnect
                                                        std::string source, bool addColumn,
                                                        std::function<void()> afterCommit);
 
+/// The table of criterion recipes of `relation`'s schema (vark_recipes),
+/// quoted; NewFieldPass::StoreRecipe of the pass above writes it.
+std::string PgRecipeTable(const PgRelation& relation);
+/// The recipe of column `column` of `relation` (its jsonb as text); nullopt
+/// when there is none or no such table. Throws Failure.
+std::optional<std::string> ReadPgRecipe(PgConnection& connection, const PgRelation& relation,
+                                        const std::string& column);
+
 /// The criterion record of a layer, in the table vark_criteria of its
 /// schema (created at the first write), one row per table.
 std::unique_ptr<host::CriterionStore> OpenPgCriterionStore(std::shared_ptr<PgConnection> connection,

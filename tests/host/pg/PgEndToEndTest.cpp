@@ -121,12 +121,35 @@ TEST_F(PgEndToEnd, DegreesOfEveryRowCountsAndTheRecordReadBack) {
     EXPECT_NE(described.out.find(GdalConnectionWithoutPassword()), std::string::npos)
         << described.out;
 
-    // A second criterion appends; a dropped field's record goes at the next run.
+    // The recipe beside the record, in the same transaction, and the
+    // column's comment; describe --recipe reads it back.
+    const std::string recipe =
+        "(SELECT recipe->'criteria'->'FZY_Nature' FROM \"Cadastre\".vark_recipes WHERE "
+        "table_name = 'Parcelles' AND column_name = 'FZY_Nature')";
+    EXPECT_EQ(m_session.exec("SELECT (" + recipe + "->>'levels') || ',' || jsonb_array_length(" +
+                             recipe + "->'entries') || ',' || (" + recipe + "->>'run_by')"),
+              "7,5,batch");
+    EXPECT_EQ(m_session.exec("SELECT col_description('\"Cadastre\".\"Parcelles\"'::regclass, "
+                             "(SELECT attnum FROM pg_attribute WHERE attrelid = "
+                             "'\"Cadastre\".\"Parcelles\"'::regclass AND attname = "
+                             "'FZY_Nature')) LIKE 'Fuzzy criterion of NATURE (7 levels): "
+                             "Forêt->1, l''eau->4, %'"),
+              "t");
+    const ProgramRun shown = RunVarkFuzzy(
+        {"describe", GdalConnection(), "FZY_Nature", "--layer", kLayer, "--grades", "--quiet"});
+    EXPECT_EQ(shown.exitCode, 0) << shown.err;
+    EXPECT_EQ(shown.out.substr(0, shown.out.find('\n')), "Forêt->1") << shown.out;
+
+    // A second criterion appends; a dropped field's record goes at the next
+    // run, and its recipe with it.
     compute("FZY_Second", {"Prairie->6"});
     EXPECT_EQ(describe("FZY_Nature").exitCode, 0);
     m_session.exec("ALTER TABLE \"Cadastre\".\"Parcelles\" DROP COLUMN \"FZY_Nature\"");
     compute("FZY_Third", {"Prairie->3"});
     EXPECT_EQ(describe("FZY_Nature").exitCode, 5);
+    EXPECT_EQ(m_session.exec("SELECT string_agg(column_name, ',' ORDER BY column_name) FROM "
+                             "\"Cadastre\".vark_recipes"),
+              "FZY_Second,FZY_Third");
     EXPECT_EQ(describe("FZY_Second").exitCode, 0);
     EXPECT_EQ(describe("FZY_Third").exitCode, 0);
     EXPECT_EQ(m_session.exec("SELECT get_byte(" + record + ", 4)"), "2");
@@ -197,6 +220,10 @@ TEST_F(PgEndToEnd, RefusalsLeaveTableAndRecordAsTheyWere) {
     EXPECT_NE(run.exitCode, 0);
     EXPECT_NE(run.err.find("connection to the server was lost"), std::string::npos) << run.err;
     EXPECT_EQ(hash(), withTrigger);
+    // No recipe of a field that never came.
+    EXPECT_EQ(m_session.exec("SELECT count(*) FROM \"Cadastre\".vark_recipes WHERE column_name "
+                             "<> 'FZY_Before'"),
+              "0");
 }
 
 TEST_F(PgEndToEnd, ADatabaseNotInUtf8HoldsSomeGradedTextsOnly) {
