@@ -3,6 +3,7 @@
 // the table's schema and the distinct values of a text column.
 
 #include <algorithm>
+#include <charconv>
 #include <unordered_map>
 
 #include "routes/pg/PgSql.h"
@@ -111,6 +112,49 @@ std::unique_ptr<host::UpdateLock> LockRelation(std::shared_ptr<PgConnection> con
         connection->rollback();
         throw RunFailure(failure, relation, what);
     }
+}
+
+// ---------------------------------------------------------------------------
+// GDAL's session
+
+// txid_* rather than pg_current_snapshot(): servers before 13 have them too.
+const char* const kSessionMarkSql =
+    "SELECT txid_snapshot_xmin(txid_current_snapshot())::text AS horizon, "
+    "pg_backend_pid()::text AS pid";
+
+std::optional<PgSessionMark> ParseSessionMark(const char* horizon, const char* pid) {
+    if (horizon == nullptr || pid == nullptr) {
+        return std::nullopt;
+    }
+    PgSessionMark mark;
+    const auto parse = [](std::string_view text, std::int64_t& value) {
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        return error == std::errc() && end == text.data() + text.size() && value > 0;
+    };
+    if (!parse(horizon, mark.horizon) || !parse(pid, mark.backendPid)) {
+        return std::nullopt;
+    }
+    return mark;
+}
+
+bool SessionShowsRelation(PgConnection& connection, const PgRelation& relation,
+                          const PgSessionMark& mark) {
+    // A catalogue row written by a transaction of the horizon or later is
+    // as young as the horizon or younger; one written before was there
+    // when the session read the table. xmin is the transaction id modulo
+    // 2^32, compared by age() within the server's window.
+    static const std::string kSql =
+        "SELECT EXISTS (SELECT 1 FROM pg_stat_activity WHERE pid = $1::int) "
+        "AND NOT EXISTS (SELECT 1 FROM pg_locks WHERE pid = $1::int) "
+        "AND NOT EXISTS (SELECT 1 FROM pg_class WHERE oid = $2::regclass "
+        "AND age(xmin) <= age(h.x)) "
+        "AND NOT EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = $2::regclass "
+        "AND age(xmin) <= age(h.x)) "
+        "FROM (SELECT (($3::bigint % 4294967296)::text)::xid AS x) h";
+    const PgResult result = connection.execParams(
+        kSql, {std::to_string(mark.backendPid), relation.quoted(), std::to_string(mark.horizon)},
+        {}, "Cannot compare the table " + relation.display() + " with GDAL's view of it");
+    return PQntuples(result.get()) == 1 && std::string_view(PQgetvalue(result.get(), 0, 0)) == "t";
 }
 
 // ---------------------------------------------------------------------------

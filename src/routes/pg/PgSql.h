@@ -128,6 +128,29 @@ struct PgRelation {
 /// path) names, exactly as spelled. Throws Failure when there is none.
 PgRelation ResolveRelation(PgConnection& connection, const std::string& layerName);
 
+/// GDAL's own session of a data set as it was when the data set was opened,
+/// before any of its tables was read through it: its backend, and the
+/// oldest transaction of the server then still running (a txid).
+struct PgSessionMark {
+    std::int64_t backendPid = 0;
+    std::int64_t horizon = 0;
+};
+
+/// The SQL that reads a PgSessionMark (two text columns: horizon, pid).
+extern const char* const kSessionMarkSql;
+/// The mark of the row `kSessionMarkSql` gave; nullopt for anything else.
+std::optional<PgSessionMark> ParseSessionMark(const char* horizon, const char* pid);
+
+/// True when what GDAL's session of `mark` read of `relation` is what the
+/// server holds now: the session still runs and holds no lock (no read of
+/// its own in progress), and no transaction of the mark's horizon or later
+/// changed the table's row or one of its columns (added, dropped, renamed,
+/// of another type). Precondition: `connection` holds the run's lock, so
+/// that no other session changes the columns meanwhile. False also where it
+/// cannot tell; throws PgFailure when the query fails.
+bool SessionShowsRelation(PgConnection& connection, const PgRelation& relation,
+                          const PgSessionMark& mark);
+
 /// Takes the run's lock on `relation`: BEGIN, lock_timeout, LOCK TABLE ...
 /// IN SHARE ROW EXCLUSIVE MODE. Throws Failure naming the table (locked by
 /// another session, a view, no right to change it); nothing is left open
