@@ -235,6 +235,13 @@ void SourceCache::registerDriversFor(const std::string& path, bool everything) {
         return;
     }
     if (!everything) {
+        // A server's connection string: its driver alone (and the memory
+        // driver, which holds the rows of its SQL without a table), not the
+        // scan of the plugin folder and the registering of every driver.
+        if (IsPostgresConnection(path) && registerDriver("RegisterOGRPG")) {
+            registerDriver("RegisterOGRMEM");
+            return;
+        }
         std::error_code ec;
         const fs::path file(path);
         if (fs::is_regular_file(file, ec)) {
