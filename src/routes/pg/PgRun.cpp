@@ -165,17 +165,24 @@ std::string AddColumnSql(const PgRelation& relation, std::string_view column) {
            " double precision";
 }
 
-std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
-                            std::string_view source, const host::NewFieldPass::GradedColumn& graded,
-                            bool standardStrings, const std::vector<bool>& held) {
+namespace {
+
+/// The WHEN arms of the graded entries: the degree of each, and its index.
+struct GradedArms {
+    std::string compared;
+    std::string degrees;
+    std::string outcomes;
+};
+
+GradedArms ArmsOf(std::string_view source, const host::NewFieldPass::GradedColumn& graded,
+                  bool standardStrings, const std::vector<bool>& held) {
     // Byte-wise equality whatever the column's collation. A char(n) column
     // compares as the server compares char(n), its padding blanks not part
     // of the value: that is the value DistinctTexts lists (the cast to text
     // drops them) and the one its rows hold for the server. Comparing the
     // padded bytes instead would make every listed value match nothing.
-    const std::string compared = PgIdentifier(source) + " COLLATE \"C\"";
-    std::string degrees;
-    std::string outcomes;
+    GradedArms arms;
+    arms.compared = PgIdentifier(source) + " COLLATE \"C\"";
     std::unordered_map<std::string_view, bool> seen;
     for (std::size_t k = 0; k < graded.entries.size(); ++k) {
         const auto& entry = graded.entries[k];
@@ -186,18 +193,34 @@ std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
             continue;  // the first entry of a text wins
         }
         const std::string when =
-            " WHEN " + compared + " = " + PgLiteral(entry.text, standardStrings);
-        degrees += when + " THEN float8 '" + PgDouble(entry.degree) + "'";
-        outcomes += when + " THEN " + std::to_string(k);
+            " WHEN " + arms.compared + " = " + PgLiteral(entry.text, standardStrings);
+        arms.degrees += when + " THEN float8 '" + PgDouble(entry.degree) + "'";
+        arms.outcomes += when + " THEN " + std::to_string(k);
     }
-    // The outcome of each row is returned as a small number rather than its
-    // text: the server then keeps 4 bytes a row until the grouping.
+    return arms;
+}
+
+}  // namespace
+
+std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
+                            std::string_view source, const host::NewFieldPass::GradedColumn& graded,
+                            bool standardStrings, const std::vector<bool>& held) {
+    const GradedArms arms = ArmsOf(source, graded, standardStrings, held);
     const std::string otherwise = "float8 '" + PgDouble(graded.otherwise) + "'";
-    return "WITH u AS (UPDATE " + relation.quoted() + " SET " + PgIdentifier(column) + " = " +
-           (degrees.empty() ? otherwise : "CASE" + degrees + " ELSE " + otherwise + " END") +
-           " RETURNING CASE" + outcomes + " WHEN " + PgIdentifier(source) +
-           " IS NULL THEN -1 WHEN " + compared +
-           " = '' THEN -2 ELSE -3 END AS k) SELECT k, count(*) FROM u GROUP BY k";
+    return "UPDATE " + relation.quoted() + " SET " + PgIdentifier(column) + " = " +
+           (arms.degrees.empty() ? otherwise
+                                 : "CASE" + arms.degrees + " ELSE " + otherwise + " END");
+}
+
+std::string GradedCountSql(const PgRelation& relation, std::string_view source,
+                           const host::NewFieldPass::GradedColumn& graded, bool standardStrings,
+                           const std::vector<bool>& held) {
+    // The outcome of each row as a small number rather than its text: the
+    // grouping holds one entry per outcome.
+    const GradedArms arms = ArmsOf(source, graded, standardStrings, held);
+    return "SELECT CASE" + arms.outcomes + " WHEN " + PgIdentifier(source) +
+           " IS NULL THEN -1 WHEN " + arms.compared + " = '' THEN -2 ELSE -3 END AS k, " +
+           "count(*) FROM " + relation.quoted() + " GROUP BY 1";
 }
 
 namespace {
@@ -241,6 +264,10 @@ public:
                 m_connection->exec(
                     "SET LOCAL lock_timeout = '" + std::to_string(kOwnLockWaitMilliseconds) + "ms'",
                     what);
+                // The run's lock, as LockRelation takes it: no other session
+                // writes the table between the counts and the UPDATE.
+                m_connection->exec(
+                    "LOCK TABLE " + m_relation.quoted() + " IN SHARE ROW EXCLUSIVE MODE", what);
             }
             m_open = true;
             if (m_addColumn) {
@@ -260,10 +287,16 @@ public:
                 texts.emplace_back(entry.text);
             }
             const std::vector<bool> held = m_connection->holds(texts, what);
-            const PgResult result =
-                m_connection->exec(GradedUpdateSql(m_relation, m_column, m_source, graded,
-                                                   m_connection->standardStrings(), held),
-                                   what);
+            const bool standardStrings = m_connection->standardStrings();
+            // The counts first, from the rows as they are (the lock keeps
+            // them so), then the UPDATE alone: an UPDATE returning a row per
+            // feature to count would keep them all in the server, on disk
+            // past work_mem, and take longer than a second reading.
+            const PgResult result = m_connection->exec(
+                GradedCountSql(m_relation, m_source, graded, standardStrings, held), what);
+            m_connection->exec(
+                GradedUpdateSql(m_relation, m_column, m_source, graded, standardStrings, held),
+                what);
             for (int row = 0; row < PQntuples(result.get()); ++row) {
                 const long long k = std::stoll(PQgetvalue(result.get(), row, 0));
                 const std::int64_t n = std::stoll(PQgetvalue(result.get(), row, 1));

@@ -168,21 +168,25 @@ std::string AddColumnSql(const PgRelation& relation, std::string_view column);
 /// One UPDATE filling `column` from the text column `source` by a CASE over
 /// the entries (exact byte-wise comparison, trailing blanks of a char(n)
 /// column aside as DistinctTexts lists them; first entry wins, anything else
-/// `otherwise`), in a WITH whose SELECT counts the features per outcome in
-/// the server: rows (k, count), k the index of the entry a row matched, -1
-/// a null, -2 an ungraded empty text, -3 any other text. Entries repeating
-/// an earlier text are left out, and so are those `held` flags false (texts
-/// the database cannot hold: they match no row); an empty `held` holds all.
+/// `otherwise`). Entries repeating an earlier text are left out, and so are
+/// those `held` flags false (texts the database cannot hold: they match no
+/// row); an empty `held` holds all.
 std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
                             std::string_view source, const host::NewFieldPass::GradedColumn& graded,
                             bool standardStrings, const std::vector<bool>& held = {});
+/// The features per outcome of that UPDATE, counted in the server by the
+/// same comparisons: rows (k, count), k the index of the entry a row
+/// matches, -1 a null, -2 an ungraded empty text, -3 any other text.
+std::string GradedCountSql(const PgRelation& relation, std::string_view source,
+                           const host::NewFieldPass::GradedColumn& graded, bool standardStrings,
+                           const std::vector<bool>& held = {});
 
 /// The pass adding the new column and filling it in the server, in the
-/// transaction of the run's lock (its own when no lock is held): no
-/// feature travels to the client. Commit is the COMMIT; dropped before it
-/// rolls back. `addColumn` false fills an existing column instead.
-/// `afterCommit` runs once the COMMIT is done (the GDAL data set opened
-/// again, to show the new column).
+/// transaction of the run's lock (its own, taking the same lock, when no
+/// lock is held): no feature travels to the client. Commit is the COMMIT;
+/// dropped before it rolls back. `addColumn` false fills an existing column
+/// instead. `afterCommit` runs once the COMMIT is done (the GDAL data set to
+/// be opened again, to show the new column).
 std::unique_ptr<host::NewFieldPass> OpenPgNewFieldPass(std::shared_ptr<PgConnection> connection,
                                                        PgRelation relation, std::string column,
                                                        std::string source, bool addColumn,
