@@ -1,6 +1,7 @@
 // The runs on a table of the server: the relation a layer names, the run's
-// lock, the new field computed in the server, the criterion record kept in
-// the table's schema and the distinct values of a text column.
+// lock, whether GDAL's session still shows the table, the new field computed
+// in the server, the criterion record kept in the table's schema and the
+// distinct values of a text column.
 
 #include <algorithm>
 #include <charconv>
