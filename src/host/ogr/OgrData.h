@@ -36,6 +36,7 @@ class ColumnMask;
 namespace vark::pg {
 class PgConnection;
 struct PgRelation;
+struct PgSessionMark;
 }  // namespace vark::pg
 
 namespace vark::ogr {
@@ -104,12 +105,24 @@ public:
     /// Throws Failure when it cannot be opened; the data set then fails
     /// every use.
     void reopen();
+    /// The same, the data set opened again at its next use (dataset()): a
+    /// change that may be all the run does costs no opening. Never throws;
+    /// the failure to open comes with that use.
+    void reopenLater() noexcept;
     /// Counts the reopenings.
     std::uint64_t generation() const { return m_generation; }
+    /// GDAL's session of a PostgreSQL data set as it was when the data set
+    /// was opened (PgSql.h); nullptr for other data sets, before the data
+    /// set is opened again, or when the server could not tell.
+    const pg::PgSessionMark* postgresMark() const { return m_pgMark.get(); }
 
 private:
     /// Rolls back an open transaction and closes the data set, if open.
     void closeDataset() noexcept;
+    /// Opens the data set closed by reopenLater. Throws Failure.
+    void openAgain();
+    /// Reads GDAL's session mark of a PostgreSQL data set just opened.
+    void markPostgresSession() noexcept;
     struct LayerState {
         std::uint64_t claims = 0;
         std::uint64_t schema = 0;
@@ -119,6 +132,8 @@ private:
     std::string m_safePath;
     std::string m_driver;
     std::shared_ptr<PgConnection> m_pg;
+    std::unique_ptr<pg::PgSessionMark> m_pgMark;
+    bool m_reopenPending = false;
     bool m_isShapefile;
     bool m_readOnly;
     std::string m_readOnlyReason;

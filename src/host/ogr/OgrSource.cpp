@@ -58,6 +58,7 @@ OgrSource::OgrSource(GDALDataset* dataset, std::string path, bool readOnly,
       m_readOnly(readOnly),
       m_readOnlyReason(std::move(readOnlyReason)),
       m_cache(std::move(cache)) {
+    markPostgresSession();
     if (m_isShapefile) {
         m_workspaceType = host::kWorkspaceFileSystem;
     } else if (isFileSystemPath(m_path)) {
@@ -83,7 +84,37 @@ void OgrSource::closeDataset() noexcept {
     m_dataset = nullptr;
 }
 
+void OgrSource::markPostgresSession() noexcept {
+    m_pgMark.reset();
+    if (!isPostgres() || !m_dataset) {
+        return;
+    }
+    // Before any table is read through the data set: what GDAL reads of a
+    // table later is at least as recent as this mark.
+    GdalErrorScope scope;
+    OGRLayer* result = m_dataset->ExecuteSQL(kSessionMarkSql, nullptr, nullptr);
+    if (result == nullptr) {
+        return;
+    }
+    if (OGRFeature* row = result->GetNextFeature(); row != nullptr) {
+        const FeaturePtr owned(row);
+        const int horizon = row->GetFieldIndex("horizon");
+        const int pid = row->GetFieldIndex("pid");
+        if (horizon >= 0 && pid >= 0 && row->IsFieldSetAndNotNull(horizon) &&
+            row->IsFieldSetAndNotNull(pid)) {
+            if (const auto mark =
+                    ParseSessionMark(row->GetFieldAsString(horizon), row->GetFieldAsString(pid))) {
+                m_pgMark = std::make_unique<PgSessionMark>(*mark);
+            }
+        }
+    }
+    m_dataset->ReleaseResultSet(result);
+}
+
 GDALDataset& OgrSource::dataset() {
+    if (!m_dataset && m_reopenPending) {
+        openAgain();
+    }
     if (!m_dataset) {
         throw gdalFailure("The data source " + m_safePath + " could not be opened again");
     }
@@ -204,6 +235,13 @@ void SourceCache::registerDriversFor(const std::string& path, bool everything) {
         return;
     }
     if (!everything) {
+        // A server's connection string: its driver alone (and the memory
+        // driver, which holds the rows of its SQL without a table), not the
+        // scan of the plugin folder and the registering of every driver.
+        if (IsPostgresConnection(path) && registerDriver("RegisterOGRPG")) {
+            registerDriver("RegisterOGRMEM");
+            return;
+        }
         std::error_code ec;
         const fs::path file(path);
         if (fs::is_regular_file(file, ec)) {
@@ -252,9 +290,23 @@ std::shared_ptr<OgrSource> SourceCache::open(const std::string& rawPath) {
 }
 
 void OgrSource::reopen() {
+    reopenLater();
+    openAgain();
+}
+
+void OgrSource::reopenLater() noexcept {
     // The old data set goes first: two at once would hold two copies of a
     // large shapefile's index.
     closeDataset();
+    m_pgMark.reset();
+    m_reopenPending = true;
+    m_inTransaction = false;
+    m_runTransaction = false;
+    m_layerState.clear();
+    ++m_generation;
+}
+
+void OgrSource::openAgain() {
     bool readOnly = false;
     std::string reason;
     std::string readFailure;
@@ -263,10 +315,8 @@ void OgrSource::reopen() {
         throw gdalFailure("Cannot open the data source " + m_safePath + " again",
                           readFailure.empty() ? reason : readFailure);
     }
-    m_inTransaction = false;
-    m_runTransaction = false;
-    m_layerState.clear();
-    ++m_generation;
+    m_reopenPending = false;
+    markPostgresSession();
 }
 
 // ---------------------------------------------------------------------------

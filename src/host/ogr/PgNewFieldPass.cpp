@@ -50,8 +50,11 @@ std::unique_ptr<host::NewFieldPass> OgrFeatureClass::openPostgresPass(const host
         m_source->reopen();
     }
     std::shared_ptr<OgrSource> source = m_source;
+    // The data set shows the new column from its next use on: a run that
+    // reads nothing more opens it no more, and the COMMIT done is not
+    // reported as a failure when the opening fails.
     return OpenPgNewFieldPass(std::move(connection), relation(), name, sourceName, !overwrite,
-                              [source] { source->reopen(); });
+                              [source] { source->reopenLater(); });
 }
 
 void OgrFeatureClass::addPostgresField(const OGRFieldDefn& defn) {
@@ -97,9 +100,24 @@ std::optional<std::string> OgrFeatureClass::readPostgresRecipe(const std::string
 }
 
 std::unique_ptr<host::UpdateLock> OgrFeatureClass::lockPostgres(std::int32_t waitMilliseconds) {
-    auto lock = LockRelation(m_source->postgres(), relation(), waitMilliseconds);
-    // The table as it is now, fields of other runs included.
-    m_source->reopen();
+    std::shared_ptr<PgConnection> connection = m_source->postgres();
+    auto lock = LockRelation(connection, relation(), waitMilliseconds);
+    // The table as it is now, fields of other runs included. GDAL's data
+    // set is opened again unless what it read is still so (a connection and
+    // the reading of the catalogue saved), and always when its session holds
+    // a lock of its own (a read in progress, which the new column would wait
+    // for).
+    bool current = false;
+    if (const PgSessionMark* mark = m_source->postgresMark()) {
+        try {
+            current = SessionShowsRelation(*connection, relation(), *mark);
+        } catch (const PgFailure& failure) {
+            throw RunFailure(failure, relation(), "Cannot change " + relation().display());
+        }
+    }
+    if (!current) {
+        m_source->reopen();
+    }
     return lock;
 }
 

@@ -1,8 +1,10 @@
 // The runs on a table of the server: the relation a layer names, the run's
-// lock, the new field computed in the server, the criterion record kept in
-// the table's schema and the distinct values of a text column.
+// lock, whether GDAL's session still shows the table, the new field computed
+// in the server, the criterion record kept in the table's schema and the
+// distinct values of a text column.
 
 #include <algorithm>
+#include <charconv>
 #include <unordered_map>
 
 #include "routes/pg/PgSql.h"
@@ -114,6 +116,49 @@ std::unique_ptr<host::UpdateLock> LockRelation(std::shared_ptr<PgConnection> con
 }
 
 // ---------------------------------------------------------------------------
+// GDAL's session
+
+// txid_* rather than pg_current_snapshot(): servers before 13 have them too.
+const char* const kSessionMarkSql =
+    "SELECT txid_snapshot_xmin(txid_current_snapshot())::text AS horizon, "
+    "pg_backend_pid()::text AS pid";
+
+std::optional<PgSessionMark> ParseSessionMark(const char* horizon, const char* pid) {
+    if (horizon == nullptr || pid == nullptr) {
+        return std::nullopt;
+    }
+    PgSessionMark mark;
+    const auto parse = [](std::string_view text, std::int64_t& value) {
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        return error == std::errc() && end == text.data() + text.size() && value > 0;
+    };
+    if (!parse(horizon, mark.horizon) || !parse(pid, mark.backendPid)) {
+        return std::nullopt;
+    }
+    return mark;
+}
+
+bool SessionShowsRelation(PgConnection& connection, const PgRelation& relation,
+                          const PgSessionMark& mark) {
+    // A catalogue row written by a transaction of the horizon or later is
+    // as young as the horizon or younger; one written before was there
+    // when the session read the table. xmin is the transaction id modulo
+    // 2^32, compared by age() within the server's window.
+    static const std::string kSql =
+        "SELECT EXISTS (SELECT 1 FROM pg_stat_activity WHERE pid = $1::int) "
+        "AND NOT EXISTS (SELECT 1 FROM pg_locks WHERE pid = $1::int) "
+        "AND NOT EXISTS (SELECT 1 FROM pg_class WHERE oid = $2::regclass "
+        "AND age(xmin) <= age(h.x)) "
+        "AND NOT EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = $2::regclass "
+        "AND age(xmin) <= age(h.x)) "
+        "FROM (SELECT (($3::bigint % 4294967296)::text)::xid AS x) h";
+    const PgResult result = connection.execParams(
+        kSql, {std::to_string(mark.backendPid), relation.quoted(), std::to_string(mark.horizon)},
+        {}, "Cannot compare the table " + relation.display() + " with GDAL's view of it");
+    return PQntuples(result.get()) == 1 && std::string_view(PQgetvalue(result.get(), 0, 0)) == "t";
+}
+
+// ---------------------------------------------------------------------------
 // The new field, computed in the server
 
 std::string AddColumnSql(const PgRelation& relation, std::string_view column) {
@@ -121,17 +166,24 @@ std::string AddColumnSql(const PgRelation& relation, std::string_view column) {
            " double precision";
 }
 
-std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
-                            std::string_view source, const host::NewFieldPass::GradedColumn& graded,
-                            bool standardStrings, const std::vector<bool>& held) {
+namespace {
+
+/// The WHEN arms of the graded entries: the degree of each, and its index.
+struct GradedArms {
+    std::string compared;
+    std::string degrees;
+    std::string outcomes;
+};
+
+GradedArms ArmsOf(std::string_view source, const host::NewFieldPass::GradedColumn& graded,
+                  bool standardStrings, const std::vector<bool>& held) {
     // Byte-wise equality whatever the column's collation. A char(n) column
     // compares as the server compares char(n), its padding blanks not part
     // of the value: that is the value DistinctTexts lists (the cast to text
     // drops them) and the one its rows hold for the server. Comparing the
     // padded bytes instead would make every listed value match nothing.
-    const std::string compared = PgIdentifier(source) + " COLLATE \"C\"";
-    std::string degrees;
-    std::string outcomes;
+    GradedArms arms;
+    arms.compared = PgIdentifier(source) + " COLLATE \"C\"";
     std::unordered_map<std::string_view, bool> seen;
     for (std::size_t k = 0; k < graded.entries.size(); ++k) {
         const auto& entry = graded.entries[k];
@@ -142,18 +194,34 @@ std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
             continue;  // the first entry of a text wins
         }
         const std::string when =
-            " WHEN " + compared + " = " + PgLiteral(entry.text, standardStrings);
-        degrees += when + " THEN float8 '" + PgDouble(entry.degree) + "'";
-        outcomes += when + " THEN " + std::to_string(k);
+            " WHEN " + arms.compared + " = " + PgLiteral(entry.text, standardStrings);
+        arms.degrees += when + " THEN float8 '" + PgDouble(entry.degree) + "'";
+        arms.outcomes += when + " THEN " + std::to_string(k);
     }
-    // The outcome of each row is returned as a small number rather than its
-    // text: the server then keeps 4 bytes a row until the grouping.
+    return arms;
+}
+
+}  // namespace
+
+std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
+                            std::string_view source, const host::NewFieldPass::GradedColumn& graded,
+                            bool standardStrings, const std::vector<bool>& held) {
+    const GradedArms arms = ArmsOf(source, graded, standardStrings, held);
     const std::string otherwise = "float8 '" + PgDouble(graded.otherwise) + "'";
-    return "WITH u AS (UPDATE " + relation.quoted() + " SET " + PgIdentifier(column) + " = " +
-           (degrees.empty() ? otherwise : "CASE" + degrees + " ELSE " + otherwise + " END") +
-           " RETURNING CASE" + outcomes + " WHEN " + PgIdentifier(source) +
-           " IS NULL THEN -1 WHEN " + compared +
-           " = '' THEN -2 ELSE -3 END AS k) SELECT k, count(*) FROM u GROUP BY k";
+    return "UPDATE " + relation.quoted() + " SET " + PgIdentifier(column) + " = " +
+           (arms.degrees.empty() ? otherwise
+                                 : "CASE" + arms.degrees + " ELSE " + otherwise + " END");
+}
+
+std::string GradedCountSql(const PgRelation& relation, std::string_view source,
+                           const host::NewFieldPass::GradedColumn& graded, bool standardStrings,
+                           const std::vector<bool>& held) {
+    // The outcome of each row as a small number rather than its text: the
+    // grouping holds one entry per outcome.
+    const GradedArms arms = ArmsOf(source, graded, standardStrings, held);
+    return "SELECT CASE" + arms.outcomes + " WHEN " + PgIdentifier(source) +
+           " IS NULL THEN -1 WHEN " + arms.compared + " = '' THEN -2 ELSE -3 END AS k, " +
+           "count(*) FROM " + relation.quoted() + " GROUP BY 1";
 }
 
 namespace {
@@ -197,6 +265,10 @@ public:
                 m_connection->exec(
                     "SET LOCAL lock_timeout = '" + std::to_string(kOwnLockWaitMilliseconds) + "ms'",
                     what);
+                // The run's lock, as LockRelation takes it: no other session
+                // writes the table between the counts and the UPDATE.
+                m_connection->exec(
+                    "LOCK TABLE " + m_relation.quoted() + " IN SHARE ROW EXCLUSIVE MODE", what);
             }
             m_open = true;
             if (m_addColumn) {
@@ -216,10 +288,16 @@ public:
                 texts.emplace_back(entry.text);
             }
             const std::vector<bool> held = m_connection->holds(texts, what);
-            const PgResult result =
-                m_connection->exec(GradedUpdateSql(m_relation, m_column, m_source, graded,
-                                                   m_connection->standardStrings(), held),
-                                   what);
+            const bool standardStrings = m_connection->standardStrings();
+            // The counts first, from the rows as they are (the lock keeps
+            // them so), then the UPDATE alone: an UPDATE returning a row per
+            // feature to count would keep them all in the server, on disk
+            // past work_mem, and take longer than a second reading.
+            const PgResult result = m_connection->exec(
+                GradedCountSql(m_relation, m_source, graded, standardStrings, held), what);
+            m_connection->exec(
+                GradedUpdateSql(m_relation, m_column, m_source, graded, standardStrings, held),
+                what);
             for (int row = 0; row < PQntuples(result.get()); ++row) {
                 const long long k = std::stoll(PQgetvalue(result.get(), row, 0));
                 const std::int64_t n = std::stoll(PQgetvalue(result.get(), row, 1));

@@ -128,6 +128,29 @@ struct PgRelation {
 /// path) names, exactly as spelled. Throws Failure when there is none.
 PgRelation ResolveRelation(PgConnection& connection, const std::string& layerName);
 
+/// GDAL's own session of a data set as it was when the data set was opened,
+/// before any of its tables was read through it: its backend, and the
+/// oldest transaction of the server then still running (a txid).
+struct PgSessionMark {
+    std::int64_t backendPid = 0;
+    std::int64_t horizon = 0;
+};
+
+/// The SQL that reads a PgSessionMark (two text columns: horizon, pid).
+extern const char* const kSessionMarkSql;
+/// The mark of the row `kSessionMarkSql` gave; nullopt for anything else.
+std::optional<PgSessionMark> ParseSessionMark(const char* horizon, const char* pid);
+
+/// True when what GDAL's session of `mark` read of `relation` is what the
+/// server holds now: the session still runs and holds no lock (no read of
+/// its own in progress), and no transaction of the mark's horizon or later
+/// changed the table's row or one of its columns (added, dropped, renamed,
+/// of another type). Precondition: `connection` holds the run's lock, so
+/// that no other session changes the columns meanwhile. False also where it
+/// cannot tell; throws PgFailure when the query fails.
+bool SessionShowsRelation(PgConnection& connection, const PgRelation& relation,
+                          const PgSessionMark& mark);
+
 /// Takes the run's lock on `relation`: BEGIN, lock_timeout, LOCK TABLE ...
 /// IN SHARE ROW EXCLUSIVE MODE. Throws Failure naming the table (locked by
 /// another session, a view, no right to change it); nothing is left open
@@ -145,21 +168,25 @@ std::string AddColumnSql(const PgRelation& relation, std::string_view column);
 /// One UPDATE filling `column` from the text column `source` by a CASE over
 /// the entries (exact byte-wise comparison, trailing blanks of a char(n)
 /// column aside as DistinctTexts lists them; first entry wins, anything else
-/// `otherwise`), in a WITH whose SELECT counts the features per outcome in
-/// the server: rows (k, count), k the index of the entry a row matched, -1
-/// a null, -2 an ungraded empty text, -3 any other text. Entries repeating
-/// an earlier text are left out, and so are those `held` flags false (texts
-/// the database cannot hold: they match no row); an empty `held` holds all.
+/// `otherwise`). Entries repeating an earlier text are left out, and so are
+/// those `held` flags false (texts the database cannot hold: they match no
+/// row); an empty `held` holds all.
 std::string GradedUpdateSql(const PgRelation& relation, std::string_view column,
                             std::string_view source, const host::NewFieldPass::GradedColumn& graded,
                             bool standardStrings, const std::vector<bool>& held = {});
+/// The features per outcome of that UPDATE, counted in the server by the
+/// same comparisons: rows (k, count), k the index of the entry a row
+/// matches, -1 a null, -2 an ungraded empty text, -3 any other text.
+std::string GradedCountSql(const PgRelation& relation, std::string_view source,
+                           const host::NewFieldPass::GradedColumn& graded, bool standardStrings,
+                           const std::vector<bool>& held = {});
 
 /// The pass adding the new column and filling it in the server, in the
-/// transaction of the run's lock (its own when no lock is held): no
-/// feature travels to the client. Commit is the COMMIT; dropped before it
-/// rolls back. `addColumn` false fills an existing column instead.
-/// `afterCommit` runs once the COMMIT is done (the GDAL data set opened
-/// again, to show the new column).
+/// transaction of the run's lock (its own, taking the same lock, when no
+/// lock is held): no feature travels to the client. Commit is the COMMIT;
+/// dropped before it rolls back. `addColumn` false fills an existing column
+/// instead. `afterCommit` runs once the COMMIT is done (the GDAL data set to
+/// be opened again, to show the new column).
 std::unique_ptr<host::NewFieldPass> OpenPgNewFieldPass(std::shared_ptr<PgConnection> connection,
                                                        PgRelation relation, std::string column,
                                                        std::string source, bool addColumn,

@@ -135,7 +135,7 @@ std::future<bool> KillTheNextUpdate(TestSession& session) {
         for (int i = 0; i < 200; ++i) {
             const std::string killed = watcher.exec(
                 "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE query LIKE "
-                "'WITH u AS (UPDATE%' AND pid <> pg_backend_pid()");
+                "'UPDATE \"Cadastre\".\"Parcelles\" SET %' AND pid <> pg_backend_pid()");
             if (killed != "0") {
                 return true;
             }

@@ -57,17 +57,30 @@ TEST(PgSql, GradedUpdateEscapesAndKeepsSinglePrecisionDegrees) {
     EXPECT_NE(sql.find("= '' THEN float8 '0.67000001668930054'"), std::string::npos) << sql;
     EXPECT_NE(sql.find("ELSE float8 '0' END"), std::string::npos) << sql;
 
-    // A text the database cannot hold is left out; none held, every row
-    // gets the degree of the others (a CASE needs one WHEN).
+    // The counts compare as the UPDATE does and name each entry by its
+    // index, the shadowed one never.
+    const std::string counts = GradedCountSql(relation, "NATURE", graded, true);
+    EXPECT_NE(counts.find("WHEN \"NATURE\" COLLATE \"C\" = 'Forêt' THEN 0"), std::string::npos)
+        << counts;
+    EXPECT_NE(counts.find("= 'l''eau \\n' THEN 1"), std::string::npos) << counts;
+    EXPECT_EQ(counts.find("THEN 2"), std::string::npos) << counts;
+    EXPECT_NE(counts.find("= '' THEN 3"), std::string::npos) << counts;
+
+    // A text the database cannot hold is left out of both; none held, every
+    // row gets the degree of the others (a CASE needs one WHEN).
+    const std::vector<bool> someHeld = {true, false, true, true};
     const std::string some =
-        GradedUpdateSql(relation, "FZY_Nature", "NATURE", graded, true, {true, false, true, true});
+        GradedUpdateSql(relation, "FZY_Nature", "NATURE", graded, true, someHeld);
     EXPECT_EQ(some.find("l''eau"), std::string::npos) << some;
-    EXPECT_NE(some.find("= 'Forêt' THEN 0"), std::string::npos) << some;
-    const std::string none = GradedUpdateSql(relation, "FZY_Nature", "NATURE", graded, true,
-                                             {false, false, false, false});
-    EXPECT_NE(none.find("SET \"FZY_Nature\" = float8 '0' RETURNING CASE WHEN \"NATURE\" IS NULL"),
-              std::string::npos)
-        << none;
+    const std::string someCounts = GradedCountSql(relation, "NATURE", graded, true, someHeld);
+    EXPECT_EQ(someCounts.find("l''eau"), std::string::npos) << someCounts;
+    EXPECT_NE(someCounts.find("= 'Forêt' THEN 0"), std::string::npos) << someCounts;
+    const std::vector<bool> noneHeld = {false, false, false, false};
+    EXPECT_EQ(GradedUpdateSql(relation, "FZY_Nature", "NATURE", graded, true, noneHeld),
+              "UPDATE \"Cadastre\".\"par\"\"cels\" SET \"FZY_Nature\" = float8 '0'");
+    EXPECT_NE(GradedCountSql(relation, "NATURE", graded, true, noneHeld)
+                  .find("SELECT CASE WHEN \"NATURE\" IS NULL THEN -1"),
+              std::string::npos);
 
     // Without standard strings a backslash is doubled in an escape literal.
     EXPECT_EQ(PgLiteral("a\\'b", false), "E'a\\\\''b'");
