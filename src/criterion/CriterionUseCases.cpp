@@ -53,26 +53,41 @@ std::string RecipePathOf(const CriterionTarget& target) {
 
 }  // namespace
 
-std::optional<Recipe> RecipeOn(const CriterionTarget& target, const std::string& fieldName) {
-    // The layer's own store first (a GeoPackage's metadata), then the file.
-    const auto featureClass = RequireObject(target.featureClass, "feature class", "RecipeOn");
-    if (std::optional<std::string> json = featureClass->ReadRecipe(fieldName)) {
-        RecipeBook book = RecipeBookFromJson(
-            *json, "the recipe of " + fieldName + " in " + target.layerName + "'s metadata");
-        if (auto found = book.find(fieldName); found != book.end()) {
-            return std::move(found->second);
+std::vector<Recipe> RecipesOn(const CriterionTarget& target,
+                              const std::vector<std::string>& fieldNames) {
+    const auto featureClass = RequireObject(target.featureClass, "feature class", "RecipesOn");
+    const std::string path = RecipePathOf(target);
+    std::optional<RecipeBook> file;  // read at the first field the layer's store lacks
+    std::vector<Recipe> recipes;
+    for (const std::string& fieldName : fieldNames) {
+        // The layer's own store first (a database's), then the file.
+        if (std::optional<std::string> json = featureClass->ReadRecipe(fieldName)) {
+            RecipeBook book = RecipeBookFromJson(
+                *json, "the recipe of " + fieldName + " in " + target.layerName + "'s metadata");
+            if (auto found = book.find(fieldName); found != book.end()) {
+                recipes.push_back(std::move(found->second));
+                continue;
+            }
+        }
+        if (path.empty()) {
+            continue;
+        }
+        if (!file) {
+            file = ReadRecipeFile(path);
+        }
+        if (auto found = file->find(fieldName); found != file->end()) {
+            recipes.push_back(found->second);
         }
     }
-    const std::string path = RecipePathOf(target);
-    if (path.empty()) {
+    return recipes;
+}
+
+std::optional<Recipe> RecipeOn(const CriterionTarget& target, const std::string& fieldName) {
+    std::vector<Recipe> recipes = RecipesOn(target, {fieldName});
+    if (recipes.empty()) {
         return std::nullopt;
     }
-    RecipeBook book = ReadRecipeFile(path);
-    const auto found = book.find(fieldName);
-    if (found == book.end()) {
-        return std::nullopt;
-    }
-    return std::move(found->second);
+    return std::move(recipes.front());
 }
 
 void MaintainRecordOf(const CriterionTarget& target) {

@@ -52,10 +52,15 @@ CriterionRun ComputeOn(host::Application& application, const CriterionTarget& ta
 FieldDescription DescribeOn(const CriterionTarget& target, const std::string& fieldName);
 
 /// The recipe of the criterion field `fieldName` of the target (exact
-/// name); nullopt when none is recorded (a record the workspace keeps has
-/// none yet). Throws Failure when the recipe file cannot be read or is no
-/// recipe file.
+/// name): from the layer's own store (a GeoPackage's metadata, a server's
+/// table), else from the recipe file beside the criterion file; nullopt
+/// when none is recorded. Throws Failure when a recipe cannot be read or is
+/// no recipe.
 std::optional<Recipe> RecipeOn(const CriterionTarget& target, const std::string& fieldName);
+/// RecipeOn for each of `fieldNames`, those that have one, in that order;
+/// the recipe file read once.
+std::vector<Recipe> RecipesOn(const CriterionTarget& target,
+                              const std::vector<std::string>& fieldNames);
 
 /// The upkeep of the target's criterion record under the layer's lock: the
 /// records of fields the layer no longer has are removed and the file is

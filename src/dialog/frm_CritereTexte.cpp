@@ -583,27 +583,26 @@ void frm_CritereTexte::mnu_like_grades_Click() {
             RequireObject(featureLayer->GetFeatureClass(), "feature class", "mnu_like_grades");
         const CriterionTarget target =
             ResolveTarget(featureClass, CriterionFileLayerName(state.gLayerName));
-        std::vector<Recipe> recipes;
-        std::vector<std::string> items;
+        std::vector<std::string> criterionFields;
         const host::Fields fields = featureClass->GetFields();
         for (std::int32_t i = 0; i < fields.GetFieldCount(); ++i) {
-            const host::Field& field = fields.GetField(i);
-            if (field.GetFieldType() != host::kFieldDouble) {
-                continue;
+            if (fields.GetField(i).GetFieldType() == host::kFieldDouble) {
+                criterionFields.push_back(fields.GetField(i).GetFieldName());
             }
-            if (std::optional<Recipe> recipe = RecipeOn(target, field.GetFieldName())) {
-                std::string item = ResourceString(text::kRecipeChoice);
-                const std::string args[] = {recipe->field, recipe->sourceField,
-                                            std::to_string(recipe->levels), recipe->dateUtc};
-                for (int k = 4; k >= 1; --k) {
-                    const std::string mark = "%" + std::to_string(k);
-                    if (const std::size_t at = item.find(mark); at != std::string::npos) {
-                        item.replace(at, mark.size(), args[k - 1]);
-                    }
+        }
+        const std::vector<Recipe> recipes = RecipesOn(target, criterionFields);
+        std::vector<std::string> items;
+        for (const Recipe& recipe : recipes) {
+            std::string item = ResourceString(text::kRecipeChoice);
+            const std::string args[] = {recipe.field, recipe.sourceField,
+                                        std::to_string(recipe.levels), recipe.dateUtc};
+            for (int k = 4; k >= 1; --k) {
+                const std::string mark = "%" + std::to_string(k);
+                if (const std::size_t at = item.find(mark); at != std::string::npos) {
+                    item.replace(at, mark.size(), args[k - 1]);
                 }
-                items.push_back(std::move(item));
-                recipes.push_back(std::move(*recipe));
             }
+            items.push_back(std::move(item));
         }
         if (recipes.empty()) {
             std::string prompt = ResourceString(text::kNoRecipeInLayer);

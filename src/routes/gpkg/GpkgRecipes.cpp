@@ -9,7 +9,8 @@ namespace vark::routes {
 
 namespace {
 
-constexpr const char* kMetadataDefinition = "http://www.geopackage.org/spec/#extension_metadata";
+/// The document that defines the extension, as gpkg_extensions names it.
+constexpr const char* kMetadataDefinition = "OGC 12-128, GeoPackage metadata extension";
 
 /// One statement with text parameters bound in order; the rows go to
 /// `row` (its first column as text).
